@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what KX needs to build and test, when it is missing (Debian 12, as root). Idempotent.
+set -euo pipefail
+packages=(build-essential cmake pkg-config libsqlite3-dev libpq-dev postgresql-15 libxml2-dev
+          libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,1 @@
+namespace kx { void RegisterFrameworkClasses() {} }

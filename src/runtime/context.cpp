@@ -1,0 +1,65 @@
+#include "runtime/context.h"
+
+#include "runtime/error.h"
+
+namespace kx {
+namespace {
+
+thread_local TransactionScope* currentScope = nullptr;
+
+}  // namespace
+
+TransactionScope::TransactionScope() : previous_(currentScope) { currentScope = this; }
+
+TransactionScope::~TransactionScope() {
+  if (!ended_ && lease_) {
+    try {
+      lease_->Rollback();
+    } catch (...) {
+      // The connection is dropped below if it can no longer be used.
+    }
+  }
+  lease_ = db::Lease();
+  currentScope = previous_;
+}
+
+TransactionScope* TransactionScope::Current() { return currentScope; }
+
+bool TransactionScope::Complete() {
+  if (ended_) throw db::DatabaseError("The transaction scope has already ended");
+  ended_ = true;
+  if (!lease_) return !aborted_;
+  if (aborted_) {
+    lease_->Rollback();
+    return false;
+  }
+  try {
+    lease_->Commit();
+  } catch (...) {
+    lease_->Rollback();
+    throw;
+  }
+  return true;
+}
+
+db::Connection& TransactionScope::ConnectionFor(const std::string& connectionString) {
+  if (ended_) throw db::DatabaseError("The transaction scope has already ended");
+  if (!lease_) {
+    lease_ = db::AcquireConnection(connectionString);
+    key_ = connectionString;
+    lease_->Begin();
+  } else if (key_ != connectionString) {
+    throw db::DatabaseError("One call cannot write to two databases within one transaction");
+  }
+  return *lease_;
+}
+
+void CtxSetComplete() {
+  if (auto* scope = TransactionScope::Current()) scope->VoteComplete();
+}
+
+void CtxSetAbort() {
+  if (auto* scope = TransactionScope::Current()) scope->VoteAbort();
+}
+
+}  // namespace kx

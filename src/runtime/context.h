@@ -1,0 +1,44 @@
+// The transaction scope a host opens around one call: every statement of the call runs on one
+// connection in one database transaction, committed when the call completes without an abort vote.
+#pragma once
+
+#include <string>
+
+#include "runtime/db/connection.h"
+
+namespace kx {
+
+class TransactionScope {
+ public:
+  // Opens a scope on this thread; scopes nest, the innermost is current.
+  TransactionScope();
+  // Rolls back whatever the scope wrote unless Complete() committed it.
+  ~TransactionScope();
+  TransactionScope(const TransactionScope&) = delete;
+  TransactionScope& operator=(const TransactionScope&) = delete;
+
+  // The scope of the running call, or nullptr outside any scope.
+  static TransactionScope* Current();
+
+  void VoteComplete() { completeVotes_++; }
+  void VoteAbort() { aborted_ = true; }
+  bool aborted() const { return aborted_; }
+
+  // Ends the call: commits when no abort vote was cast, otherwise rolls back. A failing commit
+  // throws. Returns true when the work was committed.
+  bool Complete();
+
+  // The scope's connection for `connectionString`, opened and begun on first use. A scope holds
+  // one connection; a second database within one call is refused.
+  db::Connection& ConnectionFor(const std::string& connectionString);
+
+ private:
+  TransactionScope* previous_;
+  std::string key_;
+  db::Lease lease_;
+  bool aborted_ = false;
+  bool ended_ = false;
+  int completeVotes_ = 0;
+};
+
+}  // namespace kx

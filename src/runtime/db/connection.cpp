@@ -1,0 +1,169 @@
+#include "runtime/db/connection.h"
+
+#include <strings.h>
+
+#include <mutex>
+#include <regex>
+
+#include "runtime/error.h"
+
+namespace kx::db {
+
+const std::map<std::string, std::string>& DatabaseScripts();
+
+bool EngineOfProvider(const std::string& provider, Engine& engine) {
+  if (strcasecmp(provider.c_str(), "SQLite") == 0) {
+    engine = Engine::SQLite;
+  } else if (strcasecmp(provider.c_str(), "PostgreSQL") == 0) {
+    engine = Engine::PostgreSQL;
+  } else if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) {
+    engine = Engine::SqlServer;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
+  // The values are written without quoting, so the fixed markers delimit them; the password is
+  // everything up to the final Connect Timeout, so it may itself hold a semicolon.
+  static const char* const kMarkers[] = {"Provider=", ";Data Source=", ";Initial Catalog=",
+                                         ";User Id=", ";Password="};
+  ConnectionInfo info;
+  std::string* fields[] = {&info.provider, &info.dataSource, &info.catalog, &info.user, &info.password};
+  const auto tail = cs.rfind(";Connect Timeout=");
+  size_t pos = 0;
+  for (int i = 0; i < 5; ++i) {
+    const std::string marker = kMarkers[i];
+    const auto at = cs.find(marker, pos);
+    if (at == std::string::npos || (i == 0 && at != 0) || (tail != std::string::npos && at > tail))
+      throw DatabaseError("Invalid connection string attribute");
+    const size_t start = at + marker.size();
+    size_t end = i < 4 ? cs.find(kMarkers[i + 1], start) : (tail == std::string::npos ? cs.size() : tail);
+    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute");
+    *fields[i] = cs.substr(start, end - start);
+    pos = end;
+  }
+  if (tail != std::string::npos) {
+    try {
+      info.timeoutSeconds = std::stoi(cs.substr(tail + 17));
+    } catch (...) {
+      info.timeoutSeconds = 10;
+    }
+  }
+  if (!EngineOfProvider(info.provider, info.engine))
+    throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")");
+  return info;
+}
+
+std::unique_ptr<Connection> Open(const ConnectionInfo& info) {
+  switch (info.engine) {
+    case Engine::SQLite: return OpenSqlite(info);
+    case Engine::PostgreSQL: return OpenPostgres(info);
+    case Engine::SqlServer: break;
+  }
+  throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
+                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini");
+}
+
+std::string AdaptStatement(Engine engine, const std::string& sql) {
+  if (engine == Engine::SqlServer) return sql;
+  // T-SQL allows "Delete T Where ..."; the other engines need "DELETE FROM T WHERE ...".
+  static const std::regex deleteWithoutFrom(R"(^(\s*)delete\s+(?!from\b))", std::regex::icase);
+  return std::regex_replace(sql, deleteWithoutFrom, "$1DELETE FROM ",
+                            std::regex_constants::format_first_only);
+}
+
+// ---- pool
+
+namespace {
+
+struct Pool {
+  std::mutex mutex;
+  std::map<std::string, std::vector<std::unique_ptr<Connection>>> idle;
+};
+
+Pool& ThePool() {
+  static Pool* pool = new Pool;  // outlives every lease, also at exit
+  return *pool;
+}
+
+constexpr size_t kMaxIdlePerKey = 8;
+
+}  // namespace
+
+Lease::Lease(std::string key, std::unique_ptr<Connection> connection)
+    : key_(std::move(key)), connection_(std::move(connection)) {}
+
+Lease& Lease::operator=(Lease&& other) noexcept {
+  if (this != &other) {
+    Release();
+    key_ = std::move(other.key_);
+    connection_ = std::move(other.connection_);
+  }
+  return *this;
+}
+
+Lease::~Lease() { Release(); }
+
+void Lease::Release() {
+  if (!connection_) return;
+  if (connection_->Healthy()) {
+    Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    auto& list = pool.idle[key_];
+    if (list.size() < kMaxIdlePerKey) {
+      list.push_back(std::move(connection_));
+      return;
+    }
+  }
+  connection_.reset();
+}
+
+Lease AcquireConnection(const std::string& connectionString) {
+  {
+    Pool& pool = ThePool();
+    std::unique_lock lock(pool.mutex);
+    auto& list = pool.idle[connectionString];
+    while (!list.empty()) {
+      auto connection = std::move(list.back());
+      list.pop_back();
+      lock.unlock();
+      if (connection->Healthy()) {
+        Lease lease(connectionString, std::move(connection));
+        lease->ResetIsolation();
+        return lease;
+      }
+      lock.lock();
+    }
+  }
+  Lease lease(connectionString, Open(ConnectionInfo::Parse(connectionString)));
+  lease->ResetIsolation();
+  return lease;
+}
+
+void ClearPool() {
+  Pool& pool = ThePool();
+  std::lock_guard lock(pool.mutex);
+  pool.idle.clear();
+}
+
+std::vector<std::string> InstallScripts(Engine engine) {
+  const std::string folder = engine == Engine::PostgreSQL ? "postgresql/" : "sqlite/";
+  if (engine == Engine::SqlServer) throw DatabaseError("kx init does not support SQL Server");
+  std::vector<std::string> scripts;
+  for (const char* file : {"tables.sql", "procedures.sql"}) {
+    const auto it = DatabaseScripts().find(folder + file);
+    if (it != DatabaseScripts().end()) scripts.push_back(it->second);
+  }
+  return scripts;
+}
+
+void InstallDatabase(const std::string& connectionString) {
+  const ConnectionInfo info = ConnectionInfo::Parse(connectionString);
+  // Every script is idempotent, so a run that stops half-way is simply run again.
+  auto connection = Open(info);
+  for (const auto& script : InstallScripts(info.engine)) connection->ExecuteScript(script);
+}
+
+}  // namespace kx::db

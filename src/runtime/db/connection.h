@@ -1,0 +1,112 @@
+// The database layer: one small driver interface that every engine implements, the connection
+// string of the component, the pool, and the one place where statement texts are adapted.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/db/recordset.h"
+#include "runtime/variant.h"
+
+namespace kx::db {
+
+enum class Engine { SQLite, PostgreSQL, SqlServer };
+
+// The parts of the component's connection string
+// "Provider=P;Data Source=S;Initial Catalog=D;User Id=U;Password=W;Connect Timeout=10;".
+struct ConnectionInfo {
+  Engine engine = Engine::SQLite;
+  std::string provider;
+  std::string dataSource;
+  std::string catalog;
+  std::string user;
+  std::string password;
+  int timeoutSeconds = 10;
+
+  // Parses a connection string of the shape above; an unknown provider fails.
+  static ConnectionInfo Parse(const std::string& connectionString);
+};
+
+// Engine of a provider name ("SQLite", "PostgreSQL", "SQLOLEDB"), without regard to case.
+bool EngineOfProvider(const std::string& provider, Engine& engine);
+
+// A procedure argument: name, ADO data type code, size and value (already converted to its type).
+struct ProcedureArgument {
+  std::string name;
+  int32_t type = 0;
+  int32_t size = 0;
+  Variant value;
+};
+
+// A database failure; the description is the engine's own message text.
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  virtual Engine engine() const = 0;
+  // Runs one statement (or, with `script`, several) that returns no rows.
+  virtual void Execute(const std::string& sql) = 0;
+  virtual void ExecuteScript(const std::string& sql) = 0;
+  // Runs a statement and returns all its rows.
+  virtual std::shared_ptr<Recordset> Query(const std::string& sql) = 0;
+  // Runs the stored procedure `name` with its arguments bound in order and returns its rows; for an
+  // insert procedure the one row holds the new key.
+  virtual std::shared_ptr<Recordset> CallProcedure(const std::string& name,
+                                                   const std::vector<ProcedureArgument>& args) = 0;
+  // Sets the isolation of the next statements to READ COMMITTED (at the start of every call).
+  virtual void ResetIsolation() = 0;
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // False once the connection is lost and should not go back to the pool.
+  virtual bool Healthy() const = 0;
+};
+
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info);
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info);
+// Opens a connection of the engine the info names.
+std::unique_ptr<Connection> Open(const ConnectionInfo& info);
+
+// Adapts a statement written for SQL Server to `engine`; the text the component keeps in strSQL
+// stays as it is.
+std::string AdaptStatement(Engine engine, const std::string& sql);
+
+// A pooled connection; returned to the pool when released, unless it is no longer healthy.
+class Lease {
+ public:
+  Lease() = default;
+  Lease(std::string key, std::unique_ptr<Connection> connection);
+  Lease(Lease&&) noexcept = default;
+  Lease& operator=(Lease&&) noexcept;
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  ~Lease();
+
+  Connection& operator*() const { return *connection_; }
+  Connection* operator->() const { return connection_.get(); }
+  explicit operator bool() const { return connection_ != nullptr; }
+
+ private:
+  void Release();
+  std::string key_;
+  std::unique_ptr<Connection> connection_;
+};
+
+// Connections pooled per connection string.
+Lease AcquireConnection(const std::string& connectionString);
+// Closes every idle pooled connection.
+void ClearPool();
+
+// The table and procedure scripts of an engine, in the order they run.
+std::vector<std::string> InstallScripts(Engine engine);
+// Creates the component's database objects (idempotent).
+void InstallDatabase(const std::string& connectionString);
+
+}  // namespace kx::db

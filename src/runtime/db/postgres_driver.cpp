@@ -1,0 +1,184 @@
+// The PostgreSQL engine through libpq; procedures are functions called with untyped arguments.
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "runtime/db/connection.h"
+
+namespace kx::db {
+namespace {
+
+// Type identifiers of the built-in types that do not arrive as text.
+constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701,
+              kNumeric = 1700, kDate = 1082, kTimestamp = 1114, kTimestampTz = 1184;
+
+using ResultPtr = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+Variant CellValue(const PGresult* res, int row, int col) {
+  if (PQgetisnull(res, row, col)) return Variant::Null();
+  std::string text(PQgetvalue(res, row, col), static_cast<size_t>(PQgetlength(res, row, col)));
+  switch (PQftype(res, col)) {
+    case kBool: return Variant(text == "t");
+    case kInt2: return Variant(static_cast<int16_t>(std::stoi(text)));
+    case kInt4: return Variant(static_cast<int32_t>(std::stol(text)));
+    case kInt8: {
+      const long long n = std::stoll(text);
+      if (n >= INT32_MIN && n <= INT32_MAX) return Variant(static_cast<int32_t>(n));
+      return Variant(static_cast<double>(n));
+    }
+    case kFloat4:
+    case kFloat8:
+    case kNumeric: return Variant(std::stod(text));
+    case kDate:
+    case kTimestamp:
+    case kTimestampTz: {
+      Date d;
+      if (ParseDate(text, d)) return Variant(d);
+      return Variant(std::move(text));
+    }
+    default: return Variant(std::move(text));
+  }
+}
+
+std::string ArgumentText(const Variant& v) {
+  switch (v.type()) {
+    case Variant::Type::Bool: return v.get<bool>() ? "1" : "0";
+    case Variant::Type::Double: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.17g", v.get<double>());
+      return buf;
+    }
+    default: return CStr(v);
+  }
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+class PostgresConnection : public Connection {
+ public:
+  explicit PostgresConnection(const ConnectionInfo& info) {
+    std::string host = info.dataSource, port;
+    // "host,port" as SQL Server writes it, or "host:port".
+    auto sep = host.find(',');
+    if (sep == std::string::npos) {
+      sep = host.rfind(':');
+      if (sep != std::string::npos && host.find_first_not_of("0123456789", sep + 1) != std::string::npos)
+        sep = std::string::npos;
+    }
+    if (sep != std::string::npos) {
+      port = host.substr(sep + 1);
+      host.resize(sep);
+    }
+    const std::string timeout = std::to_string(info.timeoutSeconds);
+    std::vector<const char*> keys, values;
+    auto add = [&](const char* key, const std::string& value) {
+      if (value.empty()) return;
+      keys.push_back(key);
+      values.push_back(value.c_str());
+    };
+    add("host", host);
+    add("port", port);
+    add("dbname", info.catalog);
+    add("user", info.user);
+    add("password", info.password);
+    add("connect_timeout", timeout);
+    add("application_name", std::string("kx"));
+    const std::string encoding = "UTF8";
+    add("client_encoding", encoding);
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      std::string message = Trimmed(PQerrorMessage(conn_));
+      PQfinish(conn_);
+      conn_ = nullptr;
+      throw DatabaseError(message);
+    }
+    PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
+  }
+  ~PostgresConnection() override { PQfinish(conn_); }
+
+  Engine engine() const override { return Engine::PostgreSQL; }
+
+  void Execute(const std::string& sql) override { Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())); }
+  void ExecuteScript(const std::string& sql) override { Check(PQexec(conn_, sql.c_str())); }
+
+  std::shared_ptr<Recordset> Query(const std::string& sql) override {
+    return ToRecordset(Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())).get());
+  }
+
+  std::shared_ptr<Recordset> CallProcedure(const std::string& name,
+                                           const std::vector<ProcedureArgument>& args) override {
+    if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.") != std::string::npos)
+      throw DatabaseError("Could not find stored procedure '" + name + "'.");
+    std::string sql = "SELECT * FROM " + name + "(";
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    texts.reserve(args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+      sql += (i ? ",$" : "$") + std::to_string(i + 1);
+      const Variant& v = args[i].value;
+      if (v.IsNull() || v.IsEmpty()) {
+        values.push_back(nullptr);
+      } else {
+        texts.push_back(ArgumentText(v));
+        values.push_back(texts.back().c_str());
+      }
+    }
+    sql += ")";
+    return ToRecordset(Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(args.size()), nullptr,
+                                          values.data(), nullptr, nullptr, 0)).get());
+  }
+
+  void ResetIsolation() override {
+    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Rollback();
+    ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  }
+  void Begin() override { ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED"); }
+  void Commit() override {
+    // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
+    const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
+    ExecuteScript("COMMIT");
+    if (failed) throw DatabaseError("The transaction was rolled back after an earlier error");
+  }
+  void Rollback() override { PQclear(PQexec(conn_, "ROLLBACK")); }
+  bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+
+ private:
+  ResultPtr Check(PGresult* raw) {
+    ResultPtr res(raw, &PQclear);
+    const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY) return res;
+    const char* primary = res ? PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    throw DatabaseError(primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_)));
+  }
+
+  static std::shared_ptr<Recordset> ToRecordset(const PGresult* res) {
+    std::vector<std::string> columns;
+    const int cols = PQnfields(res), rows = PQntuples(res);
+    for (int c = 0; c < cols; ++c) columns.emplace_back(PQfname(res, c));
+    std::vector<std::vector<Variant>> data(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+      auto& row = data[static_cast<size_t>(r)];
+      row.reserve(static_cast<size_t>(cols));
+      for (int c = 0; c < cols; ++c) row.push_back(CellValue(res, r, c));
+    }
+    return std::make_shared<Recordset>(std::move(columns), std::move(data));
+  }
+
+  PGconn* conn_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info) {
+  return std::make_unique<PostgresConnection>(info);
+}
+
+}  // namespace kx::db

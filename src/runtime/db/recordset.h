@@ -1,0 +1,46 @@
+// A disconnected result set: every row is held in memory and no connection is referred to.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/object.h"
+#include "runtime/variant.h"
+
+namespace kx::db {
+
+class Recordset : public Object {
+ public:
+  Recordset(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows);
+
+  std::string_view ClassName() const override { return "Recordset"; }
+  std::string ToText() const override;
+
+  int32_t RecordCount() const { return static_cast<int32_t>(rows_.size()); }
+  bool EOF_() const { return position_ >= rows_.size(); }
+  void MoveNext();
+  void MoveFirst() { position_ = 0; }
+
+  // The value of column `name` (case-insensitive) in the current row.
+  const Variant& Field(const std::string& name) const;
+  bool HasField(const std::string& name) const { return ColumnIndex(name) >= 0; }
+  const std::vector<std::string>& Columns() const { return columns_; }
+
+  int32_t PageSize() const { return pageSize_; }
+  // Rows per page; less than 1 fails with Invalid procedure call or argument.
+  void SetPageSize(int32_t size);
+  int32_t PageCount() const;
+  // Moves to the first row of page `page` (from 1); a page beyond the last leaves the set at its end.
+  void SetAbsolutePage(int32_t page);
+
+ private:
+  int ColumnIndex(const std::string& name) const;
+
+  std::vector<std::string> columns_;
+  std::vector<std::vector<Variant>> rows_;
+  size_t position_ = 0;
+  int32_t pageSize_ = 10;
+};
+
+}  // namespace kx::db

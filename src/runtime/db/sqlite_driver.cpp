@@ -1,0 +1,178 @@
+// The SQLite engine: a database file per connection string, procedures kept as named statements.
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "runtime/db/connection.h"
+#include "runtime/host.h"
+
+namespace kx::db {
+namespace {
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const char*& sql) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail) != SQLITE_OK)
+      throw DatabaseError(sqlite3_errmsg(db));
+    sql = tail;
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+  explicit operator bool() const { return stmt_ != nullptr; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+bool IsDateColumn(const char* decltype_) {
+  if (!decltype_) return false;
+  std::string t(decltype_);
+  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return t.find("DATE") != std::string::npos || t.find("TIME") != std::string::npos;
+}
+
+Variant ColumnValue(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_NULL: return Variant::Null();
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
+      if (n >= INT32_MIN && n <= INT32_MAX) return Variant(static_cast<int32_t>(n));
+      return Variant(static_cast<double>(n));
+    }
+    case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt, i));
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+      std::string s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+      Date d;
+      if (IsDateColumn(sqlite3_column_decltype(stmt, i)) && ParseDate(s, d)) return Variant(d);
+      return Variant(std::move(s));
+    }
+  }
+}
+
+class SqliteConnection : public Connection {
+ public:
+  explicit SqliteConnection(const ConnectionInfo& info) {
+    const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
+    const std::string path = folder + "/" + info.catalog + ".db";
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+      std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw DatabaseError(message + " (" + path + ")");
+    }
+    sqlite3_busy_timeout(db_, info.timeoutSeconds * 1000);
+    sqlite3_extended_result_codes(db_, 0);
+    // Readers do not block the writer, and concurrent writers wait for each other.
+    ExecuteScript("PRAGMA journal_mode=WAL;");
+  }
+  ~SqliteConnection() override { sqlite3_close_v2(db_); }
+
+  Engine engine() const override { return Engine::SQLite; }
+
+  void Execute(const std::string& sql) override { Run(AdaptStatement(Engine::SQLite, sql), nullptr); }
+  void ExecuteScript(const std::string& sql) override { Run(sql, nullptr); }
+
+  std::shared_ptr<Recordset> Query(const std::string& sql) override {
+    std::shared_ptr<Recordset> result;
+    Run(AdaptStatement(Engine::SQLite, sql), &result);
+    return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
+  }
+
+  std::shared_ptr<Recordset> CallProcedure(const std::string& name,
+                                           const std::vector<ProcedureArgument>& args) override {
+    std::string body;
+    {
+      const char* lookup = "SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1";
+      Statement stmt(db_, lookup);
+      sqlite3_bind_text(stmt.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+      const int rc = sqlite3_step(stmt.get());
+      if (rc == SQLITE_ROW) {
+        body = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+      } else if (rc == SQLITE_DONE) {
+        throw DatabaseError("Could not find stored procedure '" + name + "'.");
+      } else {
+        throw DatabaseError(sqlite3_errmsg(db_));
+      }
+    }
+    const char* sql = body.c_str();
+    Statement stmt(db_, sql);
+    if (sqlite3_bind_parameter_count(stmt.get()) != static_cast<int>(args.size()))
+      throw DatabaseError("Procedure or function '" + name + "' expects " +
+                          std::to_string(sqlite3_bind_parameter_count(stmt.get())) +
+                          " parameters, " + std::to_string(args.size()) + " were supplied.");
+    for (size_t i = 0; i < args.size(); ++i) Bind(stmt.get(), static_cast<int>(i) + 1, args[i].value);
+    return Collect(stmt.get());
+  }
+
+  void ResetIsolation() override {
+    // SQLite always reads committed data; a transaction left open by a failed caller is undone.
+    if (!sqlite3_get_autocommit(db_)) Rollback();
+  }
+  void Begin() override { ExecuteScript("BEGIN IMMEDIATE"); }
+  void Commit() override { ExecuteScript("COMMIT"); }
+  void Rollback() override {
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  bool Healthy() const override { return db_ != nullptr; }
+
+ private:
+  void Bind(sqlite3_stmt* stmt, int index, const Variant& v) {
+    int rc = SQLITE_OK;
+    switch (v.type()) {
+      case Variant::Type::Empty:
+      case Variant::Type::Null: rc = sqlite3_bind_null(stmt, index); break;
+      case Variant::Type::Int16: rc = sqlite3_bind_int(stmt, index, v.get<int16_t>()); break;
+      case Variant::Type::Int32: rc = sqlite3_bind_int(stmt, index, v.get<int32_t>()); break;
+      case Variant::Type::Bool: rc = sqlite3_bind_int(stmt, index, v.get<bool>() ? 1 : 0); break;
+      case Variant::Type::Double: rc = sqlite3_bind_double(stmt, index, v.get<double>()); break;
+      default: {
+        const std::string s = CStr(v);
+        rc = sqlite3_bind_text(stmt, index, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+      }
+    }
+    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
+  }
+
+  std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
+    std::vector<std::string> columns;
+    const int n = sqlite3_column_count(stmt);
+    for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
+    std::vector<std::vector<Variant>> rows;
+    for (;;) {
+      const int rc = sqlite3_step(stmt);
+      if (rc == SQLITE_DONE) break;
+      if (rc != SQLITE_ROW) throw DatabaseError(sqlite3_errmsg(db_));
+      std::vector<Variant> row;
+      row.reserve(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
+      rows.push_back(std::move(row));
+    }
+    return std::make_shared<Recordset>(std::move(columns), std::move(rows));
+  }
+
+  // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
+  void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
+    const char* rest = sql.c_str();
+    while (rest && *rest) {
+      Statement stmt(db_, rest);
+      if (!stmt) continue;  // blank or comment
+      auto rows = Collect(stmt.get());
+      if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info) {
+  return std::make_unique<SqliteConnection>(info);
+}
+
+}  // namespace kx::db

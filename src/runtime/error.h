@@ -1,0 +1,101 @@
+// The component's one error type and the error convention every public member follows.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace kx {
+
+// The object-error base of the component's error numbers (0x80040000).
+inline constexpr int32_t kObjectErrorBase = static_cast<int32_t>(0x80040000u);
+// The number every member raises: kObjectErrorBase + 9999 (0x8004270F).
+inline constexpr int32_t kComponentError = kObjectErrorBase + 9999;
+
+// An error with number, source and description, as a client of the component sees it.
+class Error : public std::exception {
+ public:
+  Error(int32_t number, std::string source, std::string description)
+      : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+
+  int32_t number() const noexcept { return number_; }
+  const std::string& source() const noexcept { return source_; }
+  const std::string& description() const noexcept { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  int32_t number_;
+  std::string source_;
+  std::string description_;
+};
+
+// Run-time errors of the language, with their usual numbers.
+enum class RuntimeErrorCode : int32_t {
+  InvalidArgument = 5,
+  Overflow = 6,
+  SubscriptOutOfRange = 9,
+  TypeMismatch = 13,
+  CantCreateObject = 429,
+  ObjectNotSet = 91,
+  InvalidUseOfNull = 94,
+  MemberNotSupported = 438,
+  ArgumentNotOptional = 449,
+  WrongNumberOfArguments = 450,
+};
+
+// The text of a run-time error ("Type mismatch" for 13, ...).
+std::string_view RuntimeErrorText(RuntimeErrorCode code);
+
+// Throws the run-time error `code` with its usual text.
+[[noreturn]] void ThrowRuntimeError(RuntimeErrorCode code);
+
+// Raises kObjectErrorBase + number (32-bit signed arithmetic; an overflow raises Overflow instead),
+// with `text` as both source and description.
+[[noreturn]] void RaiseError(int32_t number, const std::string& text);
+
+// The description of the exception being handled (call only inside a catch block).
+std::string TrappedDescription();
+
+// Runs `body`; any failure is raised again as the component error whose description is
+// text(trapped description). This is the one place where the error chain is built.
+template <class TextFn, class Body>
+auto GuardWith(TextFn&& text, Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (...) {
+    RaiseError(9999, text(TrappedDescription()));
+  }
+}
+
+// Runs `body` under the procedure text `proc`: a failure becomes proc + trapped description.
+template <class Body>
+auto Guard(std::string_view proc, Body&& body) -> decltype(body()) {
+  return GuardWith([proc](const std::string& d) { return std::string(proc) + d; },
+                   std::forward<Body>(body));
+}
+
+void CtxSetComplete();
+void CtxSetAbort();
+
+// The controller form of Guard: votes complete after a successful body, abort before raising.
+template <class Body>
+auto ControllerGuard(std::string_view proc, Body&& body) -> decltype(body()) {
+  try {
+    if constexpr (std::is_void_v<decltype(body())>) {
+      body();
+      CtxSetComplete();
+    } else {
+      auto result = body();
+      CtxSetComplete();
+      return result;
+    }
+  } catch (...) {
+    CtxSetAbort();
+    RaiseError(9999, std::string(proc) + TrappedDescription());
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,51 @@
+#include "runtime/host.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace kx {
+namespace {
+
+std::mutex clockMutex;
+Clock currentClock;
+
+}  // namespace
+
+std::string ComponentFolder() {
+  if (const char* home = std::getenv("KX_HOME"); home && *home) {
+    std::string folder(home);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+  }
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ComponentFolder), &info) && info.dli_fname) {
+    std::string file(info.dli_fname);
+    const auto slash = file.rfind('/');
+    if (slash != std::string::npos) return slash == 0 ? "/" : file.substr(0, slash);
+  }
+  return ".";
+}
+
+std::string ConfigPath() { return ComponentFolder() + "/Config.ini"; }
+
+std::chrono::system_clock::time_point Now() {
+  std::lock_guard lock(clockMutex);
+  return currentClock ? currentClock() : std::chrono::system_clock::now();
+}
+
+void SetClock(Clock clock) {
+  std::lock_guard lock(clockMutex);
+  currentClock = std::move(clock);
+}
+
+LocalTime ToLocal(std::chrono::system_clock::time_point t) {
+  const std::time_t tt = std::chrono::system_clock::to_time_t(t);
+  std::tm tm{};
+  localtime_r(&tt, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+}  // namespace kx

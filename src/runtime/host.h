@@ -1,0 +1,27 @@
+// What the component learns from the machine it runs on: its folder and the clock.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace kx {
+
+// The component folder: $KX_HOME when set, else the folder of the loaded library file.
+std::string ComponentFolder();
+// The path of Config.ini in the component folder.
+std::string ConfigPath();
+
+using Clock = std::function<std::chrono::system_clock::time_point()>;
+// The local date and time now, from the clock in force.
+std::chrono::system_clock::time_point Now();
+// Replaces the clock (tests fix "today"); an empty function restores the system clock.
+void SetClock(Clock clock);
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+// The local calendar time of `t`.
+LocalTime ToLocal(std::chrono::system_clock::time_point t);
+
+}  // namespace kx

@@ -1,0 +1,31 @@
+// Base of every class that can be created by name and called late-bound.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "runtime/error.h"
+#include "runtime/variant.h"
+
+namespace kx {
+
+class Object : public std::enable_shared_from_this<Object> {
+ public:
+  virtual ~Object() = default;
+  // The registered class name ("S_DBHelpForKX", ...).
+  virtual std::string_view ClassName() const = 0;
+  // A readable form of the object for the command line.
+  virtual std::string ToText() const { return "[" + std::string(ClassName()) + "]"; }
+};
+
+// The object `v` holds as class T; another class fails with Type mismatch, Nothing with
+// Object variable not set.
+template <class T>
+std::shared_ptr<T> ObjectAs(const Variant& v) {
+  auto p = std::dynamic_pointer_cast<T>(CObj(v));
+  if (!p) ThrowRuntimeError(RuntimeErrorCode::TypeMismatch);
+  return p;
+}
+
+}  // namespace kx

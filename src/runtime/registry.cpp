@@ -1,0 +1,78 @@
+#include "runtime/registry.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+
+namespace kx {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+const MemberInfo* ClassInfo::Find(const std::string& member, size_t argCount) const {
+  const std::string key = Lower(member);
+  const MemberInfo* fallback = nullptr;
+  for (const auto& m : members) {
+    if (Lower(m.name) != key) continue;
+    const bool assignment = m.kind == MemberKind::PropertyLet;
+    if (assignment && argCount == m.params.size() + 1) return &m;
+    if (!assignment && argCount <= m.params.size()) return &m;
+    if (!fallback) fallback = &m;
+  }
+  return fallback;
+}
+
+Registry& Registry::Instance() {
+  static Registry registry;
+  return registry;
+}
+
+void Registry::Add(ClassInfo info) {
+  std::string key = Lower(info.name);
+  classes_[key] = std::move(info);
+}
+
+const ClassInfo& Registry::Class(const std::string& name) const {
+  RegisterAllClasses();
+  const auto it = classes_.find(Lower(name));
+  if (it == classes_.end())
+    throw Error(static_cast<int32_t>(RuntimeErrorCode::CantCreateObject), "KX",
+                std::string(RuntimeErrorText(RuntimeErrorCode::CantCreateObject)) + " (" + name + ")");
+  return it->second;
+}
+
+ObjectPtr Registry::Create(const std::string& name) const { return Class(name).create(); }
+
+std::vector<std::string> Registry::ClassNames() const {
+  RegisterAllClasses();
+  std::vector<std::string> names;
+  for (const auto& [key, info] : classes_) names.push_back(info.name);
+  return names;
+}
+
+Variant Registry::Invoke(Object& object, const std::string& member, Args& args) const {
+  const ClassInfo& info = Class(std::string(object.ClassName()));
+  const MemberInfo* m = info.Find(member, args.size());
+  if (!m)
+    throw Error(static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported), "KX",
+                std::string(RuntimeErrorText(RuntimeErrorCode::MemberNotSupported)) + " (" +
+                    info.name + "." + member + ")");
+  const size_t declared = m->params.size() + (m->kind == MemberKind::PropertyLet ? 1 : 0);
+  if (args.size() > declared) ThrowRuntimeError(RuntimeErrorCode::WrongNumberOfArguments);
+  if (m->kind != MemberKind::PropertyLet) {
+    for (size_t i = args.size(); i < m->params.size(); ++i) {
+      if (!m->params[i].optional) ThrowRuntimeError(RuntimeErrorCode::ArgumentNotOptional);
+      args.push_back(m->params[i].defaultValue);
+    }
+  } else if (args.size() != declared) {
+    ThrowRuntimeError(RuntimeErrorCode::ArgumentNotOptional);
+  }
+  return m->invoke(object, args);
+}
+
+}  // namespace kx

@@ -1,0 +1,100 @@
+#include "test_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "runtime/db/connection.h"
+#include "runtime/host.h"
+#include "shared/s_db_help_for_kx.h"
+
+namespace kx::test {
+
+std::vector<std::string> Engines() { return {"SQLite", "PostgreSQL"}; }
+
+bool EngineAvailable(const std::string& engine) {
+  if (engine != "PostgreSQL") return true;
+  const char* pg = std::getenv("KX_TEST_PG_SERVER");
+  return pg && *pg;
+}
+
+std::string SchemaFolder() { return std::string(KX_SOURCE_DIR) + "/schemas/"; }
+
+TestHome::TestHome(const std::string& engine, const std::string& extra, bool writeConfig) : engine_(engine) {
+  char pattern[] = "/tmp/kx-test.XXXXXX";
+  folder_ = mkdtemp(pattern);
+  if (const char* home = std::getenv("KX_HOME")) {
+    hadHome_ = true;
+    previousHome_ = home;
+  }
+  setenv("KX_HOME", folder_.c_str(), 1);
+  if (writeConfig) WriteConfig(DefaultConfig(extra));
+}
+
+TestHome::~TestHome() {
+  db::ClearPool();
+  SetClock(nullptr);
+  if (hadHome_)
+    setenv("KX_HOME", previousHome_.c_str(), 1);
+  else
+    unsetenv("KX_HOME");
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
+
+std::string TestHome::DefaultConfig(const std::string& extra) const {
+  std::string db = "[DATABASE]\n";
+  if (engine_ == "PostgreSQL") {
+    auto env = [](const char* name, const char* fallback) {
+      const char* v = std::getenv(name);
+      return std::string(v && *v ? v : fallback);
+    };
+    db += "PROVIDER=PostgreSQL\nSERVERNAME=" + env("KX_TEST_PG_SERVER", "127.0.0.1") +
+          "\nDATABASENAME=" + env("KX_TEST_PG_DATABASE", "kxtest") + "\nUSERID=" +
+          env("KX_TEST_PG_USER", "kx") + "\nPASSWORD=\n";
+  } else {
+    db += "PROVIDER=SQLite\nDATABASENAME=kxtest\n";
+  }
+  return db + extra + "\n[XML]\nXMLSCHEMAPATH=" + SchemaFolder() + "\n";
+}
+
+void TestHome::WriteConfig(const std::string& content) const { WriteFile("Config.ini", content); }
+
+std::string TestHome::WriteFile(const std::string& name, const std::string& content) const {
+  const std::string path = folder_ + "/" + name;
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+void TestHome::ResetDatabase() const {
+  S_DBHelpForKX helper;
+  const std::string cs = helper.GetConnectionString();
+  db::InstallDatabase(cs);
+  if (engine_ != "PostgreSQL") return;  // a fresh folder holds a fresh SQLite file
+  auto c = db::Open(db::ConnectionInfo::Parse(cs));
+  c->ExecuteScript(
+      "TRUNCATE JB_TYPE_PROFILE, JB_ORDER, JB_CONTAINER_DETAIL, JB_DIARY, JB_DOOR_APPOINTMENT, "
+      "JB_CONTAINER_RETRIEVING_TEMP_FILE, JB_CONTAINER_RETRIEVING_TEMP_DETAIL RESTART IDENTITY");
+}
+
+void EngineTest::SetUp() {
+  if (!EngineAvailable(GetParam())) GTEST_SKIP() << "no PostgreSQL server given (KX_TEST_PG_SERVER)";
+  home_ = std::make_unique<TestHome>(GetParam());
+  home_->ResetDatabase();
+}
+
+void EngineTest::TearDown() { home_.reset(); }
+
+kx::Error CaptureError(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const kx::Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an error, none was raised";
+  return kx::Error(0, "", "");
+}
+
+}  // namespace kx::test

@@ -1,0 +1,64 @@
+// Test homes: a component folder with its own Config.ini and database, for one engine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/error.h"
+
+namespace kx::test {
+
+// The engines under test: "SQLite", and "PostgreSQL", which runs when KX_TEST_PG_SERVER names a
+// server ("host,port") and is skipped otherwise.
+std::vector<std::string> Engines();
+bool EngineAvailable(const std::string& engine);
+
+// A temporary component folder with a Config.ini for `engine`, set as KX_HOME while it lives.
+// `extra` lines are appended to section DATABASE. The schema folder is the source tree's.
+class TestHome {
+ public:
+  explicit TestHome(const std::string& engine = "SQLite", const std::string& extraDatabaseLines = "",
+                    bool writeConfig = true);
+  ~TestHome();
+  TestHome(const TestHome&) = delete;
+  TestHome& operator=(const TestHome&) = delete;
+
+  const std::string& folder() const { return folder_; }
+  // Rewrites Config.ini with `content`.
+  void WriteConfig(const std::string& content) const;
+  // The Config.ini lines for this engine (section DATABASE and XML).
+  std::string DefaultConfig(const std::string& extraDatabaseLines = "") const;
+  // Creates the database objects and empties every table.
+  void ResetDatabase() const;
+  // Writes `content` to a file in the folder and returns its path.
+  std::string WriteFile(const std::string& name, const std::string& content) const;
+
+ private:
+  std::string engine_;
+  std::string folder_;
+  std::string previousHome_;
+  bool hadHome_ = false;
+};
+
+// A test run once per engine, each in a fresh home with an installed, empty database.
+class EngineTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::unique_ptr<TestHome> home_;
+};
+
+// The component error `fn` raises; fails the test when it raises none.
+kx::Error CaptureError(const std::function<void()>& fn);
+
+// The source tree's schema folder, with a final separator.
+std::string SchemaFolder();
+
+}  // namespace kx::test
+
+#define KX_ENGINE_SUITE(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Engines, Suite, ::testing::ValuesIn(::kx::test::Engines()), \
+                           [](const auto& info) { return info.param; })
