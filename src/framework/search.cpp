@@ -1,0 +1,57 @@
+#include "framework/search.h"
+
+#include "framework/entity.h"
+#include "runtime/error.h"
+#include "shared/mod_kx_common.h"
+#include "shared/mod_kx_xml.h"
+
+namespace kx {
+
+SearchSpec SearchSpec::FromFields(const EntityDef& entity) {
+  SearchSpec spec;
+  for (const auto& f : entity.fields)
+    if (!f.column.empty()) spec.fields.push_back({f.property, " And " + f.column, 0, ""});
+  return spec;
+}
+
+std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
+  const std::string k = Str2SQL(key);
+  if (word == "Include") return " like '%" + k + "%'";
+  if (word == "BeginWith") return " like '" + k + "%'";
+  if (word == ">" || word == ">=" || word == "<" || word == "<=" || word == "=")
+    return " " + word + suffix + " '" + k + "'";
+  return "";
+}
+
+namespace {
+
+// The value of a condition attribute; a missing one fails as an object that is not set.
+std::string Required(const xml::Element& e, const char* name) {
+  auto value = e.Attribute(name);
+  if (!value) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+  return *value;
+}
+
+}  // namespace
+
+std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchSpec& spec) {
+  std::vector<std::string> clauses = spec.clauseStarts;
+  if (accessKey.empty()) return clauses;
+  const auto doc = LoadValidated(accessKey, Sch_AccessKey(), " The AccessKey is wrong ");
+  for (const auto& condition : doc->ElementsByTagName("AccessKey")) {
+    const std::string field = Required(condition, "Field");
+    const std::string word = Required(condition, "SearchCondition");
+    const std::string key = Trim(Required(condition, "Key"));
+    if (key.empty()) continue;
+    const SearchField* match = nullptr;
+    for (const auto& f : spec.fields)
+      if (f.field == field) match = &f;
+    if (!match && spec.skipUnknownFields) continue;
+    std::string& clause = clauses.at(match ? match->clause : 0);
+    if (match) clause += match->fragment;
+    clause += Comparison(word, key, match ? match->wordSuffix : "");
+  }
+  return clauses;
+}
+
+}  // namespace kx

@@ -1,0 +1,42 @@
+// Search conditions: the access key document turned into WHERE clauses by a field table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kx {
+
+struct EntityDef;
+
+// One searchable field: the `Field` value, the fragment appended for it, the clause it goes to,
+// and a suffix appended to the comparison word.
+struct SearchField {
+  std::string field;
+  std::string fragment;
+  size_t clause = 0;
+  std::string wordSuffix;
+};
+
+struct SearchSpec {
+  // The start of each clause.
+  std::vector<std::string> clauseStarts = {"  where 1=1  "};
+  std::vector<SearchField> fields;
+  // Whether a condition on a field not in the table is skipped whole (else only its column is
+  // missing and the comparison is still appended).
+  bool skipUnknownFields = false;
+
+  // The field table " And <COLUMN>" of every stored field of an entity, by property name.
+  static SearchSpec FromFields(const EntityDef& entity);
+};
+
+// The comparison text for a condition word and its key: " like '%key%'" for "Include",
+// " like 'key%'" for "BeginWith", " <word><suffix> 'key'" for >, >=, <, <=, =; nothing for other
+// words. The key's quotes are doubled, so a key can neither break nor change the statement.
+std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix = "");
+
+// Reads the access key document (validated against the access key schema; an empty text reads
+// nothing) and returns one clause per clause start with every condition appended, joined by AND.
+// A refused document raises error 9999 " The AccessKey is wrong " followed by the reason.
+std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchSpec& spec);
+
+}  // namespace kx
