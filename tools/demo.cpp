@@ -1,27 +1,91 @@
 #include "tools/demo.h"
 
+#include <functional>
+
+#include "framework/jb_type_profile.h"
+#include "runtime/context.h"
 #include "runtime/db/connection.h"
 #include "runtime/error.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {
+namespace {
+
+// Runs one step the way a host runs a call: in its own transaction scope.
+void Step(std::ostream& out, const std::string& title, const std::function<std::string()>& call) {
+  out << "\n== " << title << "\n";
+  try {
+    TransactionScope scope;
+    const std::string result = call();
+    scope.Complete();
+    if (!result.empty()) out << result << (result.back() == '\n' ? "" : "\n");
+  } catch (const Error& e) {
+    out << "error " << e.number() << ": " << e.description() << "\n";
+  }
+}
+
+std::string Profile(const std::string& code, const std::string& name, const std::string& category) {
+  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";
+}
+
+}  // namespace
 
 int RunDemo(std::ostream& out) {
   try {
     S_DBHelpForKX helper;
-    const std::string cs = helper.GetConnectionString();
-    db::InstallDatabase(cs);
+    db::InstallDatabase(helper.GetConnectionString());
     out << "Database " << helper.database() << " on " << helper.server() << " is ready.\n";
-    helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'DEMO'");
-    helper.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('DEMO','Demo''s truck job','TR')");
-    auto rs = helper.RunSQLReturnRS("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = 'DEMO'");
-    out << "The helper reads back " << rs->RecordCount() << " row:\n" << rs->ToText();
-    helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'DEMO'");
-    return 0;
+    helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
   } catch (const Error& e) {
     out << "demo failed: " << e.description() << "\n";
     return 1;
   }
+
+  C_JBTypeProfile profiles;
+  Step(out, "add twelve job order type profiles", [&] {
+    for (int i = 1; i <= 12; ++i) {
+      const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
+      profiles.add(Profile("DEMO" + n, i % 3 ? "Trucking to depot " + n : "O'Neil's rail " + n, i % 2 ? "TR" : "RL"));
+    }
+    return std::string("added DEMO01 to DEMO12");
+  });
+  Step(out, "fetch DEMO03 (a name with a quote is stored intact)", [&] { return profiles.getElementByXML("DEMO03"); });
+  Step(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
+    Variant count, pages;
+    const std::string ak = "<AccessKeys><AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>"
+                           "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>";
+    const std::string page = profiles.queryOwnedElementsByXML(count, pages, 2, 1, ak);
+    return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + page;
+  });
+  Step(out, "page 3 of all profiles, 5 per page", [&] {
+    Variant count, pages;
+    const std::string ak = "<AccessKeys><AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>";
+    const std::string page = profiles.queryOwnedElementsByXML(count, pages, 5, 3, ak);
+    return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + page;
+  });
+  Step(out, "modify DEMO03 and read it back", [&] {
+    profiles.modify(Profile("DEMO03", "Rail to inland depot", "RL"));
+    return profiles.getElementByXML("DEMO03");
+  });
+  Step(out, "an invalid request is refused before anything is written", [&] {
+    profiles.add("<JBTypeProfile Code=\"DEMO99\"/>");
+    return std::string("(not reached)");
+  });
+  Step(out, "remove DEMO03", [&] {
+    profiles.remove("DEMO03");
+    return std::string("removed DEMO03; containsKey now answers ") + (profiles.containsKey("DEMO03") ? "true" : "false");
+  });
+  Step(out, "remove DEMO03 again: the missing row is reported with the chain of procedures", [&] {
+    profiles.remove("DEMO03");
+    return std::string("(not reached)");
+  });
+  Step(out, "clean up", [&] {
+    Variant count, pages;
+    profiles.queryOwnedElementsByXML(count, pages, 0, 0, "");
+    S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
+    return "removed the demo profiles (" + CStr(count) + " rows were in the table)";
+  });
+  return 0;
 }
 
 }  // namespace kx
