@@ -149,38 +149,18 @@ void Entity::setStorage(std::shared_ptr<EntityStorage> storage) {
 }
 
 void RegisterEntity(const EntityDef& def, std::function<ObjectPtr()> create) {
-  ClassInfo info;
-  info.name = def.className;
-  info.create = std::move(create);
-  auto add = [&](std::string name, MemberKind kind, std::vector<ParamInfo> params,
-                 std::function<Variant(Entity&, Args&)> fn) {
-    info.members.push_back(MemberInfo{std::move(name), kind, std::move(params),
-                                      [fn = std::move(fn)](Object& o, Args& a) {
-                                        return fn(static_cast<Entity&>(o), a);
-                                      }});
-  };
-  add("isDirty", MemberKind::Method, {}, [](Entity& e, Args&) { return Variant(e.isDirty()); });
-  add("save", MemberKind::Method, {}, [](Entity& e, Args&) { e.save(); return Variant(); });
-  add("load", MemberKind::Method, {Param("PKValue")}, [](Entity& e, Args& a) {
-    e.load(CStr(a[0]));
-    return Variant();
-  });
-  add("add", MemberKind::Method, {}, [](Entity& e, Args&) { e.add(); return Variant(); });
-  add("remove", MemberKind::Method, {}, [](Entity& e, Args&) { e.remove(); return Variant(); });
-  add("status", MemberKind::PropertyGet, {}, [](Entity& e, Args&) { return Variant(e.status()); });
-  add("status", MemberKind::PropertyLet, {}, [](Entity& e, Args& a) {
-    e.setStatus(CInt(a.back()));
-    return Variant();
-  });
-  add("modify", MemberKind::Method, {}, [](Entity& e, Args&) { e.modify(); return Variant(); });
-  for (size_t i = 0; i < def.fields.size(); ++i) {
-    add(def.fields[i].property, MemberKind::PropertyGet, {}, [i](Entity& e, Args&) { return e.Get(i); });
-    add(def.fields[i].property, MemberKind::PropertyLet, {}, [i](Entity& e, Args& a) {
-      e.Set(i, a.back());
-      return Variant();
-    });
-  }
-  Registry::Instance().Add(std::move(info));
+  ClassBuilder<Entity> entity(def.className, std::move(create));
+  entity.Method("isDirty", {}, [](Entity& e, Args&) { return Variant(e.isDirty()); })
+      .Method("save", {}, [](Entity& e, Args&) { e.save(); return Variant(); })
+      .Method("load", {Param("PKValue")}, [](Entity& e, Args& a) { e.load(CStr(a[0])); return Variant(); })
+      .Method("add", {}, [](Entity& e, Args&) { e.add(); return Variant(); })
+      .Method("remove", {}, [](Entity& e, Args&) { e.remove(); return Variant(); })
+      .Property("status", [](Entity& e) { return Variant(e.status()); },
+                [](Entity& e, const Variant& v) { e.setStatus(CInt(v)); })
+      .Method("modify", {}, [](Entity& e, Args&) { e.modify(); return Variant(); });
+  for (size_t i = 0; i < def.fields.size(); ++i)
+    entity.Property(def.fields[i].property, [i](Entity& e) { return e.Get(i); },
+                    [i](Entity& e, const Variant& v) { e.Set(i, v); });
 }
 
 }  // namespace kx

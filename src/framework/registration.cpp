@@ -12,29 +12,12 @@ Variant AsObject(std::shared_ptr<Object> o) { return Variant(std::move(o)); }
 }  // namespace
 
 void RegisterStorage(const std::string& name, std::function<ObjectPtr()> create) {
-  ClassInfo info;
-  info.name = name;
-  info.create = std::move(create);
-  auto add = [&](std::string member, MemberKind kind, std::vector<ParamInfo> params,
-                 std::function<Variant(Storage&, Args&)> fn) {
-    info.members.push_back(MemberInfo{std::move(member), kind, std::move(params),
-                                      [fn = std::move(fn)](Object& o, Args& a) {
-                                        return fn(dynamic_cast<Storage&>(o), a);
-                                      }});
-  };
-  add("strSQL", MemberKind::PropertyGet, {}, [](Storage& s, Args&) { return Variant(s.strSQL()); });
-  add("strSQL", MemberKind::PropertyLet, {}, [](Storage& s, Args& a) {
-    s.setStrSQL(CStr(a.back()));
-    return Variant();
-  });
-  add("containsPK", MemberKind::Method, {Param("PKValue")},
-      [](Storage& s, Args& a) { return Variant(s.containsPK(CStr(a[0]))); });
-  add("DB", MemberKind::PropertyGet, {}, [](Storage& s, Args&) { return AsObject(s.DB()); });
-  add("DB", MemberKind::PropertyLet, {}, [](Storage& s, Args& a) {
-    s.setDB(ObjectAs<S_DBHelpForKX>(a.back()));
-    return Variant();
-  });
-  Registry::Instance().Add(std::move(info));
+  ClassBuilder<Storage>(name, std::move(create))
+      .Property("strSQL", [](Storage& s) { return Variant(s.strSQL()); },
+                [](Storage& s, const Variant& v) { s.setStrSQL(CStr(v)); })
+      .Method("containsPK", {Param("PKValue")}, [](Storage& s, Args& a) { return Variant(s.containsPK(CStr(a[0]))); })
+      .Property("DB", [](Storage& s) { return AsObject(s.DB()); },
+                [](Storage& s, const Variant& v) { s.setDB(ObjectAs<S_DBHelpForKX>(v)); });
 }
 
 void RegisterFrameworkClasses() {

@@ -75,9 +75,12 @@ class Registry {
 template <class T>
 class ClassBuilder {
  public:
-  explicit ClassBuilder(std::string name) {
+  explicit ClassBuilder(std::string name)
+      : ClassBuilder(std::move(name), [] { return std::static_pointer_cast<Object>(std::make_shared<T>()); }) {}
+  // For a family of classes sharing T's members: `create` makes the registered class.
+  ClassBuilder(std::string name, std::function<ObjectPtr()> create) {
     info_.name = std::move(name);
-    info_.create = [] { return std::static_pointer_cast<Object>(std::make_shared<T>()); };
+    info_.create = std::move(create);
   }
   ~ClassBuilder() { Registry::Instance().Add(std::move(info_)); }
 
