@@ -47,9 +47,12 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     for (const auto& f : spec.fields)
       if (f.field == field) match = &f;
     if (!match && spec.skipUnknownFields) continue;
-    std::string& clause = clauses.at(match ? match->clause : 0);
-    if (match) clause += match->fragment;
-    clause += Comparison(word, key, match ? match->wordSuffix : "");
+    // A condition without its column or its comparison would leave a statement that some engines
+    // run with a different meaning instead of refusing it: refuse it here, on every engine.
+    if (!match) throw Error(9999, "", "The search field '" + field + "' is unknown");
+    const std::string comparison = Comparison(word, key, match->wordSuffix);
+    if (comparison.empty()) throw Error(9999, "", "The search condition '" + word + "' is unknown");
+    clauses.at(match->clause) += match->fragment + comparison;
   }
   return clauses;
 }

@@ -21,8 +21,7 @@ struct SearchSpec {
   // The start of each clause.
   std::vector<std::string> clauseStarts = {"  where 1=1  "};
   std::vector<SearchField> fields;
-  // Whether a condition on a field not in the table is skipped whole (else only its column is
-  // missing and the comparison is still appended).
+  // Whether a condition on a field not in the table is skipped whole (else it is refused).
   bool skipUnknownFields = false;
 
   // The field table " And <COLUMN>" of every stored field of an entity, by property name.
@@ -36,7 +35,9 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 
 // Reads the access key document (validated against the access key schema; an empty text reads
 // nothing) and returns one clause per clause start with every condition appended, joined by AND.
-// A refused document raises error 9999 " The AccessKey is wrong " followed by the reason.
+// A refused document raises error 9999 " The AccessKey is wrong " followed by the reason; a
+// condition with an unknown field (unless the spec skips those) or an unknown comparison word
+// raises error 9999 naming it.
 std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchSpec& spec);
 
 }  // namespace kx
