@@ -38,7 +38,11 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
   bool inSection = false;
   const std::string wantedSection = Strip(section);
   const std::string wantedKey = Strip(key);
+  bool first = true;
   while (std::getline(in, line)) {
+    // A UTF-8 byte-order mark before the first line is not part of it.
+    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    first = false;
     const std::string t = Strip(line);
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[') {

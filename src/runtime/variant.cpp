@@ -62,8 +62,6 @@ double ToNumber(const Variant& v) {
     case Variant::Type::String: {
       double d = 0;
       if (ParseNumber(v.get<std::string>(), d)) return d;
-      Date date;
-      if (ParseDate(v.get<std::string>(), date)) return date.serial;
       break;
     }
     default: break;

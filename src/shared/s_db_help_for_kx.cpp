@@ -12,6 +12,7 @@ namespace {
 constexpr const char* kCollectParamsError = "collectParams(...): incorrect # of parameters";
 
 std::string Unscramble(const std::string& text, const std::string& key) {
+  if (key.size() < 3) ThrowRuntimeError(RuntimeErrorCode::InvalidArgument);
   const size_t divisor = key.size() - 2;
   std::string bytes = text;
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ key[i % divisor]);
@@ -118,6 +119,7 @@ std::string S_DBHelpForKX::UnscramblePassword(const std::string& text) {
 }
 
 std::string S_DBHelpForKX::Scramble(const std::string& plain, const std::string& key) {
+  if (key.size() < 3) ThrowRuntimeError(RuntimeErrorCode::InvalidArgument);
   std::string text = LPZero(std::to_string(plain.size()), 2) + plain;
   const size_t divisor = key.size() - 2;
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(text[i] ^ key[i % divisor]);

@@ -1,0 +1,230 @@
+// The database helper: connection string and its settings, result sets, statements, the insert
+// procedure and the failure texts, on every engine.
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "shared/mod_kx_common.h"
+#include "shared/s_db_help_for_kx.h"
+#include "test_support.h"
+
+namespace kx::test {
+namespace {
+
+const char* kWorkFileProc = "JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc";
+
+// The twelve insert parameters of a work file, in the procedure's order.
+Variant WorkFileParams(const std::string& bkNo, const Variant& processState = Variant(int16_t{0})) {
+  return Variant::MakeArray({
+      mp("@SOURCE_CATEGORY", adVarChar, 10, "IMPORT", 0, 0), mp("@OFFICE", adVarChar, 10, "HKG", 0, 0),
+      mp("@VESSEL_CODE", adVarChar, 6, "EVRG", 0, 0),        mp("@VOYAGE_NO", adVarChar, 6, "0123", 0, 0),
+      mp("@VOYAGE_LEG", adVarChar, 1, "E", 0, 0),            mp("@BK_NO", adVarChar, 17, bkNo, 0, 0),
+      mp("@BL_NO", adVarChar, 17, "", 0, 0),                 mp("@ER_NO", adVarChar, 20, Variant::Null(), 0, 0),
+      mp("@PROCESS_STATE", adSmallInt, 2, processState, 0, 0),
+      mp("@LAST_UPDATE_DATE", adDBTimeStamp, 8, Date::FromParts(2026, 3, 4), 0, 0),
+      mp("@LAST_UPDATE_TIME", adNumeric, 5, 930.0, 4, 0), mp("@LAST_UPDATE_USER", adVarChar, 16, "tester", 0, 0),
+  });
+}
+
+// The description of `e` split around `middle`: the texts before and after it.
+std::pair<std::string, std::string> Around(const Error& e, const std::string& middle) {
+  const auto at = e.description().find(middle);
+  if (at == std::string::npos) return {"<missing>", e.description()};
+  return {e.description().substr(0, at), e.description().substr(at + middle.size())};
+}
+
+void InsertProfile(S_DBHelpForKX& helper, const std::string& code, const std::string& name) {
+  helper.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('" +
+                Str2SQL(code) + "','" + Str2SQL(name) + "','TR')");
+}
+
+class Helper : public EngineTest {
+ protected:
+  S_DBHelpForKX helper_;
+};
+
+TEST_P(Helper, StatementWithoutRowsGivesAnEmptyResultSet) {
+  auto rs = helper_.RunSQLReturnRS("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = 'none'");
+  EXPECT_EQ(rs->RecordCount(), 0);
+  EXPECT_TRUE(rs->EOF_());
+}
+
+TEST_P(Helper, InsertProcedureReturnsIncreasingKeysAndTheRowReadsBack) {
+  const int32_t first = helper_.RunSPReturnInteger(kWorkFileProc, WorkFileParams("BK'001"));
+  const int32_t second = helper_.RunSPReturnInteger(kWorkFileProc, WorkFileParams("BK002", Variant("3")));
+  EXPECT_GT(first, 0);
+  EXPECT_GT(second, first);
+
+  auto rs = helper_.RunSQLReturnRS(
+      "select * from JB_CONTAINER_RETRIEVING_TEMP_FILE order by JB_IMPORT_CONTAINER_WORK_FILE_ID");
+  ASSERT_EQ(rs->RecordCount(), 2);
+  EXPECT_EQ(CLng(rs->Field("JB_Import_Container_Work_File_Id")), first);
+  EXPECT_EQ(CStr(rs->Field("BK_NO")), "BK'001");  // bound, never spliced into the text
+  EXPECT_EQ(CInt(rs->Field("PROCESS_STATE")), 0);
+  EXPECT_EQ(Null2Date(rs->Field("LAST_UPDATE_DATE")), "2026-03-04");
+  EXPECT_EQ(CLng(rs->Field("LAST_UPDATE_TIME")), 930);
+  EXPECT_TRUE(rs->Field("ER_NO").IsNull());
+  rs->MoveNext();
+  EXPECT_EQ(CInt(rs->Field("PROCESS_STATE")), 3);
+}
+
+TEST_P(Helper, MalformedParameterIsRefusedBeforeAnythingIsWritten) {
+  // An element of four entries, and a value its type cannot hold.
+  for (const Variant& bad : {Variant::MakeArray({Variant("@VOYAGE_NO"), Variant(adVarChar), Variant(int16_t{6}), Variant("1")}),
+                             mp("@PROCESS_STATE", adSmallInt, 2, "abc", 0, 0)}) {
+    Array params = CArray(WorkFileParams("BK1"));
+    params[8] = bad;
+    const Error e = CaptureError([&] { helper_.RunSPReturnInteger(kWorkFileProc, Variant::MakeArray(params)); });
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_EQ(e.description(),
+              "RunSPReturnInteger(JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc)collectParams(...): incorrect # of parameters");
+  }
+  EXPECT_EQ(helper_.RunSQLReturnRS("select * from JB_CONTAINER_RETRIEVING_TEMP_FILE")->RecordCount(), 0);
+}
+
+TEST_P(Helper, FailingStatementsCarryTheEngineText) {
+  const std::string sql = "Insert Into NO_SUCH_TABLE (A) Values ('1')";
+  const Error e = CaptureError([&] { helper_.RunSQL(sql); });
+  EXPECT_EQ(e.number(), kComponentError);
+  EXPECT_EQ(e.source(), e.description());
+  const auto [before, after] = Around(e, "RunSQL(" + sql + ")");  // T + "RunSQL(S)" + T
+  EXPECT_EQ(before, after);
+  std::string lower = before;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_NE(lower.find("no_such_table"), std::string::npos) << before;  // the engine's own text
+  // A read names itself and the statement first: "RunSQLReturnRS(S)" + T.
+  const Error read = CaptureError([&] { helper_.RunSQLReturnRS("select * from NO_SUCH_TABLE"); });
+  EXPECT_EQ(Around(read, "RunSQLReturnRS(select * from NO_SUCH_TABLE)"), std::make_pair(std::string(), before));
+}
+
+TEST_P(Helper, DeleteWithoutFromWorksOnEveryEngine) {
+  InsertProfile(helper_, "X", "x");
+  InsertProfile(helper_, "Y", "y");
+  helper_.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'");
+  auto rs = helper_.RunSQLReturnRS("select JB_TYPE_CODE from JB_TYPE_PROFILE");
+  ASSERT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(CStr(rs->Field("JB_TYPE_CODE")), "Y");
+}
+
+TEST_P(Helper, QuotedValuesStoreAndMatchIntact) {
+  InsertProfile(helper_, "O'N", "O'Neil's ''truck''");
+  InsertProfile(helper_, "ON", "other");
+  auto rs = helper_.RunSQLReturnRS("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = '" + Str2SQL("O'N") + "'");
+  ASSERT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(CStr(rs->Field("JB_TYPE_NAME")), "O'Neil's ''truck''");
+  // A key with a quote cannot widen a statement to other rows.
+  helper_.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= '" + Str2SQL("x' or '1'='1") + "'");
+  EXPECT_EQ(helper_.RunSQLReturnRS("select * from JB_TYPE_PROFILE")->RecordCount(), 2);
+}
+
+TEST_P(Helper, PagesOfAResultSet) {
+  for (int i = 1; i <= 25; ++i) InsertProfile(helper_, "C" + LPZero(std::to_string(i), 2), "p");
+  auto rs = helper_.RunSQLReturnRS("select JB_TYPE_CODE from JB_TYPE_PROFILE order by JB_TYPE_CODE");
+  ASSERT_EQ(rs->RecordCount(), 25);
+  rs->SetPageSize(10);
+  EXPECT_EQ(rs->PageCount(), 3);
+  // The codes on page `page`, read until the page is full or the set ends.
+  auto page = [&](int32_t n) {
+    rs->SetAbsolutePage(n);
+    std::vector<std::string> codes;
+    for (int i = 0; i < rs->PageSize() && !rs->EOF_(); ++i, rs->MoveNext())
+      codes.push_back(CStr(rs->Field("JB_TYPE_CODE")));
+    return codes;
+  };
+  EXPECT_EQ(page(3), (std::vector<std::string>{"C21", "C22", "C23", "C24", "C25"}));
+  EXPECT_EQ(page(1).front(), "C01");
+  EXPECT_EQ(page(2).size(), 10u);
+  EXPECT_TRUE(page(4).empty());
+  EXPECT_TRUE(rs->EOF_());
+}
+
+KX_ENGINE_SUITE(Helper);
+
+// ---- settings, without a database
+
+TEST(HelperSettings, NoConfigFileGivesTheDefaults) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  S_DBHelpForKX helper;
+  EXPECT_EQ(helper.GetConnectionString(), "Provider=SQLite;Data Source=" + home.folder() +
+                                              ";Initial Catalog=QLP_DB;User Id=sa;Password=2977;Connect Timeout=10;");
+  EXPECT_EQ(helper.ClassDebugID(), 0);
+}
+
+TEST(HelperSettings, ProviderShapesTheConnectionString) {
+  TestHome home;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"PROVIDER=SQLOLEDB\nSERVERNAME=srv\nDATABASENAME=db\nUSERID=u\nPASSWORD=p\n",
+       "Provider=SQLOLEDB;Data Source=srv;Initial Catalog=db;User Id=u;Password=p;Connect Timeout=10;"},
+      {"provider=PostgreSQL\nservername=pg1,5433\nDATABASENAME=kx\nUSERID=app\nPASSWORD=s;x\nFLAG=0\n",
+       "Provider=PostgreSQL;Data Source=pg1,5433;Initial Catalog=kx;User Id=app;Password=s;x;Connect Timeout=10;"},
+      {"PROVIDER=SQLite\nSERVERNAME=/data/kx\nFLAG=2\nUSERID=plain\n",
+       "Provider=SQLite;Data Source=/data/kx;Initial Catalog=QLP_DB;User Id=plain;Password=2977;Connect Timeout=10;"},
+  };
+  for (const auto& [lines, expected] : cases) {
+    home.WriteConfig("[DATABASE]\n" + lines);
+    S_DBHelpForKX helper;
+    EXPECT_EQ(helper.GetConnectionString(), expected);
+  }
+}
+
+// `text` xor-ed byte by byte with the letters of the key that take part (all but its last two).
+std::string ScrambleByHand(const std::string& text, const std::string& usedKeyLetters) {
+  std::string out = text;
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ usedKeyLetters[i % usedKeyLetters.size()]);
+  return out;
+}
+
+TEST(HelperSettings, FlagOneUnscramblesUserIdAndPassword) {
+  // Only the first (length - 2) letters of each key take part; the scrambled forms built below
+  // rely on that.
+  EXPECT_EQ(S_DBHelpForKX::Scramble("secret-pass", "VANTRELOKS"), ScrambleByHand("11secret-pass", "VANTRELO"));
+  EXPECT_EQ(S_DBHelpForKX::UnscrambleUserId(ScrambleByHand("12operator-one", "DORMIQUEST")), "operator-one");
+  TestHome home;
+  // Stored values whose unscrambled text starts with a two-digit length: "05" with more after the
+  // five characters, and "09" with only four characters left.
+  std::string user = S_DBHelpForKX::Scramble("admin-and-more", "DORMIQUESTAL");  // "14admin-and-more"
+  user[0] = static_cast<char>('0' ^ 'D');
+  user[1] = static_cast<char>('5' ^ 'O');
+  std::string password = S_DBHelpForKX::Scramble("pw12", "VANTRELOKS");  // "04pw12"
+  password[1] = static_cast<char>('9' ^ 'A');
+  home.WriteConfig("[DATABASE]\nPROVIDER=SQLOLEDB\nSERVERNAME=srv\nDATABASENAME=db\nFLAG=1\nUSERID=" + user +
+                   "\nPASSWORD=" + password + "\n");
+  S_DBHelpForKX helper;
+  EXPECT_EQ(helper.GetConnectionString(),
+            "Provider=SQLOLEDB;Data Source=srv;Initial Catalog=db;User Id=admin;Password=pw12;Connect Timeout=10;");
+}
+
+TEST(HelperSettings, UnreadableFlagOrScrambledValueFailsTheConnectionString) {
+  TestHome home;
+  const std::string user = S_DBHelpForKX::Scramble("sa", "DORMIQUESTAL");
+  // The default password "2977" is no stored value; a flag that is no number; a plain user id.
+  const std::vector<std::string> configs = {"FLAG=1\nUSERID=" + user + "\n", "FLAG=abc\n", "FLAG=1\nUSERID=plain\n"};
+  for (const auto& lines : configs) {
+    home.WriteConfig("[DATABASE]\n" + lines);
+    S_DBHelpForKX helper;
+    const Error e = CaptureError([&] { helper.GetConnectionString(); });
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_EQ(e.description(), "GetConnectionString Function") << lines;
+    // Every operation reports it in its own shape.
+    const Error run = CaptureError([&] { helper.RunSQL("select 1"); });
+    EXPECT_EQ(run.description(), "GetConnectionString FunctionRunSQL(select 1)GetConnectionString Function");
+  }
+}
+
+TEST(HelperSettings, SqlServerAndUnknownProvidersRefuseToConnect) {
+  TestHome home;
+  const std::vector<std::pair<std::string, std::string>> cases = {{"SQLOLEDB", "SQLOLEDB"},
+                                                                   {"Oracle", "Provider cannot be found"}};
+  for (const auto& [provider, expected] : cases) {
+    home.WriteConfig("[DATABASE]\nPROVIDER=" + provider + "\nSERVERNAME=srv\n");
+    S_DBHelpForKX helper;
+    const Error e = CaptureError([&] { helper.RunSQLReturnRS("select 1"); });
+    EXPECT_EQ(e.number(), kComponentError);
+    const auto [before, after] = Around(e, "RunSQLReturnRS(select 1)");
+    EXPECT_EQ(before, "");
+    EXPECT_NE(after.find(expected), std::string::npos) << after;
+  }
+}
+
+}  // namespace
+}  // namespace kx::test
