@@ -11,26 +11,12 @@
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
+#include "type_profile_rows.h"
 
 namespace kx::test {
 namespace {
 
 const std::string kDecl = "<?xml version=\"1.0\"?>\n";
-
-void InsertRow(const std::string& code, const std::string& name, const std::string& category) {
-  S_DBHelpForKX().RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('" +
-                         Str2SQL(code) + "','" + Str2SQL(name) + "','" + Str2SQL(category) + "')");
-}
-
-int32_t RowCount() {
-  return CLng(S_DBHelpForKX().RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N"));
-}
-
-std::vector<std::string> StoredRow(const std::string& code) {
-  auto rs = S_DBHelpForKX().RunSQLReturnRS("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = '" + Str2SQL(code) + "'");
-  if (rs->RecordCount() == 0) return {};
-  return {CStr(rs->Field("JB_TYPE_NAME")), CStr(rs->Field("JB_TYPE_CATEGORY"))};
-}
 
 std::string Request(const std::string& code, const std::string& name, const std::string& category) {
   return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";

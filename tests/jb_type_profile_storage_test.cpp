@@ -9,21 +9,13 @@
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
+#include "type_profile_rows.h"
 
 namespace kx::test {
 namespace {
 
 const std::string kSelectAll = "select * from JB_TYPE_PROFILE ";
 const std::string kWhere = "  where 1=1  ";
-
-void InsertRow(const std::string& code, const std::string& name, const std::string& category) {
-  S_DBHelpForKX().RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('" +
-                         Str2SQL(code) + "','" + Str2SQL(name) + "','" + Str2SQL(category) + "')");
-}
-
-int32_t RowCount() {
-  return CLng(S_DBHelpForKX().RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N"));
-}
 
 std::set<std::string> Codes(db::Recordset& rs) {
   std::set<std::string> codes;

@@ -7,11 +7,11 @@
 
 namespace kx {
 
-SearchSpec SearchSpec::FromFields(const EntityDef& entity) {
-  SearchSpec spec;
+SearchPlan SearchPlan::FromFields(const EntityDef& entity) {
+  SearchPlan plan;
   for (const auto& f : entity.fields)
-    if (!f.column.empty()) spec.fields.push_back({f.property, " And " + f.column, 0, ""});
-  return spec;
+    if (!f.column.empty()) plan.fields.push_back({f.property, " And " + f.column, 0, ""});
+  return plan;
 }
 
 std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
@@ -34,8 +34,8 @@ std::string Required(const xml::Element& e, const char* name) {
 
 }  // namespace
 
-std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchSpec& spec) {
-  std::vector<std::string> clauses = spec.clauseStarts;
+std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan) {
+  std::vector<std::string> clauses = plan.clauseStarts;
   if (accessKey.empty()) return clauses;
   const auto doc = LoadValidated(accessKey, Sch_AccessKey(), " The AccessKey is wrong ");
   for (const auto& condition : doc->ElementsByTagName("AccessKey")) {
@@ -44,9 +44,9 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     const std::string key = Trim(Required(condition, "Key"));
     if (key.empty()) continue;
     const SearchField* match = nullptr;
-    for (const auto& f : spec.fields)
+    for (const auto& f : plan.fields)
       if (f.field == field) match = &f;
-    if (!match && spec.skipUnknownFields) continue;
+    if (!match && plan.skipUnknownFields) continue;
     // A condition without its column or its comparison would leave a statement that some engines
     // run with a different meaning instead of refusing it: refuse it here, on every engine.
     if (!match) throw Error(9999, "", "The search field '" + field + "' is unknown");

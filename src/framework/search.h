@@ -17,7 +17,7 @@ struct SearchField {
   std::string wordSuffix;
 };
 
-struct SearchSpec {
+struct SearchPlan {
   // The start of each clause.
   std::vector<std::string> clauseStarts = {"  where 1=1  "};
   std::vector<SearchField> fields;
@@ -25,7 +25,7 @@ struct SearchSpec {
   bool skipUnknownFields = false;
 
   // The field table " And <COLUMN>" of every stored field of an entity, by property name.
-  static SearchSpec FromFields(const EntityDef& entity);
+  static SearchPlan FromFields(const EntityDef& entity);
 };
 
 // The comparison text for a condition word and its key: " like '%key%'" for "Include",
@@ -36,8 +36,8 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 // Reads the access key document (validated against the access key schema; an empty text reads
 // nothing) and returns one clause per clause start with every condition appended, joined by AND.
 // A refused document raises error 9999 " The AccessKey is wrong " followed by the reason; a
-// condition with an unknown field (unless the spec skips those) or an unknown comparison word
+// condition with an unknown field (unless the plan skips those) or an unknown comparison word
 // raises error 9999 naming it.
-std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchSpec& spec);
+std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan);
 
 }  // namespace kx

@@ -67,7 +67,7 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   });
 }
 
-SearchSpec Storage::Search() const { return SearchSpec::FromFields(entity_); }
+SearchPlan Storage::Search() const { return SearchPlan::FromFields(entity_); }
 
 std::string Storage::QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const {
   if (AccessKey.empty()) return "select * from  " + table_.table;

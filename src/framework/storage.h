@@ -47,7 +47,7 @@ class Storage : public Object, public EntityStorage {
   static std::string Value(const Entity& entity, size_t field);
 
   // The search of this storage (field table and clause shape).
-  virtual SearchSpec Search() const;
+  virtual SearchPlan Search() const;
   // The statement of a search: `clauses` built from a non-empty access key, or none.
   virtual std::string QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const;
 
