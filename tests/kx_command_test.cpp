@@ -76,6 +76,20 @@ TEST_F(KxCommand, JsonCallPrintsResultAndOut) {
             "{\"result\": null, \"out\": {\"params\": null}}\n");
 }
 
+TEST_F(KxCommand, TypeProfilesRoundTripThroughTheCommandLine) {
+  ASSERT_EQ(Kx(home_, "init").exitCode, 0);
+  const std::string request = home_.WriteFile("tp.xml", "<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\" JBTypeCategory=\"T\"/>");
+  ASSERT_EQ(Kx(home_, "call C_JBTypeProfile add @" + ShellQuote(request)).exitCode, 0);
+  // The two counts are by-reference parameters: they come back in "out".
+  const Outcome r = Kx(home_, "call --json C_JBTypeProfile queryOwnedElementsByXML 0 0 10 1");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\"out\": {\"ResultCount\": 1, \"ResultPages\": 1}}"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Code=\\\"TR\\\""), std::string::npos) << r.out;
+  // A failed add inside the command's transaction writes nothing.
+  EXPECT_EQ(Kx(home_, "call C_JBTypeProfile add @" + ShellQuote(request)).exitCode, 1);
+  EXPECT_EQ(S_DBHelpForKX().RunSQLReturnRS("select * from JB_TYPE_PROFILE")->RecordCount(), 1);
+}
+
 TEST_F(KxCommand, FailingCallExitsOneAndReportsTheError) {
   ASSERT_EQ(Kx(home_, "init").exitCode, 0);
   S_DBHelpForKX helper;
