@@ -2,6 +2,7 @@
 // abort vote or an escaping failure; without a scope every statement stands on its own.
 #include <functional>
 #include <stdexcept>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,31 @@ TEST_P(Scope, ProcedureAndStatementsShareTheScopesConnection) {
     CtxSetAbort();
   }
   EXPECT_EQ(helper_.RunSQLReturnRS("select * from JB_CONTAINER_RETRIEVING_TEMP_FILE")->RecordCount(), 0);
+}
+
+TEST_P(Scope, ConcurrentCallsWaitForEachOtherInsteadOfFailing) {
+  // Two callers each write in calls of their own; writers queue on the database, none fails.
+  std::vector<std::string> failures[2];
+  auto caller = [&](int who) {
+    for (int i = 0; i < 15; ++i) {
+      try {
+        TransactionScope scope;
+        S_DBHelpForKX helper;
+        const std::string code = "T" + std::to_string(who) + "-" + std::to_string(i);
+        helper.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('" + code + "','n','TR')");
+        helper.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE");
+        scope.Complete();
+      } catch (const Error& e) {
+        failures[who].push_back(e.description());
+      }
+    }
+  };
+  std::thread first(caller, 0), second(caller, 1);
+  first.join();
+  second.join();
+  EXPECT_TRUE(failures[0].empty() && failures[1].empty())
+      << (failures[0].empty() ? failures[1].front() : failures[0].front());
+  EXPECT_EQ(CLng(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N")), 30);
 }
 
 KX_ENGINE_SUITE(Scope);
