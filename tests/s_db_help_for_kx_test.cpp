@@ -106,6 +106,19 @@ TEST_P(Helper, DeleteWithoutFromWorksOnEveryEngine) {
   EXPECT_EQ(CStr(rs->Field("JB_TYPE_CODE")), "Y");
 }
 
+TEST_P(Helper, LikeReadsNumbersAndDatesAsText) {
+  helper_.RunSQL("Insert Into JB_CONTAINER_RETRIEVING_TEMP_FILE (PROCESS_STATE, LAST_UPDATE_DATE, LAST_UPDATE_TIME) "
+                 "Values ('12', '2026-03-04', '930')");
+  for (const char* condition : {"PROCESS_STATE like '%2%'", "LAST_UPDATE_TIME like '93%'",
+                                "LAST_UPDATE_DATE like '2026-03%'", "PROCESS_STATE = '12'"}) {
+    SCOPED_TRACE(condition);
+    EXPECT_EQ(helper_.RunSQLReturnRS(std::string("select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where ") + condition)
+                  ->RecordCount(), 1);
+  }
+  EXPECT_EQ(helper_.RunSQLReturnRS("select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where PROCESS_STATE like '%3%'")
+                ->RecordCount(), 0);
+}
+
 TEST_P(Helper, QuotedValuesStoreAndMatchIntact) {
   InsertProfile(helper_, "O'N", "O'Neil's ''truck''");
   InsertProfile(helper_, "ON", "other");

@@ -135,3 +135,22 @@ BEGIN
     END LOOP;
 END
 $$;
+
+-- Searches compare numbers and dates with LIKE the way SQL Server does, through their text form:
+-- "JB_STATE like '%1%'" reads the state as text. These operators give PostgreSQL the same reading.
+CREATE OR REPLACE FUNCTION KX_NUMERIC_LIKE(numeric, text) RETURNS boolean
+    LANGUAGE sql IMMUTABLE AS $$ SELECT $1::text LIKE $2 $$;
+CREATE OR REPLACE FUNCTION KX_TIMESTAMP_LIKE(timestamp, text) RETURNS boolean
+    LANGUAGE sql IMMUTABLE AS $$ SELECT $1::text LIKE $2 $$;
+DO $$
+BEGIN
+    IF NOT EXISTS (SELECT 1 FROM pg_operator
+                   WHERE oprname = '~~' AND oprleft = 'numeric'::regtype AND oprright = 'text'::regtype) THEN
+        CREATE OPERATOR ~~ (LEFTARG = numeric, RIGHTARG = text, FUNCTION = KX_NUMERIC_LIKE);
+    END IF;
+    IF NOT EXISTS (SELECT 1 FROM pg_operator
+                   WHERE oprname = '~~' AND oprleft = 'timestamp'::regtype AND oprright = 'text'::regtype) THEN
+        CREATE OPERATOR ~~ (LEFTARG = timestamp, RIGHTARG = text, FUNCTION = KX_TIMESTAMP_LIKE);
+    END IF;
+END
+$$;
