@@ -9,6 +9,7 @@
 #include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
+#include "runtime/context.h"
 #include "test_support.h"
 
 namespace kx::test {
@@ -80,6 +81,12 @@ TEST(CommonHelpers, LPZeroPadsOrCutsToExactlyN) {
   const Error e = CaptureError([] { LPZero("7", -1); });
   EXPECT_EQ(e.number(), kComponentError);
   EXPECT_EQ(e.description(), "LPZero FunctionInvalid procedure call or argument");
+  // LPZero votes complete on success, and only then.
+  TransactionScope scope;
+  LPZero("1", 2);
+  CaptureError([] { LPZero("1", -2); });
+  EXPECT_EQ(scope.completeVotes(), 1);
+  EXPECT_FALSE(scope.aborted());
 }
 
 TEST(CommonHelpers, Str2SQLDoublesEverySingleQuote) {

@@ -23,6 +23,8 @@ class TransactionScope {
   void VoteComplete() { completeVotes_++; }
   void VoteAbort() { aborted_ = true; }
   bool aborted() const { return aborted_; }
+  // How many complete votes the call cast (an abort vote outweighs them all).
+  int completeVotes() const { return completeVotes_; }
 
   // Ends the call: commits when no abort vote was cast, otherwise rolls back. A failing commit
   // throws. Returns true when the work was committed.
