@@ -24,6 +24,15 @@ void Step(std::ostream& out, const std::string& title, const std::function<std::
   }
 }
 
+// One page of the demo profiles that `conditions` select, with its counts.
+std::string Page(C_JBTypeProfile& profiles, const std::string& conditions, int16_t perPage, int16_t page) {
+  Variant count, pages;
+  const std::string answer = profiles.queryOwnedElementsByXML(
+      count, pages, perPage, page,
+      "<AccessKeys>" + conditions + "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>");
+  return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + answer;
+}
+
 std::string Profile(const std::string& code, const std::string& name, const std::string& category) {
   return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";
 }
@@ -51,18 +60,9 @@ int RunDemo(std::ostream& out) {
   });
   Step(out, "fetch DEMO03 (a name with a quote is stored intact)", [&] { return profiles.getElementByXML("DEMO03"); });
   Step(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
-    Variant count, pages;
-    const std::string ak = "<AccessKeys><AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>"
-                           "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>";
-    const std::string page = profiles.queryOwnedElementsByXML(count, pages, 2, 1, ak);
-    return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + page;
+    return Page(profiles, "<AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>", 2, 1);
   });
-  Step(out, "page 3 of all profiles, 5 per page", [&] {
-    Variant count, pages;
-    const std::string ak = "<AccessKeys><AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>";
-    const std::string page = profiles.queryOwnedElementsByXML(count, pages, 5, 3, ak);
-    return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + page;
-  });
+  Step(out, "page 3 of all profiles, 5 per page", [&] { return Page(profiles, "", 5, 3); });
   Step(out, "modify DEMO03 and read it back", [&] {
     profiles.modify(Profile("DEMO03", "Rail to inland depot", "RL"));
     return profiles.getElementByXML("DEMO03");

@@ -21,11 +21,13 @@ void WriteAttributes(xml::Element element, const db::Recordset& rs, const Entity
       element.SetAttribute(f.xmlAttribute, FieldText(LoadValue(f, rs.Field(f.column))));
 }
 
+Variant AttributeValue(const xml::Element& element, const std::string& name) {
+  const auto value = element.Attribute(name);
+  return value ? Variant(*value) : Variant::Null();
+}
+
 void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<std::string>& properties) {
-  for (const auto& property : properties) {
-    const auto value = element.Attribute(property);
-    entity.Set(property, value ? Variant(*value) : Variant::Null());
-  }
+  for (const auto& property : properties) entity.Set(property, AttributeValue(element, property));
 }
 
 void WritePage(db::Recordset& rs, Variant& ResultCount, Variant& ResultPages, int16_t CountPerPage,

@@ -31,6 +31,8 @@ class Answer {
 void WriteAttributes(xml::Element element, const Entity& entity);
 // The same, from the current row of a result set through each field's load conversion.
 void WriteAttributes(xml::Element element, const db::Recordset& rs, const EntityDef& def);
+// The value of an attribute, or Null when the element has none (assigning it then fails).
+Variant AttributeValue(const xml::Element& element, const std::string& name);
 // Sets the fields named by the element's attributes, in the order of `properties`; a missing
 // attribute fails as the assignment of Null does.
 void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<std::string>& properties);

@@ -113,7 +113,8 @@ class Entity : public Object {
   int16_t status_ = 0;
 };
 
-// Registers the entity protocol and every field property of entity class T under def.className.
+// Registers the entity protocol and every field property under def.className; `create` makes
+// the entity class.
 void RegisterEntity(const EntityDef& def, std::function<ObjectPtr()> create);
 
 }  // namespace kx

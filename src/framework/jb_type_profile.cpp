@@ -83,8 +83,7 @@ void C_JBTypeProfile::modify(const std::string& ElementXml) {
     const auto doc = LoadValidated(ElementXml, Sch_JBTypeProfileAddModify());
     const xml::Element element = FirstRequired(*doc, "JBTypeProfile");
     auto entity = JBTypeProfile();
-    const auto code = element.Attribute("Code");
-    entity->load(code ? *code : CStr(Variant::Null()));
+    entity->load(CStr(AttributeValue(element, "Code")));
     ReadAttributes(element, *entity, {"JBTypeName", "JBTypeCategory"});
     entity->save();
   });
