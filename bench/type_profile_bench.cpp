@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "framework/jb_type_profile.h"
+#include "typeprofile/jb_type_profile.h"
 #include "runtime/db/connection.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/jb_type_profile.h"
+#include "typeprofile/jb_type_profile.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
 #include "runtime/xml.h"

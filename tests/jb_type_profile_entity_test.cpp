@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/jb_type_profile.h"
+#include "typeprofile/jb_type_profile.h"
 #include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

@@ -2,10 +2,10 @@
 
 #include <functional>
 
-#include "framework/jb_type_profile.h"
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
 #include "runtime/error.h"
+#include "runtime/registry.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {
@@ -21,16 +21,23 @@ void Step(std::ostream& out, const std::string& title, const std::function<std::
     if (!result.empty()) out << result << (result.back() == '\n' ? "" : "\n");
   } catch (const Error& e) {
     out << "error " << e.number() << ": " << e.description() << "\n";
+  } catch (const std::exception& e) {
+    out << "error: " << e.what() << "\n";
   }
 }
 
+// A late-bound call, as every client makes it.
+Variant Call(const ObjectPtr& object, const std::string& member, Args args = {}) {
+  return Registry::Instance().Invoke(*object, member, args);
+}
+
 // One page of the demo profiles that `conditions` select, with its counts.
-std::string Page(C_JBTypeProfile& profiles, const std::string& conditions, int16_t perPage, int16_t page) {
-  Variant count, pages;
-  const std::string answer = profiles.queryOwnedElementsByXML(
-      count, pages, perPage, page,
-      "<AccessKeys>" + conditions + "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>");
-  return "ResultCount " + CStr(count) + ", ResultPages " + CStr(pages) + "\n" + answer;
+std::string Page(const ObjectPtr& profiles, const std::string& conditions, int32_t perPage, int32_t page) {
+  Args args = {Variant(), Variant(), Variant(perPage), Variant(page),
+               Variant("<AccessKeys>" + conditions +
+                       "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>")};
+  const std::string answer = CStr(Registry::Instance().Invoke(*profiles, "queryOwnedElementsByXML", args));
+  return "ResultCount " + CStr(args[0]) + ", ResultPages " + CStr(args[1]) + "\n" + answer;
 }
 
 std::string Profile(const std::string& code, const std::string& name, const std::string& category) {
@@ -48,42 +55,46 @@ int RunDemo(std::ostream& out) {
   } catch (const Error& e) {
     out << "demo failed: " << e.description() << "\n";
     return 1;
+  } catch (const std::exception& e) {
+    out << "demo failed: " << e.what() << "\n";
+    return 1;
   }
 
-  C_JBTypeProfile profiles;
+  const ObjectPtr profiles = Registry::Instance().Create("C_JBTypeProfile");
   Step(out, "add twelve job order type profiles", [&] {
     for (int i = 1; i <= 12; ++i) {
       const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
-      profiles.add(Profile("DEMO" + n, i % 3 ? "Trucking to depot " + n : "O'Neil's rail " + n, i % 2 ? "TR" : "RL"));
+      Call(profiles, "add", {Profile("DEMO" + n, i % 3 ? "Trucking to depot " + n : "O'Neil's rail " + n, i % 2 ? "TR" : "RL")});
     }
     return std::string("added DEMO01 to DEMO12");
   });
-  Step(out, "fetch DEMO03 (a name with a quote is stored intact)", [&] { return profiles.getElementByXML("DEMO03"); });
+  Step(out, "fetch DEMO03 (a name with a quote is stored intact)", [&] { return CStr(Call(profiles, "getElementByXML", {"DEMO03"})); });
   Step(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
     return Page(profiles, "<AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>", 2, 1);
   });
   Step(out, "page 3 of all profiles, 5 per page", [&] { return Page(profiles, "", 5, 3); });
   Step(out, "modify DEMO03 and read it back", [&] {
-    profiles.modify(Profile("DEMO03", "Rail to inland depot", "RL"));
-    return profiles.getElementByXML("DEMO03");
+    Call(profiles, "modify", {Profile("DEMO03", "Rail to inland depot", "RL")});
+    return CStr(Call(profiles, "getElementByXML", {"DEMO03"}));
   });
   Step(out, "an invalid request is refused before anything is written", [&] {
-    profiles.add("<JBTypeProfile Code=\"DEMO99\"/>");
+    Call(profiles, "add", {"<JBTypeProfile Code=\"DEMO99\"/>"});
     return std::string("(not reached)");
   });
   Step(out, "remove DEMO03", [&] {
-    profiles.remove("DEMO03");
-    return std::string("removed DEMO03; containsKey now answers ") + (profiles.containsKey("DEMO03") ? "true" : "false");
+    Call(profiles, "remove", {"DEMO03"});
+    return std::string("removed DEMO03; containsKey now answers ") +
+           (CBool(Call(profiles, "containsKey", {"DEMO03"})) ? "true" : "false");
   });
   Step(out, "remove DEMO03 again: the missing row is reported with the chain of procedures", [&] {
-    profiles.remove("DEMO03");
+    Call(profiles, "remove", {"DEMO03"});
     return std::string("(not reached)");
   });
   Step(out, "clean up", [&] {
-    Variant count, pages;
-    profiles.queryOwnedElementsByXML(count, pages, 0, 0, "");
+    Args args = {Variant(), Variant()};
+    Registry::Instance().Invoke(*profiles, "queryOwnedElementsByXML", args);
     S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
-    return "removed the demo profiles (" + CStr(count) + " rows were in the table)";
+    return "removed the demo profiles (" + CStr(args[0]) + " rows were in the table)";
   });
   return 0;
 }

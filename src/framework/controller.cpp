@@ -10,50 +10,131 @@ Answer::Answer(const std::string& listName)
       list_(doc_->FirstElement(listName)) {}
 
 void WriteAttributes(xml::Element element, const Entity& entity) {
-  const auto& fields = entity.def().fields;
-  for (size_t i = 0; i < fields.size(); ++i)
-    if (!fields[i].xmlAttribute.empty()) element.SetAttribute(fields[i].xmlAttribute, FieldText(entity.Get(i)));
+  const RecordDef& def = entity.def();
+  for (size_t i : def.attributes) element.SetAttribute(std::string(def.AttributeName(i)), XmlText(entity.Get(i)));
 }
 
-void WriteAttributes(xml::Element element, const db::Recordset& rs, const EntityDef& def) {
-  for (const auto& f : def.fields)
-    if (!f.xmlAttribute.empty() && !f.column.empty())
-      element.SetAttribute(f.xmlAttribute, FieldText(LoadValue(f, rs.Field(f.column))));
-}
-
-Variant AttributeValue(const xml::Element& element, const std::string& name) {
-  const auto value = element.Attribute(name);
-  return value ? Variant(*value) : Variant::Null();
-}
-
-void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<std::string>& properties) {
-  for (const auto& property : properties) entity.Set(property, AttributeValue(element, property));
-}
-
-void WritePage(db::Recordset& rs, Variant& ResultCount, Variant& ResultPages, int16_t CountPerPage,
-               int16_t PageNumber, const std::function<void(const db::Recordset&)>& writeRow) {
-  const int32_t count = rs.RecordCount();
-  ResultCount = Variant(count);
-  ResultPages = Variant(CountPerPage > 0 ? count / CountPerPage + (count % CountPerPage ? 1 : 0) : int32_t{1});
-  if (count > 0) {
-    if (PageNumber < 1 || CountPerPage < 1) {
-      rs.SetPageSize(count);
-      rs.SetAbsolutePage(1);
-    } else {
-      rs.SetPageSize(CountPerPage);
-      rs.SetAbsolutePage(PageNumber);
-    }
+void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def) {
+  for (size_t i : def.attributes) {
+    const FieldSpec& f = def.fields[i];
+    if (f.column.empty()) continue;
+    element.SetAttribute(std::string(def.AttributeName(i)), XmlText(Convert(f, f.load, rs.Field(std::string(f.column)))));
   }
-  for (int32_t i = 0; i < rs.PageSize() && !rs.EOF_(); ++i) {
-    writeRow(rs);
-    rs.MoveNext();
+}
+
+std::string RequiredAttribute(const xml::Element& element, std::string_view name) {
+  auto value = element.Attribute(std::string(name));
+  if (!value) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+  return std::move(*value);
+}
+
+void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<FieldRead>& reads) {
+  const RecordDef& def = entity.def();
+  for (const FieldRead& r : reads) {
+    const FieldSpec& f = def.fields[r.field];
+    const Variant text(RequiredAttribute(element, def.AttributeName(r.field)));
+    entity.Set(r.field, r.conversion == Conversion::Auto && f.type == FieldType::Text ? text : Convert(f, r.conversion, text));
   }
+}
+
+int32_t PageCount(int32_t count, int32_t CountPerPage) {
+  return CountPerPage > 0 ? count / CountPerPage + (count % CountPerPage ? 1 : 0) : 1;
 }
 
 xml::Element FirstRequired(const xml::Document& doc, const std::string& name) {
   xml::Element e = doc.FirstElement(name);
   if (!e) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
   return e;
+}
+
+Controller::Controller(const RecordDef& def, std::shared_ptr<Entity> entity, std::shared_ptr<Storage> storage)
+    : def_(def), entity_(std::move(entity)), storage_(std::move(storage)) {}
+
+std::shared_ptr<Entity> Controller::entity() {
+  return ControllerGuard(def_.entityProperty + " Property", [&] {
+    if (!entity_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+    return entity_;
+  });
+}
+
+void Controller::setEntity(std::shared_ptr<Entity> entity) {
+  ControllerGuard(def_.entityProperty + " Property", [&] { entity_ = std::move(entity); });
+}
+
+std::shared_ptr<Storage> Controller::storage() {
+  return ControllerGuard("storage Property", [&] {
+    if (!storage_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+    return storage_;
+  });
+}
+
+std::unique_ptr<xml::Document> Controller::LoadRequest(const std::string& ElementXml) const {
+  return LoadValidated(ElementXml, def_.schema());
+}
+
+xml::Element Controller::WriteEntity(Answer& answer) {
+  xml::Element element = answer.Append(def_.item);
+  WriteAttributes(element, *entity_);
+  return element;
+}
+
+std::string Controller::getElementByXML(const std::string& key) {
+  return ControllerGuard("getElementByXML Function", [&] {
+    Answer answer(def_.list);
+    entity()->load(key);
+    WriteEntity(answer);
+    return answer.Text();
+  });
+}
+
+bool Controller::containsKey(const std::string& key) {
+  return ControllerGuard("containsKey Function", [&] { return storage()->containsPK(key); });
+}
+
+std::string Controller::WritePage(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage,
+                                  int32_t PageNumber, const std::string& AccessKey) {
+  const Storage::Page page = storage()->QueryPage(AccessKey, CountPerPage, PageNumber);
+  ResultCount = Variant(page.count);
+  ResultPages = Variant(PageCount(page.count, CountPerPage));
+  Answer answer(def_.list);
+  for (auto& rs = *page.rows; !rs.EOF_(); rs.MoveNext()) WriteAttributes(answer.Append(def_.item), rs, def_);
+  return answer.Text();
+}
+
+std::string Controller::queryOwnedElementsByXML(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage,
+                                                int32_t PageNumber, const std::string& AccessKey) {
+  return ControllerGuard("queryOwnedElementsByXML Function",
+                         [&] { return WritePage(ResultCount, ResultPages, CountPerPage, PageNumber, AccessKey); });
+}
+
+void Controller::add(const std::string& ElementXml) {
+  ControllerGuard("add Sub", [&] {
+    const auto doc = LoadRequest(ElementXml);
+    auto e = entity();
+    e->add();
+    ReadAttributes(FirstRequired(*doc, def_.item), *e, def_.addReads);
+    e->save();
+  });
+}
+
+void Controller::modify(const std::string& ElementXml) {
+  ControllerGuard("modify Sub", [&] {
+    const auto doc = LoadRequest(ElementXml);
+    const xml::Element element = FirstRequired(*doc, def_.item);
+    auto e = entity();
+    e->load(RequiredAttribute(element, def_.AttributeName(def_.key)));
+    ReadAttributes(element, *e, def_.modifyReads);
+    e->save();
+  });
+}
+
+void Controller::remove(const std::string& ElementId) {
+  ControllerGuard("remove Sub", [&] {
+    auto e = entity();
+    e->load(ElementId);
+    e->remove();
+    e->save();
+  });
 }
 
 }  // namespace kx

@@ -1,13 +1,14 @@
-// The controller XML interface: answer documents, paging of search results, and validated
-// requests, shared by every controller.
+// The controller XML interface: answer documents, paging of search results and validated
+// requests, written once for every record; a record's controller adds only what is irregular.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/entity.h"
+#include "framework/storage.h"
 #include "runtime/db/recordset.h"
 #include "runtime/xml.h"
 
@@ -27,22 +28,67 @@ class Answer {
   xml::Element list_;
 };
 
-// Writes the attributes of every field that has one, in field table order, from the entity.
+// Writes the record's answer attributes, in answer order, from the entity.
 void WriteAttributes(xml::Element element, const Entity& entity);
 // The same, from the current row of a result set through each field's load conversion.
-void WriteAttributes(xml::Element element, const db::Recordset& rs, const EntityDef& def);
-// The value of an attribute, or Null when the element has none (assigning it then fails).
-Variant AttributeValue(const xml::Element& element, const std::string& name);
-// Sets the fields named by the element's attributes, in the order of `properties`; a missing
-// attribute fails as the assignment of Null does.
-void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<std::string>& properties);
+void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def);
+// The attribute `name` of a request element; an element without it fails as an object that is
+// not set.
+std::string RequiredAttribute(const xml::Element& element, std::string_view name);
+// Sets the listed fields from the element's attributes (named after the fields), in list order.
+void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<FieldRead>& reads);
 
-// Pages a search result: sets ResultCount and ResultPages, positions `rs` at the page and calls
-// `writeRow` for each row of the page. CountPerPage <= 0 or PageNumber < 1 writes every row.
-void WritePage(db::Recordset& rs, Variant& ResultCount, Variant& ResultPages, int16_t CountPerPage,
-               int16_t PageNumber, const std::function<void(const db::Recordset&)>& writeRow);
+// The paging figures of a search: ResultPages is count / CountPerPage plus one for a remainder,
+// or 1 when CountPerPage is 0 or less.
+int32_t PageCount(int32_t count, int32_t CountPerPage);
 
 // The first element `name` of `doc`; none fails with Object variable not set.
 xml::Element FirstRequired(const xml::Document& doc, const std::string& name);
+
+// The controller of a record: one working entity and one storage, created with it and reused by
+// every call. Every member votes complete on success and abort on failure.
+class Controller : public Object {
+ public:
+  Controller(const RecordDef& def, std::shared_ptr<Entity> entity, std::shared_ptr<Storage> storage);
+
+  std::string_view ClassName() const override { return def_.controllerClass; }
+  const RecordDef& def() const { return def_; }
+
+  // The answer document with the one record `key`.
+  std::string getElementByXML(const std::string& key);
+  bool containsKey(const std::string& key);
+  // One page of the records the access key selects, in key order.
+  std::string queryOwnedElementsByXML(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage = 0,
+                                      int32_t PageNumber = 0, const std::string& AccessKey = "");
+  void add(const std::string& ElementXml);
+  void modify(const std::string& ElementXml);
+  void remove(const std::string& ElementId);
+
+  // The working entity (the property named after the record).
+  std::shared_ptr<Entity> entity();
+  void setEntity(std::shared_ptr<Entity> entity);
+
+ protected:
+  std::shared_ptr<Storage> storage();
+  // Loads `ElementXml` validated against the record's schema; the first item element.
+  std::unique_ptr<xml::Document> LoadRequest(const std::string& ElementXml) const;
+  // Appends the item element of the working entity to `answer`; records with children nest them.
+  virtual xml::Element WriteEntity(Answer& answer);
+  // Writes one page of `AccessKey`'s rows, setting the paging figures.
+  std::string WritePage(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage, int32_t PageNumber,
+                        const std::string& AccessKey);
+
+ private:
+  const RecordDef& def_;
+  std::shared_ptr<Entity> entity_;
+  std::shared_ptr<Storage> storage_;
+};
+
+// The controller class of a record whose entity class is E and storage class S.
+template <class E, class S>
+class ControllerOf : public Controller {
+ public:
+  ControllerOf() : Controller(S::Def(), std::make_shared<E>(), std::make_shared<S>()) {}
+};
 
 }  // namespace kx

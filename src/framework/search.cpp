@@ -1,16 +1,18 @@
 #include "framework/search.h"
 
-#include "framework/entity.h"
+#include "framework/record.h"
 #include "runtime/error.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 
 namespace kx {
 
-SearchPlan SearchPlan::FromFields(const EntityDef& entity) {
+SearchPlan SearchPlan::FromRecord(const RecordDef& record) {
   SearchPlan plan;
-  for (const auto& f : entity.fields)
-    if (!f.column.empty()) plan.fields.push_back({f.property, " And " + f.column, 0, ""});
+  for (const FieldSpec& f : record.fields)
+    if (!f.column.empty() && f.searchable)
+      plan.fields.push_back({std::string(f.searchName.empty() ? f.property : f.searchName),
+                             " And " + std::string(f.column), 0, std::string(f.searchSuffix)});
   return plan;
 }
 
@@ -38,20 +40,27 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
   std::vector<std::string> clauses = plan.clauseStarts;
   if (accessKey.empty()) return clauses;
   const auto doc = LoadValidated(accessKey, Sch_AccessKey(), " The AccessKey is wrong ");
-  for (const auto& condition : doc->ElementsByTagName("AccessKey")) {
+  const auto conditions = doc->ElementsByTagName("AccessKey");
+  if (conditions.size() > kMaxSearchConditions)
+    Raise(9999, "The access key holds " + std::to_string(conditions.size()) + " conditions; at most " +
+                    std::to_string(kMaxSearchConditions) + " are allowed");
+  for (const auto& condition : conditions) {
     const std::string field = Required(condition, "Field");
     const std::string word = Required(condition, "SearchCondition");
     const std::string key = Trim(Required(condition, "Key"));
     if (key.empty()) continue;
+    if (key.size() > kMaxSearchKeyLength)
+      Raise(9999, "The search key of field '" + field.substr(0, 100) + "' is longer than " +
+                      std::to_string(kMaxSearchKeyLength) + " characters");
     const SearchField* match = nullptr;
     for (const auto& f : plan.fields)
       if (f.field == field) match = &f;
     if (!match && plan.skipUnknownFields) continue;
     // A condition without its column or its comparison would leave a statement that some engines
     // run with a different meaning instead of refusing it: refuse it here, on every engine.
-    if (!match) throw Error(9999, "", "The search field '" + field + "' is unknown");
+    if (!match) Raise(9999, "The search field '" + field.substr(0, 100) + "' is unknown");
     const std::string comparison = Comparison(word, key, match->wordSuffix);
-    if (comparison.empty()) throw Error(9999, "", "The search condition '" + word + "' is unknown");
+    if (comparison.empty()) Raise(9999, "The search condition '" + word.substr(0, 100) + "' is unknown");
     clauses.at(match->clause) += match->fragment + comparison;
   }
   return clauses;

@@ -6,7 +6,11 @@
 
 namespace kx {
 
-struct EntityDef;
+struct RecordDef;
+
+// The most AccessKey elements one access key may hold, and the longest key of one condition.
+inline constexpr size_t kMaxSearchConditions = 64;
+inline constexpr size_t kMaxSearchKeyLength = 1000;
 
 // One searchable field: the `Field` value, the fragment appended for it, the clause it goes to,
 // and a suffix appended to the comparison word.
@@ -24,8 +28,8 @@ struct SearchPlan {
   // Whether a condition on a field not in the table is skipped whole (else it is refused).
   bool skipUnknownFields = false;
 
-  // The field table " And <COLUMN>" of every stored field of an entity, by property name.
-  static SearchPlan FromFields(const EntityDef& entity);
+  // The field table " And <COLUMN>" of every searchable stored field of a record, by its search name.
+  static SearchPlan FromRecord(const RecordDef& record);
 };
 
 // The comparison text for a condition word and its key: " like '%key%'" for "Include",
@@ -37,7 +41,8 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 // nothing) and returns one clause per clause start with every condition appended, joined by AND.
 // A refused document raises error 9999 " The AccessKey is wrong " followed by the reason; a
 // condition with an unknown field (unless the plan skips those) or an unknown comparison word
-// raises error 9999 naming it.
+// raises error 9999 naming it; so does an access key with more than kMaxSearchConditions
+// conditions or a key longer than kMaxSearchKeyLength, before anything runs.
 std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan);
 
 }  // namespace kx

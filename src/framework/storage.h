@@ -1,9 +1,11 @@
-// The storage protocol: a storage knows its table, key and statements, keeps the statement it is
-// about to run in strSQL, runs it through its database helper and copies rows into entities.
+// The storage protocol: a storage knows its table, key and statements from its record definition,
+// keeps the statement it is about to run in strSQL, runs it through its database helper and copies
+// rows into entities.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/entity.h"
 #include "framework/search.h"
@@ -13,14 +15,12 @@
 
 namespace kx {
 
-struct TableDef {
-  std::string table;      // "JB_TYPE_PROFILE"
-  std::string keyColumn;  // "JB_TYPE_CODE"
-};
-
 class Storage : public Object, public EntityStorage {
  public:
-  Storage(const EntityDef& entity, TableDef table);
+  explicit Storage(const RecordDef& def);
+
+  std::string_view ClassName() const override { return def_.storageClass; }
+  const RecordDef& def() const { return def_; }
 
   std::string strSQL() const;
   void setStrSQL(const std::string& sql);
@@ -31,11 +31,24 @@ class Storage : public Object, public EntityStorage {
   virtual bool containsPK(const std::string& PKValue);
   // Fills `entity` from the row with this key; no row fails with "Can not use code '<key>'".
   void LoadByPK(const std::string& PKValue, Entity& entity) override;
+  // Inserts, updates or deletes the entity's row by its status; any other status runs nothing.
+  void save(Entity& entity) override;
   // The rows that the access key document selects (all rows for an empty one).
   virtual std::shared_ptr<db::Recordset> Query(const std::string& AccessKey);
 
-  const EntityDef& entityDef() const { return entity_; }
-  const TableDef& tableDef() const { return table_; }
+  // One page of what Query selects, in key order, with the number of all selected rows. A page
+  // number below 1 or a page size below 1 gives every row; a page beyond the last none.
+  struct Page {
+    int32_t count = 0;
+    std::shared_ptr<db::Recordset> rows;
+  };
+  virtual Page QueryPage(const std::string& AccessKey, int32_t CountPerPage, int32_t PageNumber);
+
+  // A new entity of the record's class, made through the class registry.
+  std::shared_ptr<Entity> NewEntity() const;
+
+  // Appends one loaded entity per child row of the parent `MasterKeyValue`, in row order.
+  void LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems);
 
  protected:
   // Stores `sql` in strSQL, then runs what strSQL holds: a read, or a write.
@@ -46,16 +59,34 @@ class Storage : public Object, public EntityStorage {
   // The value of a field as it is placed between quotes in a statement (quotes doubled).
   static std::string Value(const Entity& entity, size_t field);
 
+  // The generated statements: "Insert Into T (C1, C2)Values ('v1','v2')", "Update T Set C1 =
+  // 'v1', C2 = 'v2' Where K= 'k'", "Delete T Where K= 'k'".
+  virtual std::string InsertStatement(const Entity& entity) const;
+  virtual std::string UpdateStatement(const Entity& entity) const;
+  virtual std::string DeleteStatement(const Entity& entity) const;
+  // Runs the insert procedure with one bound parameter per field that names one; the returned
+  // integer becomes the key.
+  void InsertByProcedure(Entity& entity);
+
   // The search of this storage (field table and clause shape).
   virtual SearchPlan Search() const;
   // The statement of a search: `clauses` built from a non-empty access key, or none.
   virtual std::string QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const;
+  // Builds the search statement of `AccessKey` and stores it in strSQL.
+  std::string BuildQuery(const std::string& AccessKey);
 
  private:
-  const EntityDef& entity_;
-  TableDef table_;
+  const RecordDef& def_;
   std::string strSQL_;
   std::shared_ptr<S_DBHelpForKX> db_;
+};
+
+// The storage class of a record: Def is the function returning its definition.
+template <const RecordDef& (*Def_)()>
+class StorageOf : public Storage {
+ public:
+  StorageOf() : Storage(Def_()) {}
+  static const RecordDef& Def() { return Def_(); }
 };
 
 }  // namespace kx

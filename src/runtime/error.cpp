@@ -34,6 +34,8 @@ void RaiseError(int32_t number, const std::string& text) {
   throw Error(static_cast<int32_t>(sum), text, text);
 }
 
+void Raise(int32_t number, const std::string& description) { throw Error(number, "KX", description); }
+
 std::string TrappedDescription() {
   try {
     throw;

@@ -56,6 +56,10 @@ std::string_view RuntimeErrorText(RuntimeErrorCode code);
 // with `text` as both source and description.
 [[noreturn]] void RaiseError(int32_t number, const std::string& text);
 
+// Raises error `number` as it stands (the language's Err.Raise), with `description`; the guard of
+// the member it leaves turns it into the component error.
+[[noreturn]] void Raise(int32_t number, const std::string& description);
+
 // The description of the exception being handled (call only inside a catch block).
 std::string TrappedDescription();
 

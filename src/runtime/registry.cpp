@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <stdexcept>
+
+#include "runtime/expose.h"
 
 namespace kx {
 namespace {
@@ -32,26 +35,35 @@ Registry& Registry::Instance() {
   return registry;
 }
 
-void Registry::Add(ClassInfo info) {
-  std::string key = Lower(info.name);
-  classes_[key] = std::move(info);
+void Registry::Add(ClassInfo info, Origin origin) {
+  const std::string key = Lower(info.name);
+  std::unique_lock lock(mutex_);
+  const auto it = classes_.find(key);
+  if (it == classes_.end() || origin == Origin::Replace ||
+      (origin == Origin::Deployment && it->second.origin == Origin::Default)) {
+    classes_[key] = Entry{std::move(info), origin};
+    return;
+  }
+  // A class of KX's own never replaces a deployment's class registered before it.
+  if (origin == Origin::Default && it->second.origin != Origin::Default) return;
+  throw std::logic_error("The class " + info.name + " is already registered");
 }
 
 const ClassInfo& Registry::Class(const std::string& name) const {
-  RegisterAllClasses();
+  std::shared_lock lock(mutex_);
   const auto it = classes_.find(Lower(name));
   if (it == classes_.end())
     throw Error(static_cast<int32_t>(RuntimeErrorCode::CantCreateObject), "KX",
                 std::string(RuntimeErrorText(RuntimeErrorCode::CantCreateObject)) + " (" + name + ")");
-  return it->second;
+  return it->second.info;
 }
 
 ObjectPtr Registry::Create(const std::string& name) const { return Class(name).create(); }
 
 std::vector<std::string> Registry::ClassNames() const {
-  RegisterAllClasses();
+  std::shared_lock lock(mutex_);
   std::vector<std::string> names;
-  for (const auto& [key, info] : classes_) names.push_back(info.name);
+  for (const auto& [key, entry] : classes_) names.push_back(entry.info.name);
   return names;
 }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <map>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -53,11 +54,15 @@ struct ClassInfo {
   const MemberInfo* Find(const std::string& member, size_t argCount) const;
 };
 
+enum class Origin;
+
 class Registry {
  public:
   static Registry& Instance();
 
-  void Add(ClassInfo info);
+  // Registers a class. A second registration of a name is refused (std::logic_error) unless it is
+  // a replacement, or a deployment's class over one of KX's own, which wins whichever comes first.
+  void Add(ClassInfo info, Origin origin);
   // The class registered as `name` (case-insensitive); unknown names fail with error 429.
   const ClassInfo& Class(const std::string& name) const;
   ObjectPtr Create(const std::string& name) const;
@@ -68,54 +73,12 @@ class Registry {
   Variant Invoke(Object& object, const std::string& member, Args& args) const;
 
  private:
-  std::map<std::string, ClassInfo> classes_;  // keyed by lower-case name
+  struct Entry {
+    ClassInfo info;
+    Origin origin;
+  };
+  mutable std::shared_mutex mutex_;
+  std::map<std::string, Entry> classes_;  // keyed by lower-case name
 };
-
-// Fluent registration of one class T.
-template <class T>
-class ClassBuilder {
- public:
-  explicit ClassBuilder(std::string name)
-      : ClassBuilder(std::move(name), [] { return std::static_pointer_cast<Object>(std::make_shared<T>()); }) {}
-  // For a family of classes sharing T's members: `create` makes the registered class.
-  ClassBuilder(std::string name, std::function<ObjectPtr()> create) {
-    info_.name = std::move(name);
-    info_.create = std::move(create);
-  }
-  ~ClassBuilder() { Registry::Instance().Add(std::move(info_)); }
-
-  ClassBuilder& Method(std::string name, std::vector<ParamInfo> params,
-                       std::function<Variant(T&, Args&)> fn) {
-    return Add(std::move(name), MemberKind::Method, std::move(params), std::move(fn));
-  }
-  ClassBuilder& Get(std::string name, std::function<Variant(T&)> fn) {
-    return Add(std::move(name), MemberKind::PropertyGet, {},
-               [fn = std::move(fn)](T& o, Args&) { return fn(o); });
-  }
-  ClassBuilder& Let(std::string name, std::function<void(T&, const Variant&)> fn) {
-    return Add(std::move(name), MemberKind::PropertyLet, {}, [fn = std::move(fn)](T& o, Args& a) {
-      fn(o, a.back());
-      return Variant();
-    });
-  }
-  ClassBuilder& Property(std::string name, std::function<Variant(T&)> get,
-                         std::function<void(T&, const Variant&)> let) {
-    Get(name, std::move(get));
-    return Let(std::move(name), std::move(let));
-  }
-
- private:
-  ClassBuilder& Add(std::string name, MemberKind kind, std::vector<ParamInfo> params,
-                    std::function<Variant(T&, Args&)> fn) {
-    info_.members.push_back(MemberInfo{
-        std::move(name), kind, std::move(params),
-        [fn = std::move(fn)](Object& o, Args& a) { return fn(static_cast<T&>(o), a); }});
-    return *this;
-  }
-  ClassInfo info_;
-};
-
-// Registers the classes of every subsystem once (idempotent).
-void RegisterAllClasses();
 
 }  // namespace kx

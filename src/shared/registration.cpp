@@ -1,26 +1,57 @@
-// Late-bound access to the shared services.
-#include "runtime/registry.h"
+// Late-bound access to the shared services: the database helper, and the result sets and commands
+// it answers.
+#include "runtime/expose.h"
+#include "runtime/db/recordset.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {
+namespace {
 
-void RegisterSharedClasses() {
-  const std::vector<ParamInfo> run = {Param("strSP"), RefParam("params", true)};
+void Register() {
   using H = S_DBHelpForKX;
-  auto rs = [](std::shared_ptr<db::Recordset> r) { return Variant(std::static_pointer_cast<Object>(r)); };
-  auto cmd = [](std::shared_ptr<Command> c) { return Variant(std::static_pointer_cast<Object>(c)); };
-  ClassBuilder<H>("S_DBHelpForKX")
-      .Get("ClassDebugID", [](H& h) { return Variant(h.ClassDebugID()); })
-      .Method("GetConnectionString", {}, [](H& h, Args&) { return Variant(h.GetConnectionString()); })
-      .Method("RunSPReturnRS", run, [rs](H& h, Args& a) { return rs(h.RunSPReturnRS(CStr(a[0]), a[1])); })
-      .Method("RunSQLReturnRS", run, [rs](H& h, Args& a) { return rs(h.RunSQLReturnRS(CStr(a[0]), a[1])); })
-      .Method("RunSPReturnRS_RW", run, [rs](H& h, Args& a) { return rs(h.RunSPReturnRS_RW(CStr(a[0]), a[1])); })
-      .Method("RunSQLReturnRS_RW", run, [rs](H& h, Args& a) { return rs(h.RunSQLReturnRS_RW(CStr(a[0]), a[1])); })
-      .Method("RunSP", run, [](H& h, Args& a) { return h.RunSP(CStr(a[0]), a[1]); })
-      .Method("RunSQL", run, [](H& h, Args& a) { return h.RunSQL(CStr(a[0]), a[1]); })
-      .Method("RunSPReturnInteger", run, [](H& h, Args& a) { return Variant(h.RunSPReturnInteger(CStr(a[0]), a[1])); })
-      .Method("RunSQLReturnCmd", run, [cmd](H& h, Args& a) { return cmd(h.RunSQLReturnCmd(CStr(a[0]), a[1])); })
-      .Method("RunSPReturnCmd", run, [cmd](H& h, Args& a) { return cmd(h.RunSPReturnCmd(CStr(a[0]), a[1])); });
+  const std::vector<Arg> run = {"strSP", OptionalByRef("params")};
+  Expose<H>("S_DBHelpForKX")
+      .Get("ClassDebugID", &H::ClassDebugID)
+      .Method("GetConnectionString", &H::GetConnectionString)
+      .Method("RunSPReturnRS", &H::RunSPReturnRS, run)
+      .Method("RunSQLReturnRS", &H::RunSQLReturnRS, run)
+      .Method("RunSPReturnRS_RW", &H::RunSPReturnRS_RW, run)
+      .Method("RunSQLReturnRS_RW", &H::RunSQLReturnRS_RW, run)
+      .Method("RunSP", &H::RunSP, run)
+      .Method("RunSQL", &H::RunSQL, run)
+      .Method("RunSPReturnInteger", &H::RunSPReturnInteger, run)
+      .Method("RunSQLReturnCmd", &H::RunSQLReturnCmd, run)
+      .Method("RunSPReturnCmd", &H::RunSPReturnCmd, run)
+      .Register();
+
+  using R = db::Recordset;
+  Expose<R>("Recordset", [] { return std::static_pointer_cast<Object>(std::make_shared<R>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{})); })
+      .Get("RecordCount", &R::RecordCount)
+      .Get("EOF", &R::EOF_)
+      .Method("MoveNext", &R::MoveNext)
+      .Method("MoveFirst", &R::MoveFirst)
+      .Raw("Fields", MemberKind::Method, {"Name"}, [](R& rs, Args& a) { return rs.Field(CStr(a[0])); })
+      .Property("PageSize", &R::PageSize, &R::SetPageSize)
+      .Method("AbsolutePage", &R::SetAbsolutePage, {"Page"})
+      .Get("PageCount", &R::PageCount)
+      .Register();
+
+  // The executed command: its text and type, and its parameters read back by position or name.
+  Expose<Command>("Command")
+      .Raw("CommandText", MemberKind::PropertyGet, {}, [](Command& c, Args&) { return Variant(c.commandText); })
+      .Raw("CommandType", MemberKind::PropertyGet, {}, [](Command& c, Args&) { return Variant(c.commandType); })
+      .Raw("Parameters", MemberKind::Method, {"Index"}, [](Command& c, Args& a) {
+        for (size_t i = 0; i < c.parameters.size(); ++i)
+          if (a[0].IsString() ? c.parameters[i].name == a[0].get<std::string>() : CLng(a[0]) == static_cast<int32_t>(i))
+            return c.parameters[i].value;
+        ThrowRuntimeError(RuntimeErrorCode::SubscriptOutOfRange);
+      })
+      .Raw("ParameterCount", MemberKind::PropertyGet, {},
+           [](Command& c, Args&) { return Variant(static_cast<int32_t>(c.parameters.size())); })
+      .Register();
 }
 
+const AtLoad registered(Register);
+
+}  // namespace
 }  // namespace kx

@@ -1,0 +1,39 @@
+#include "typeprofile/jb_type_profile.h"
+
+#include "framework/registration.h"
+#include "shared/mod_kx_xml.h"
+
+namespace kx {
+
+const RecordDef& JBTypeProfileDef() {
+  using E = E_JBTypeProfile;
+  static const RecordDef def = Complete({
+      .entityClass = "E_JBTypeProfile",
+      .storageClass = "S_JBTypeProfile",
+      .table = "JB_TYPE_PROFILE",
+      .fields = kJBTypeProfileFields,
+      .key = E::kCode,
+      .containsFormat = "select Count(*) as RecCount from JB_TYPE_PROFILE where  JB_TYPE_CODE= '{}'",
+      .insertColumns = "JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY",
+      .controllerClass = "C_JBTypeProfile",
+      .list = "JBTypeProfiles",
+      .item = "JBTypeProfile",
+      .schema = Sch_JBTypeProfileAddModify,
+      .addReads = {{E::kCode}, {E::kJBTypeName}, {E::kJBTypeCategory}},
+      .modifyReads = {{E::kJBTypeName}, {E::kJBTypeCategory}},
+  });
+  return def;
+}
+
+namespace {
+
+void Register() {
+  ExposeEntity<E_JBTypeProfile>(JBTypeProfileDef()).Register();
+  ExposeStorage<S_JBTypeProfile>(JBTypeProfileDef()).Register();
+  ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Register();
+}
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx
