@@ -33,15 +33,17 @@ Variant Call(const ObjectPtr& object, const std::string& member, Args args = {})
 
 // One page of the demo profiles that `conditions` select, with its counts.
 std::string Page(const ObjectPtr& profiles, const std::string& conditions, int32_t perPage, int32_t page) {
-  Args args = {Variant(), Variant(), Variant(perPage), Variant(page),
-               Variant("<AccessKeys>" + conditions +
-                       "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>")};
+  Args args = {
+      Variant(), Variant(), Variant(perPage), Variant(page),
+      Variant("<AccessKeys>" + conditions +
+              "<AccessKey Field=\"Code\" SearchCondition=\"BeginWith\" Key=\"DEMO\"/></AccessKeys>")};
   const std::string answer = CStr(Registry::Instance().Invoke(*profiles, "queryOwnedElementsByXML", args));
   return "ResultCount " + CStr(args[0]) + ", ResultPages " + CStr(args[1]) + "\n" + answer;
 }
 
 std::string Profile(const std::string& code, const std::string& name, const std::string& category) {
-  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";
+  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category +
+         "\"/>";
 }
 
 }  // namespace
@@ -64,13 +66,17 @@ int RunDemo(std::ostream& out) {
   Step(out, "add twelve job order type profiles", [&] {
     for (int i = 1; i <= 12; ++i) {
       const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
-      Call(profiles, "add", {Profile("DEMO" + n, i % 3 ? "Trucking to depot " + n : "O'Neil's rail " + n, i % 2 ? "TR" : "RL")});
+      Call(profiles, "add",
+           {Profile("DEMO" + n, i % 3 ? "Trucking to depot " + n : "O'Neil's rail " + n,
+                    i % 2 ? "TR" : "RL")});
     }
     return std::string("added DEMO01 to DEMO12");
   });
-  Step(out, "fetch DEMO03 (a name with a quote is stored intact)", [&] { return CStr(Call(profiles, "getElementByXML", {"DEMO03"})); });
+  Step(out, "fetch DEMO03 (a name with a quote is stored intact)",
+       [&] { return CStr(Call(profiles, "getElementByXML", {"DEMO03"})); });
   Step(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
-    return Page(profiles, "<AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>", 2, 1);
+    return Page(profiles, "<AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>", 2,
+                1);
   });
   Step(out, "page 3 of all profiles, 5 per page", [&] { return Page(profiles, "", 5, 3); });
   Step(out, "modify DEMO03 and read it back", [&] {

@@ -49,15 +49,28 @@ std::string Collection::getColElementsByXML(const std::string& key) {
   return Guard("getColElementsByXML Function", [&] {
     const CollectionDef& c = def_.collection;
     const auto doc = LoadTemplate("<?xml version='1.0' ?><" + c.root + "/>");
-    xml::Element root = doc->Root();
-    const int16_t n = Count();
-    for (int16_t i = 1; i <= n; ++i) {
-      auto child = Item(i);
-      if (!key.empty() && XmlText(child->Get(c.parentKey)) != key) continue;
-      WriteAttributes(root.AppendElement(c.item), *child);
-    }
+    WriteItems(doc->Root(), key);
     return doc->Serialize();
   });
+}
+
+void Collection::WriteItems(xml::Element list, const std::string& key) {
+  const CollectionDef& c = def_.collection;
+  const int16_t n = Count();
+  for (int16_t i = 1; i <= n; ++i) {
+    auto child = Item(i);
+    if (!key.empty() && XmlText(child->Get(c.parentKey)) != key) continue;
+    WriteAttributes(list.AppendElement(c.item), *child);
+  }
+}
+
+std::shared_ptr<Collection> ChildSlot::Get(Entity& parent, size_t parentKey,
+                                           const std::function<std::shared_ptr<Collection>()>& make) {
+  const bool first = held_ == nullptr;
+  auto collection = make();
+  if (!first || parent.status() != esNew) collection->loadElements(XmlText(parent.Get(parentKey)));
+  held_ = std::move(collection);
+  return held_;
 }
 
 void Collection::updateColElements(const std::string& ElementXml, const std::string& MasterKey) {

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "framework/entity.h"
 #include "framework/storage.h"
+#include "runtime/xml.h"
 
 namespace kx {
 
@@ -36,6 +38,10 @@ class Collection : public Object {
   std::shared_ptr<EntityList> colItems();
   void setColItems(std::shared_ptr<EntityList> items);
 
+  // Appends one item element per child whose parent key is `key` (every child for an empty key)
+  // to `list`: the body of getColElementsByXML, and the nested list of a parent's answer.
+  void WriteItems(xml::Element list, const std::string& key = "");
+
  protected:
   std::shared_ptr<Storage> storage();
   // The parent key of `MasterKey` as children hold it (Type mismatch for a key that is no number).
@@ -45,6 +51,20 @@ class Collection : public Object {
   const RecordDef& def_;
   std::shared_ptr<Storage> storage_;
   std::shared_ptr<EntityList> items_;
+};
+
+// A parent's hold on one of its child collections. The first read of a new parent gives an empty
+// collection without reading the database; every other read drops the held collection and gives
+// a newly loaded one, so that it reflects the database.
+class ChildSlot {
+ public:
+  // `make` creates the collection; `parentKey` is the parent's key field.
+  std::shared_ptr<Collection> Get(Entity& parent, size_t parentKey,
+                                  const std::function<std::shared_ptr<Collection>()>& make);
+  bool held() const { return held_ != nullptr; }
+
+ private:
+  std::shared_ptr<Collection> held_;
 };
 
 // The collection class of a child record whose storage class is S.

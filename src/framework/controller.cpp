@@ -11,14 +11,16 @@ Answer::Answer(const std::string& listName)
 
 void WriteAttributes(xml::Element element, const Entity& entity) {
   const RecordDef& def = entity.def();
-  for (size_t i : def.attributes) element.SetAttribute(std::string(def.AttributeName(i)), XmlText(entity.Get(i)));
+  for (size_t i : def.attributes)
+    element.SetAttribute(std::string(def.AttributeName(i)), XmlText(entity.Get(i)));
 }
 
 void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def) {
   for (size_t i : def.attributes) {
     const FieldSpec& f = def.fields[i];
     if (f.column.empty()) continue;
-    element.SetAttribute(std::string(def.AttributeName(i)), XmlText(Convert(f, f.load, rs.Field(std::string(f.column)))));
+    element.SetAttribute(std::string(def.AttributeName(i)),
+                         XmlText(Convert(f, f.load, rs.Field(std::string(f.column)))));
   }
 }
 
@@ -33,7 +35,9 @@ void ReadAttributes(const xml::Element& element, Entity& entity, const std::vect
   for (const FieldRead& r : reads) {
     const FieldSpec& f = def.fields[r.field];
     const Variant text(RequiredAttribute(element, def.AttributeName(r.field)));
-    entity.Set(r.field, r.conversion == Conversion::Auto && f.type == FieldType::Text ? text : Convert(f, r.conversion, text));
+    entity.Set(r.field, r.conversion == Conversion::Auto && f.type == FieldType::Text
+                            ? text
+                            : Convert(f, r.conversion, text));
   }
 }
 
@@ -101,10 +105,12 @@ std::string Controller::WritePage(Variant& ResultCount, Variant& ResultPages, in
   return answer.Text();
 }
 
-std::string Controller::queryOwnedElementsByXML(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage,
-                                                int32_t PageNumber, const std::string& AccessKey) {
-  return ControllerGuard("queryOwnedElementsByXML Function",
-                         [&] { return WritePage(ResultCount, ResultPages, CountPerPage, PageNumber, AccessKey); });
+std::string Controller::queryOwnedElementsByXML(Variant& ResultCount, Variant& ResultPages,
+                                                int32_t CountPerPage, int32_t PageNumber,
+                                                const std::string& AccessKey) {
+  return ControllerGuard("queryOwnedElementsByXML Function", [&] {
+    return WritePage(ResultCount, ResultPages, CountPerPage, PageNumber, AccessKey);
+  });
 }
 
 void Controller::add(const std::string& ElementXml) {

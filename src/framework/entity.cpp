@@ -12,9 +12,8 @@ Entity::Entity(const RecordDef& def, std::shared_ptr<EntityStorage> storage)
 }
 
 bool Entity::isDirty() {
-  return Guard("isDirty Function", [&] {
-    return status() == esNew || status() == esModified || status() == esDeleted;
-  });
+  return Guard("isDirty Function",
+               [&] { return status() == esNew || status() == esModified || status() == esDeleted; });
 }
 
 void Entity::save() {

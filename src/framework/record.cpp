@@ -19,7 +19,8 @@ int RecordDef::Index(std::string_view property) const {
 RecordDef Complete(RecordDef def) {
   def.procTexts.clear();
   for (const FieldSpec& f : def.fields)
-    def.procTexts.push_back(f.procText.empty() ? std::string(f.property) + " Property" : std::string(f.procText));
+    def.procTexts.push_back(f.procText.empty() ? std::string(f.property) + " Property"
+                                               : std::string(f.procText));
   def.attributes = def.attributeOrder;
   if (def.attributes.empty())
     for (size_t i = 0; i < def.fields.size(); ++i)
@@ -32,24 +33,36 @@ RecordDef Complete(RecordDef def) {
 
 Variant InitialValue(FieldType type) {
   switch (type) {
-    case FieldType::Text: return Variant(std::string());
-    case FieldType::Int16: return Variant(int16_t{0});
-    case FieldType::Int32: return Variant(int32_t{0});
-    case FieldType::Double: return Variant(0.0);
-    case FieldType::Date: return Variant(Date{});
-    case FieldType::Bool: return Variant(false);
+    case FieldType::Text:
+      return Variant(std::string());
+    case FieldType::Int16:
+      return Variant(int16_t{0});
+    case FieldType::Int32:
+      return Variant(int32_t{0});
+    case FieldType::Double:
+      return Variant(0.0);
+    case FieldType::Date:
+      return Variant(Date{});
+    case FieldType::Bool:
+      return Variant(false);
   }
   return {};
 }
 
 Variant ToFieldType(FieldType type, const Variant& value) {
   switch (type) {
-    case FieldType::Text: return Variant(CStr(value));
-    case FieldType::Int16: return Variant(CInt(value));
-    case FieldType::Int32: return Variant(CLng(value));
-    case FieldType::Double: return Variant(CDbl(value));
-    case FieldType::Date: return Variant(CDate(value));
-    case FieldType::Bool: return Variant(CBool(value));
+    case FieldType::Text:
+      return Variant(CStr(value));
+    case FieldType::Int16:
+      return Variant(CInt(value));
+    case FieldType::Int32:
+      return Variant(CLng(value));
+    case FieldType::Double:
+      return Variant(CDbl(value));
+    case FieldType::Date:
+      return Variant(CDate(value));
+    case FieldType::Bool:
+      return Variant(CBool(value));
   }
   return value;
 }
@@ -58,23 +71,33 @@ namespace {
 
 Conversion UsualConversion(FieldType type) {
   switch (type) {
-    case FieldType::Text: return Conversion::Null2Str;
-    case FieldType::Date: return Conversion::Null2Date;
-    case FieldType::Bool: return Conversion::Null2Bln;
-    default: return Conversion::Null2Int;
+    case FieldType::Text:
+      return Conversion::Null2Str;
+    case FieldType::Date:
+      return Conversion::Null2Date;
+    case FieldType::Bool:
+      return Conversion::Null2Bln;
+    default:
+      return Conversion::Null2Int;
   }
 }
 
 }  // namespace
 
 Variant Convert(const FieldSpec& field, Conversion conversion, const Variant& raw) {
-  if (conversion == Conversion::Auto) conversion = field.load == Conversion::Auto ? UsualConversion(field.type) : field.load;
+  if (conversion == Conversion::Auto)
+    conversion = field.load == Conversion::Auto ? UsualConversion(field.type) : field.load;
   switch (conversion) {
-    case Conversion::Null2Str: return ToFieldType(field.type, Null2Str(raw));
-    case Conversion::Null2Int: return ToFieldType(field.type, Null2Int(raw));
-    case Conversion::Null2Date: return ToFieldType(field.type, Variant(Null2Date(raw)));
-    case Conversion::Null2Bln: return ToFieldType(field.type, Variant(Null2Bln(raw)));
-    default: return ToFieldType(field.type, raw);
+    case Conversion::Null2Str:
+      return ToFieldType(field.type, Null2Str(raw));
+    case Conversion::Null2Int:
+      return ToFieldType(field.type, Null2Int(raw));
+    case Conversion::Null2Date:
+      return ToFieldType(field.type, Variant(Null2Date(raw)));
+    case Conversion::Null2Bln:
+      return ToFieldType(field.type, Variant(Null2Bln(raw)));
+    default:
+      return ToFieldType(field.type, raw);
   }
 }
 

@@ -26,34 +26,67 @@ enum class Conversion { Auto, Plain, Null2Str, Null2Int, Null2Date, Null2Bln };
 // One field of a record, written as a constant expression so that field indices are checked by
 // the compiler (see FieldIndex).
 struct FieldSpec {
-  std::string_view property;             // property name, e.g. "Code"
-  std::string_view column;               // column, e.g. "JB_TYPE_CODE"; empty for values not stored
+  std::string_view property = {};  // property name, e.g. "Code"
+  std::string_view column = {};    // column, e.g. "JB_TYPE_CODE"; empty for values not stored
   FieldType type = FieldType::Text;
-  Conversion load = Conversion::Auto;    // applied to the column value when a row is loaded
-  bool written = true;                   // written as an attribute in answers
-  std::string_view attribute;            // attribute name when it differs from the property
-  std::string_view procText;             // accessor procedure text when not "<property> Property"
-  bool searchable = true;                // accepted as a search Field
-  std::string_view searchName;           // the search Field value when it differs from the property
-  std::string_view searchSuffix;         // appended to the comparison word (">" acts as ">=")
-  bool inStatements = true;              // written by the generated insert and update
+  Conversion load = Conversion::Auto;  // applied to the column value when a row is loaded
+  bool written = true;                 // written as an attribute in answers
+  std::string_view attribute = {};     // attribute name when it differs from the property
+  std::string_view procText = {};      // accessor procedure text when not "<property> Property"
+  bool searchable = true;              // accepted as a search Field
+  std::string_view searchName = {};    // the search Field value when it differs from the property
+  std::string_view searchSuffix = {};  // appended to the comparison word (">" acts as ">=")
+  bool inStatements = true;            // written by the generated insert and update
   // The parameter of the insert procedure, when the record inserts through one.
-  std::string_view param;
+  std::string_view param = {};
   int32_t paramType = 0;
   int16_t paramSize = 0, paramPrecision = 0, paramScale = 0;
 
-  constexpr FieldSpec Load(Conversion c) const { auto f = *this; f.load = c; return f; }
-  constexpr FieldSpec NoXml() const { auto f = *this; f.written = false; return f; }
-  constexpr FieldSpec Attribute(std::string_view name) const { auto f = *this; f.attribute = name; return f; }
-  constexpr FieldSpec Proc(std::string_view text) const { auto f = *this; f.procText = text; return f; }
-  constexpr FieldSpec NoSearch() const { auto f = *this; f.searchable = false; return f; }
-  constexpr FieldSpec SearchAs(std::string_view name) const { auto f = *this; f.searchName = name; return f; }
-  constexpr FieldSpec SearchSuffix(std::string_view s) const { auto f = *this; f.searchSuffix = s; return f; }
-  constexpr FieldSpec NotWritten() const { auto f = *this; f.inStatements = false; return f; }
+  constexpr FieldSpec Load(Conversion c) const {
+    auto f = *this;
+    f.load = c;
+    return f;
+  }
+  constexpr FieldSpec NoXml() const {
+    auto f = *this;
+    f.written = false;
+    return f;
+  }
+  constexpr FieldSpec Attribute(std::string_view name) const {
+    auto f = *this;
+    f.attribute = name;
+    return f;
+  }
+  constexpr FieldSpec Proc(std::string_view text) const {
+    auto f = *this;
+    f.procText = text;
+    return f;
+  }
+  constexpr FieldSpec NoSearch() const {
+    auto f = *this;
+    f.searchable = false;
+    return f;
+  }
+  constexpr FieldSpec SearchAs(std::string_view name) const {
+    auto f = *this;
+    f.searchName = name;
+    return f;
+  }
+  constexpr FieldSpec SearchSuffix(std::string_view s) const {
+    auto f = *this;
+    f.searchSuffix = s;
+    return f;
+  }
+  constexpr FieldSpec NotWritten() const {
+    auto f = *this;
+    f.inStatements = false;
+    return f;
+  }
   constexpr FieldSpec Param(std::string_view name, int32_t type, int16_t size = 0, int16_t precision = 0,
                             int16_t scale = 0) const {
     auto f = *this;
-    f.param = name, f.paramType = type, f.paramSize = size, f.paramPrecision = precision, f.paramScale = scale;
+    f.param = name, f.paramType = type, f.paramSize = size, f.paramPrecision = precision,
+    f.paramScale = scale;
     return f;
   }
 };
@@ -81,40 +114,40 @@ struct FieldRead {
 
 // Names a collection of a record's children uses.
 struct CollectionDef {
-  std::string className;       // "Col_JBDiary"
-  std::string root;            // root element of its XML, "JBDiarys"
-  std::string item;            // element per child, "JBDiary"
-  size_t parentKey = 0;        // the field holding the parent key
-  std::string parentColumn;    // its column, for LoadElementsIntoCol
+  std::string className = {};     // "Col_JBDiary"
+  std::string root = {};          // root element of its XML, "JBDiarys"
+  std::string item = {};          // element per child, "JBDiary"
+  size_t parentKey = 0;           // the field holding the parent key
+  std::string parentColumn = {};  // its column, for LoadElementsIntoCol
   std::string colItemsProc = "colItems Property";
-  std::vector<FieldRead> updateReads;  // attributes read into a stored child paired with a node
-  std::vector<FieldRead> createReads;  // attributes read into a child created for a node
+  std::vector<FieldRead> updateReads = {};  // attributes read into a stored child paired with a node
+  std::vector<FieldRead> createReads = {};  // attributes read into a child created for a node
 };
 
 // The description of one record kind.
 struct RecordDef {
-  std::string entityClass;     // "E_JBTypeProfile"
-  std::string storageClass;    // "S_JBTypeProfile"
-  std::string table;           // "JB_TYPE_PROFILE"
-  std::span<const FieldSpec> fields;
-  size_t key = 0;              // the key field
-  bool identity = false;       // the database assigns the key on insert
+  std::string entityClass = {};   // "E_JBTypeProfile"
+  std::string storageClass = {};  // "S_JBTypeProfile"
+  std::string table = {};         // "JB_TYPE_PROFILE"
+  std::span<const FieldSpec> fields = {};
+  size_t key = 0;         // the key field
+  bool identity = false;  // the database assigns the key on insert
 
   // Statements where they differ from the generated shapes; "{}" stands for the quoted value.
-  std::string loadFormat;        // "select * from T where K = '{}'"
-  std::string containsFormat;    // "select Count(*) as RecCount from T where K = '{}'"
-  std::string insertColumns;     // the column list of the insert, as written
-  std::string insertProcedure;   // inserts through this procedure, returning the new key
+  std::string loadFormat = {};       // "select * from T where K = '{}'"
+  std::string containsFormat = {};   // "select Count(*) as RecCount from T where K = '{}'"
+  std::string insertColumns = {};    // the column list of the insert, as written
+  std::string insertProcedure = {};  // inserts through this procedure, returning the new key
 
   // Controller answers: "<Root><list><item .../></list></Root>"; the schema of add and modify.
-  std::string controllerClass;
-  std::string entityProperty;  // the controller's property holding its working entity
-  std::string list, item;
+  std::string controllerClass = {};
+  std::string entityProperty = {};  // the controller's property holding its working entity
+  std::string list = {}, item = {};
   std::string (*schema)() = nullptr;
-  std::vector<size_t> attributeOrder;  // attributes in answers, when not in field order
-  std::vector<FieldRead> addReads, modifyReads;
+  std::vector<size_t> attributeOrder = {};  // attributes in answers, when not in field order
+  std::vector<FieldRead> addReads = {}, modifyReads = {};
 
-  CollectionDef collection;    // className empty: the record has no collection
+  CollectionDef collection = {};  // className empty: the record has no collection
 
   // Filled by Complete(): accessor procedure texts per field, the fields written in answers in
   // answer order.

@@ -52,8 +52,8 @@ Expose<C> ExposeController(const RecordDef& def) {
   x.Method("getElementByXML", &Controller::getElementByXML, {"key"})
       .Method("containsKey", &Controller::containsKey, {"key"})
       .Method("queryOwnedElementsByXML", &Controller::queryOwnedElementsByXML,
-              {"ResultCount", "ResultPages", Optional("CountPerPage", int32_t{0}), Optional("PageNumber", int32_t{0}),
-               Optional("AccessKey", std::string())})
+              {"ResultCount", "ResultPages", Optional("CountPerPage", int32_t{0}),
+               Optional("PageNumber", int32_t{0}), Optional("AccessKey", std::string())})
       .Method("add", &Controller::add, {"ElementXml"})
       .Method("modify", &Controller::modify, {"ElementXml"})
       .Method("remove", &Controller::remove, {"ElementId"})

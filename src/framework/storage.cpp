@@ -55,9 +55,10 @@ std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.
 
 bool Storage::containsPK(const std::string& PKValue) {
   return Guard("containsPK Function", [&] {
-    const std::string format = def_.containsFormat.empty()
-                                   ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
-                                   : def_.containsFormat;
+    const std::string format =
+        def_.containsFormat.empty()
+            ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
+            : def_.containsFormat;
     auto rs = Read(FormatStatement(format, {Str2SQL(PKValue)}));
     return CLng(rs->Field("RecCount")) > 0;
   });
@@ -95,7 +96,8 @@ std::string Storage::UpdateStatement(const Entity& entity) const {
     if (f.column.empty() || !f.inStatements || i == def_.key) continue;
     set += (set.empty() ? "" : ", ") + std::string(f.column) + " = '" + Value(entity, i) + "'";
   }
-  return "Update " + def_.table + " Set " + set + " Where " + KeyColumn(def_) + "= '" + Value(entity, def_.key) + "'";
+  return "Update " + def_.table + " Set " + set + " Where " + KeyColumn(def_) + "= '" +
+         Value(entity, def_.key) + "'";
 }
 
 std::string Storage::DeleteStatement(const Entity& entity) const {
@@ -107,7 +109,8 @@ void Storage::InsertByProcedure(Entity& entity) {
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
     if (f.param.empty()) continue;
-    params.push_back(mp(std::string(f.param), f.paramType, f.paramSize, entity.Get(i), f.paramPrecision, f.paramScale));
+    params.push_back(
+        mp(std::string(f.param), f.paramType, f.paramSize, entity.Get(i), f.paramPrecision, f.paramScale));
   }
   setStrSQL(def_.insertProcedure);
   const int32_t key = DB()->RunSPReturnInteger(strSQL(), Variant::MakeArray(std::move(params)));
@@ -123,16 +126,22 @@ void Storage::save(Entity& entity) {
         else
           InsertByProcedure(entity);
         break;
-      case esModified: Write(UpdateStatement(entity)); break;
-      case esDeleted: Write(DeleteStatement(entity)); break;
-      default: break;
+      case esModified:
+        Write(UpdateStatement(entity));
+        break;
+      case esDeleted:
+        Write(DeleteStatement(entity));
+        break;
+      default:
+        break;
     }
   });
 }
 
 SearchPlan Storage::Search() const { return SearchPlan::FromRecord(def_); }
 
-std::string Storage::QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const {
+std::string Storage::QueryStatement(const std::string& AccessKey,
+                                    const std::vector<std::string>& clauses) const {
   if (AccessKey.empty()) return "select * from  " + def_.table;
   return "select * from " + def_.table + " " + clauses.front();
 }
@@ -156,10 +165,12 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
     const bool all = PageNumber < 1 || CountPerPage < 1;
     const int64_t offset = all ? 0 : static_cast<int64_t>(PageNumber - 1) * CountPerPage;
     if (!all && offset >= page.count) {
-      page.rows = std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
+      page.rows =
+          std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
       return page;
     }
-    page.rows = DB()->RunSQLReturnRS(db::PageStatement(engine, sql, KeyColumn(def_), offset, all ? -1 : CountPerPage));
+    page.rows = DB()->RunSQLReturnRS(
+        db::PageStatement(engine, sql, KeyColumn(def_), offset, all ? -1 : CountPerPage));
     return page;
   });
 }

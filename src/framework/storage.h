@@ -71,7 +71,8 @@ class Storage : public Object, public EntityStorage {
   // The search of this storage (field table and clause shape).
   virtual SearchPlan Search() const;
   // The statement of a search: `clauses` built from a non-empty access key, or none.
-  virtual std::string QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const;
+  virtual std::string QueryStatement(const std::string& AccessKey,
+                                     const std::vector<std::string>& clauses) const;
   // Builds the search statement of `AccessKey` and stores it in strSQL.
   std::string BuildQuery(const std::string& AccessKey);
 

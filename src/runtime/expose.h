@@ -50,27 +50,37 @@ struct IsSharedPtr<std::shared_ptr<U>> : std::true_type {};
 // The value of a Variant as the C++ type V.
 template <class V>
 V From(const Variant& v) {
-  if constexpr (std::is_same_v<V, Variant>) return v;
-  else if constexpr (std::is_same_v<V, std::string>) return CStr(v);
-  else if constexpr (std::is_same_v<V, bool>) return CBool(v);
-  else if constexpr (std::is_same_v<V, int16_t>) return CInt(v);
-  else if constexpr (std::is_same_v<V, int32_t>) return CLng(v);
-  else if constexpr (std::is_same_v<V, double>) return CDbl(v);
-  else if constexpr (std::is_same_v<V, Date>) return CDate(v);
+  if constexpr (std::is_same_v<V, Variant>)
+    return v;
+  else if constexpr (std::is_same_v<V, std::string>)
+    return CStr(v);
+  else if constexpr (std::is_same_v<V, bool>)
+    return CBool(v);
+  else if constexpr (std::is_same_v<V, int16_t>)
+    return CInt(v);
+  else if constexpr (std::is_same_v<V, int32_t>)
+    return CLng(v);
+  else if constexpr (std::is_same_v<V, double>)
+    return CDbl(v);
+  else if constexpr (std::is_same_v<V, Date>)
+    return CDate(v);
   else if constexpr (IsSharedPtr<V>::value) {
     using U = typename V::element_type;
     if (v.IsEmpty() || v.IsNull()) return nullptr;
     if (const auto* o = v.get_if<ObjectPtr>(); o && !*o) return nullptr;  // Nothing
     return ObjectAs<U>(v);
-  } else static_assert(sizeof(V) == 0, "no conversion from Variant to this parameter type");
+  } else
+    static_assert(sizeof(V) == 0, "no conversion from Variant to this parameter type");
 }
 
 // A C++ value as a Variant.
 template <class V>
 Variant To(V&& value) {
   using D = std::decay_t<V>;
-  if constexpr (IsSharedPtr<D>::value) return Variant(std::static_pointer_cast<Object>(std::forward<V>(value)));
-  else return Variant(std::forward<V>(value));
+  if constexpr (IsSharedPtr<D>::value)
+    return Variant(std::static_pointer_cast<Object>(std::forward<V>(value)));
+  else
+    return Variant(std::forward<V>(value));
 }
 
 // Holds one converted argument for the call; a by-reference one is written back afterwards.
@@ -78,16 +88,20 @@ template <class P>
 class Holder {
   using V = std::remove_cvref_t<P>;
   static constexpr bool kVariantRef = std::is_same_v<P, Variant&>;
-  static constexpr bool kByRef = std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
+  static constexpr bool kByRef =
+      std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
 
  public:
   explicit Holder(Variant& arg) : arg_(arg) {
     if constexpr (!kVariantRef) value_ = From<V>(arg);
   }
   decltype(auto) get() {
-    if constexpr (kVariantRef) return static_cast<Variant&>(arg_);
-    else if constexpr (kByRef) return static_cast<V&>(value_);
-    else return static_cast<const V&>(value_);
+    if constexpr (kVariantRef)
+      return static_cast<Variant&>(arg_);
+    else if constexpr (kByRef)
+      return static_cast<V&>(value_);
+    else
+      return static_cast<const V&>(value_);
   }
   void WriteBack() {
     if constexpr (kByRef && !kVariantRef) arg_ = To(value_);
@@ -160,7 +174,8 @@ class Expose {
     return Setter(std::move(name), setter);
   }
   // A member whose arguments a signature cannot describe: `fn` gets the object and the arguments.
-  Expose& Raw(std::string name, MemberKind kind, std::vector<Arg> params, std::function<Variant(T&, Args&)> fn) {
+  Expose& Raw(std::string name, MemberKind kind, std::vector<Arg> params,
+              std::function<Variant(T&, Args&)> fn) {
     std::vector<ParamInfo> infos;
     for (auto& p : params) infos.push_back(std::move(p.info));
     return Put(MemberInfo{std::move(name), kind, std::move(infos),

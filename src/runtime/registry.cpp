@@ -72,8 +72,8 @@ Variant Registry::Invoke(Object& object, const std::string& member, Args& args) 
   const MemberInfo* m = info.Find(member, args.size());
   if (!m)
     throw Error(static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported), "KX",
-                std::string(RuntimeErrorText(RuntimeErrorCode::MemberNotSupported)) + " (" +
-                    info.name + "." + member + ")");
+                std::string(RuntimeErrorText(RuntimeErrorCode::MemberNotSupported)) + " (" + info.name + "." +
+                    member + ")");
   const size_t declared = m->params.size() + (m->kind == MemberKind::PropertyLet ? 1 : 0);
   if (args.size() > declared) ThrowRuntimeError(RuntimeErrorCode::WrongNumberOfArguments);
   if (m->kind != MemberKind::PropertyLet) {

@@ -1,7 +1,7 @@
 // Late-bound access to the shared services: the database helper, and the result sets and commands
 // it answers.
-#include "runtime/expose.h"
 #include "runtime/db/recordset.h"
+#include "runtime/expose.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {
@@ -25,7 +25,11 @@ void Register() {
       .Register();
 
   using R = db::Recordset;
-  Expose<R>("Recordset", [] { return std::static_pointer_cast<Object>(std::make_shared<R>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{})); })
+  Expose<R>("Recordset",
+            [] {
+              return std::static_pointer_cast<Object>(
+                  std::make_shared<R>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{}));
+            })
       .Get("RecordCount", &R::RecordCount)
       .Get("EOF", &R::EOF_)
       .Method("MoveNext", &R::MoveNext)
@@ -38,14 +42,18 @@ void Register() {
 
   // The executed command: its text and type, and its parameters read back by position or name.
   Expose<Command>("Command")
-      .Raw("CommandText", MemberKind::PropertyGet, {}, [](Command& c, Args&) { return Variant(c.commandText); })
-      .Raw("CommandType", MemberKind::PropertyGet, {}, [](Command& c, Args&) { return Variant(c.commandType); })
-      .Raw("Parameters", MemberKind::Method, {"Index"}, [](Command& c, Args& a) {
-        for (size_t i = 0; i < c.parameters.size(); ++i)
-          if (a[0].IsString() ? c.parameters[i].name == a[0].get<std::string>() : CLng(a[0]) == static_cast<int32_t>(i))
-            return c.parameters[i].value;
-        ThrowRuntimeError(RuntimeErrorCode::SubscriptOutOfRange);
-      })
+      .Raw("CommandText", MemberKind::PropertyGet, {},
+           [](Command& c, Args&) { return Variant(c.commandText); })
+      .Raw("CommandType", MemberKind::PropertyGet, {},
+           [](Command& c, Args&) { return Variant(c.commandType); })
+      .Raw("Parameters", MemberKind::Method, {"Index"},
+           [](Command& c, Args& a) {
+             for (size_t i = 0; i < c.parameters.size(); ++i)
+               if (a[0].IsString() ? c.parameters[i].name == a[0].get<std::string>()
+                                   : CLng(a[0]) == static_cast<int32_t>(i))
+                 return c.parameters[i].value;
+             ThrowRuntimeError(RuntimeErrorCode::SubscriptOutOfRange);
+           })
       .Raw("ParameterCount", MemberKind::PropertyGet, {},
            [](Command& c, Args&) { return Variant(static_cast<int32_t>(c.parameters.size())); })
       .Register();

@@ -37,7 +37,9 @@ class E_JBTypeProfile : public EntityOf<S_JBTypeProfile> {
 
 class C_JBTypeProfile : public ControllerOf<E_JBTypeProfile, S_JBTypeProfile> {
  public:
-  std::shared_ptr<E_JBTypeProfile> JBTypeProfile() { return std::static_pointer_cast<E_JBTypeProfile>(entity()); }
+  std::shared_ptr<E_JBTypeProfile> JBTypeProfile() {
+    return std::static_pointer_cast<E_JBTypeProfile>(entity());
+  }
   void setJBTypeProfile(std::shared_ptr<E_JBTypeProfile> e) { setEntity(std::move(e)); }
 };
 

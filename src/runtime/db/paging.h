@@ -12,7 +12,7 @@ namespace kx::db {
 std::string CountStatement(Engine engine, const std::string& sql);
 // A statement answering the rows of `sql` ordered by `orderColumn`: `limit` rows after the first
 // `offset`, or every row when `limit` is below 0.
-std::string PageStatement(Engine engine, const std::string& sql, const std::string& orderColumn, int64_t offset,
-                          int64_t limit);
+std::string PageStatement(Engine engine, const std::string& sql, const std::string& orderColumn,
+                          int64_t offset, int64_t limit);
 
 }  // namespace kx::db
