@@ -133,6 +133,28 @@ CREATE TABLE IF NOT EXISTS JB_DOOR_APPOINTMENT (
 
 CREATE INDEX IF NOT EXISTS IX_JB_DOOR_APPOINTMENT_JB_NO_ID ON JB_DOOR_APPOINTMENT (JB_NO_ID);
 
+-- How a partner (a vendor) wants to be told about job orders: its fax number and e-mail
+-- address per notification purpose (for example IJ, issued job orders) and method (FAX, EMAIL).
+CREATE TABLE IF NOT EXISTS PARTNER_NOTIFY_SETTING (
+    VENDOR_CODE             VARCHAR(8)      NOT NULL,
+    NOTIFY_PURPOSE_IND      VARCHAR(10)     NOT NULL,
+    NOTIFY_METHOD_IND       VARCHAR(10)     NOT NULL,
+    FAX_NO                  VARCHAR(20),
+    EMAIL_ADDRESS           VARCHAR(100),
+    PRIMARY KEY (VENDOR_CODE, NOTIFY_PURPOSE_IND, NOTIFY_METHOD_IND)
+);
+
+-- The last serial number handed out per counter (usage, company, office and month); the
+-- serial number generator raises it in one statement, so no two clients get the same number.
+CREATE TABLE IF NOT EXISTS KX_SERIAL_COUNTER (
+    COUNTER_KEY             VARCHAR(100)    NOT NULL PRIMARY KEY,
+    LAST_VALUE              INTEGER       NOT NULL
+);
+
+-- Container look-ups by booking and bill of lading.
+CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_BK_NO ON JB_CONTAINER_DETAIL (BK_NO);
+CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_BL_NO ON JB_CONTAINER_DETAIL (BL_NO);
+
 -- One container retrieving work file: the containers to retrieve for one source,
 -- office, vessel and voyage, with its processing state.
 CREATE TABLE IF NOT EXISTS JB_CONTAINER_RETRIEVING_TEMP_FILE (

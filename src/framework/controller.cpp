@@ -16,7 +16,12 @@ void WriteAttributes(xml::Element element, const Entity& entity) {
 }
 
 void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def) {
-  for (size_t i : def.attributes) {
+  WriteAttributes(element, rs, def, def.attributes);
+}
+
+void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def,
+                     const std::vector<size_t>& attributes) {
+  for (size_t i : attributes) {
     const FieldSpec& f = def.fields[i];
     if (f.column.empty()) continue;
     element.SetAttribute(std::string(def.AttributeName(i)),
@@ -101,7 +106,9 @@ std::string Controller::WritePage(Variant& ResultCount, Variant& ResultPages, in
   ResultCount = Variant(page.count);
   ResultPages = Variant(PageCount(page.count, CountPerPage));
   Answer answer(def_.list);
-  for (auto& rs = *page.rows; !rs.EOF_(); rs.MoveNext()) WriteAttributes(answer.Append(def_.item), rs, def_);
+  for (auto& rs = *page.rows; !rs.EOF_(); rs.MoveNext())
+    WriteAttributes(answer.Append(def_.item), rs, def_,
+                    def_.searchAttributes.empty() ? def_.attributes : def_.searchAttributes);
   return answer.Text();
 }
 

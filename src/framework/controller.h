@@ -32,6 +32,9 @@ class Answer {
 void WriteAttributes(xml::Element element, const Entity& entity);
 // The same, from the current row of a result set through each field's load conversion.
 void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def);
+// The same, with the listed fields only, in list order.
+void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def,
+                     const std::vector<size_t>& attributes);
 // The attribute `name` of a request element; an element without it fails as an object that is
 // not set.
 std::string RequiredAttribute(const xml::Element& element, std::string_view name);

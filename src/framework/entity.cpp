@@ -19,6 +19,7 @@ bool Entity::isDirty() {
 void Entity::save() {
   Guard("save Sub", [&] {
     if (!isDirty()) return;
+    OnSave();
     storage()->save(*this);
     setStatus(esSaved);
   });

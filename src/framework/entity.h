@@ -69,6 +69,9 @@ class Entity : public Object {
  protected:
   // Initial field values of a new entity; none by default.
   virtual void OnAdd() {}
+  // Runs inside save, before a dirty entity is handed to its storage (a new record settles its
+  // business key here); nothing by default.
+  virtual void OnSave() {}
 
  private:
   size_t IndexOf(std::string_view property) const;

@@ -145,6 +145,7 @@ struct RecordDef {
   std::string list = {}, item = {};
   std::string (*schema)() = nullptr;
   std::vector<size_t> attributeOrder = {};  // attributes in answers, when not in field order
+  std::vector<size_t> searchAttributes = {};  // attributes of search answers, when not those above
   std::vector<FieldRead> addReads = {}, modifyReads = {};
 
   CollectionDef collection = {};  // className empty: the record has no collection

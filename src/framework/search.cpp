@@ -7,12 +7,15 @@
 
 namespace kx {
 
-SearchPlan SearchPlan::FromRecord(const RecordDef& record) {
+SearchPlan SearchPlan::FromRecord(const RecordDef& record) { return FromRecord(record, ""); }
+
+SearchPlan SearchPlan::FromRecord(const RecordDef& record, const std::string& alias) {
   SearchPlan plan;
+  const std::string prefix = " And " + (alias.empty() ? "" : alias + ".");
   for (const FieldSpec& f : record.fields)
     if (!f.column.empty() && f.searchable)
       plan.fields.push_back({std::string(f.searchName.empty() ? f.property : f.searchName),
-                             " And " + std::string(f.column), 0, std::string(f.searchSuffix)});
+                             prefix + std::string(f.column), 0, std::string(f.searchSuffix)});
   return plan;
 }
 

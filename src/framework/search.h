@@ -30,6 +30,8 @@ struct SearchPlan {
 
   // The field table " And <COLUMN>" of every searchable stored field of a record, by its search name.
   static SearchPlan FromRecord(const RecordDef& record);
+  // The same with the column under a table alias: " And <alias>.<COLUMN>".
+  static SearchPlan FromRecord(const RecordDef& record, const std::string& alias);
 };
 
 // The comparison text for a condition word and its key: " like '%key%'" for "Include",

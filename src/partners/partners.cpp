@@ -1,0 +1,172 @@
+#include "partners/partners.h"
+
+#include "framework/controller.h"
+#include "runtime/error.h"
+#include "runtime/expose.h"
+#include "runtime/host.h"
+#include "shared/mod_kx_common.h"
+#include "shared/s_db_help_for_kx.h"
+
+namespace kx {
+namespace {
+
+// The longest job order number (the width of JB_NO).
+constexpr size_t kMaxNumberLength = 20;
+// The longest prefix (company and office code) of a number.
+constexpr size_t kMaxPrefixLength = 10;
+
+// A value between quotes in a statement.
+std::string Quoted(const std::string& s) { return "'" + Str2SQL(s) + "'"; }
+
+// The containers that `sql` selects (columns prefix, number, type, booking, bill of lading).
+std::string ContainerAnswer(const std::string& sql) {
+  auto rs = S_DBHelpForKX().RunSQLReturnRS(sql);
+  Answer answer("Containers");
+  for (; !rs->EOF_(); rs->MoveNext()) {
+    xml::Element e = answer.Append("Container");
+    e.SetAttribute("ContainerPrefix", CStr(Null2Str(rs->Field("CONTAINER_PREFIX"))));
+    e.SetAttribute("ContainerNo", CStr(Null2Str(rs->Field("CONTAINER_NO"))));
+    e.SetAttribute("ContainerType", CStr(Null2Str(rs->Field("CONTAINER_TYPE"))));
+    e.SetAttribute("BKNo", CStr(Null2Str(rs->Field("BK_NO"))));
+    e.SetAttribute("BLNo", CStr(Null2Str(rs->Field("BL_NO"))));
+  }
+  return answer.Text();
+}
+
+const char* const kColumns = "CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO";
+
+// The container lines of job orders whose line matches `condition` (columns of alias d), for
+// orders of one bound direction when `bound` is not empty.
+std::string OrderLines(const std::string& condition, const std::string& bound) {
+  std::string sql = std::string("select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO") +
+                    " from JB_CONTAINER_DETAIL d where " + condition;
+  if (!bound.empty())
+    sql += " and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT = " +
+           Quoted(bound) + ")";
+  return sql;
+}
+
+// The work file lines that match `condition`.
+std::string WorkFileLines(const std::string& condition) {
+  return std::string("select ") + kColumns + " from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where " + condition;
+}
+
+std::string Ordered(const std::string& sql) { return "select distinct " + std::string(kColumns) +
+                                                     " from (" + sql + ") c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO"; }
+
+}  // namespace
+
+std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
+  return Guard("GenerateSerialNo Function", [&] {
+    std::string reason;
+    const auto doc = xml::Document::Parse(requestXml, reason);
+    if (!doc) Raise(9999, reason);
+    const xml::Element request = FirstRequired(*doc, "CDSerialNo");
+    auto attribute = [&](const char* name) { return request.Attribute(name).value_or(""); };
+    const LocalTime now = ToLocal(Now());
+    const std::string yymm = LPZero(std::to_string(now.year % 100), 2) + LPZero(std::to_string(now.month), 2);
+    const std::string key = attribute("USAGEIND") + "/" + attribute("COMPANYCODE") + "/" + attribute("OFFICECODE") +
+                            "/" + std::to_string(now.year) + yymm.substr(2);
+    auto rs = S_DBHelpForKX().RunSQLReturnRS(
+        "INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (" + Quoted(key) +
+        ", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
+        "RETURNING LAST_VALUE");
+    const std::string counter = CStr(Variant(CLng(rs->Field("LAST_VALUE"))));
+    const std::string prefix = (attribute("COMPANYCODE") + attribute("OFFICECODE")).substr(0, kMaxPrefixLength);
+    const std::string number = prefix + yymm + (counter.size() < 6 ? LPZero(counter, 6) : counter);
+    if (number.size() > kMaxNumberLength)
+      Raise(9999, "The serial number counter " + key + " has run out of numbers");
+    return number;
+  });
+}
+
+std::string IBBLContainerProvider::GetContainers(const std::string& strIBBLNo) {
+  return Guard("GetContainers Function", [&] {
+    const std::string condition = "BL_NO = " + Quoted(strIBBLNo);
+    return ContainerAnswer(Ordered(OrderLines("d." + condition, "I") + " union " + WorkFileLines(condition)));
+  });
+}
+
+std::string OBBLContainerProvider::GetContainers(const std::string& strOBBLNo) {
+  return Guard("GetContainers Function",
+               [&] { return ContainerAnswer(Ordered(OrderLines("d.BL_NO = " + Quoted(strOBBLNo), "O"))); });
+}
+
+std::string BookingContainerProvider::GetContainers(const std::string& strBKNo) {
+  return Guard("GetContainers Function", [&] {
+    const std::string condition = "BK_NO = " + Quoted(strBKNo);
+    return ContainerAnswer(Ordered(OrderLines("d." + condition, "") + " union " + WorkFileLines(condition)));
+  });
+}
+
+std::string IBVoyageContainerProvider::GetContainers(const std::string& VesselCode, const std::string& VoyageNo,
+                                                     const std::string& VoyageLeg, const std::string& PortCode) {
+  return Guard("GetContainers Function", [&] {
+    std::string condition =
+        "JB_IMPORT_CONTAINER_WORK_FILE_ID in (select f.JB_IMPORT_CONTAINER_WORK_FILE_ID from "
+        "JB_CONTAINER_RETRIEVING_TEMP_FILE f where f.VESSEL_CODE = " +
+        Quoted(VesselCode) + " and f.VOYAGE_NO = " + Quoted(VoyageNo) + " and f.VOYAGE_LEG = " + Quoted(VoyageLeg) +
+        ")";
+    if (!PortCode.empty()) condition += " and POD = " + Quoted(PortCode);
+    return ContainerAnswer(Ordered(WorkFileLines(condition)));
+  });
+}
+
+bool PartnerNotifyProvider::GetPartnerNotifyInfo(const std::string& VendorCode, const std::string& NotifyPurposeInd,
+                                                 const std::string& NotifyMethodInd, std::string& strResult) {
+  return Guard("GetPartnerNotifyInfo Function", [&] {
+    auto rs = S_DBHelpForKX().RunSQLReturnRS(
+        "select FAX_NO, EMAIL_ADDRESS from PARTNER_NOTIFY_SETTING where VENDOR_CODE = " + Quoted(VendorCode) +
+        " and NOTIFY_PURPOSE_IND = " + Quoted(NotifyPurposeInd) + " and NOTIFY_METHOD_IND = " +
+        Quoted(NotifyMethodInd));
+    if (rs->EOF_()) return false;
+    const std::string fax = CStr(Null2Str(rs->Field("FAX_NO")));
+    const std::string email = CStr(Null2Str(rs->Field("EMAIL_ADDRESS")));
+    if (Trim(fax).empty() && Trim(email).empty()) return false;
+    Answer answer("PartnerNotifyInfos");
+    xml::Element e = answer.Append("PartnerNotifyInfo");
+    e.SetAttribute("VendorCode", VendorCode);
+    e.SetAttribute("NotifyPurposeInd", NotifyPurposeInd);
+    e.SetAttribute("NotifyMethodInd", NotifyMethodInd);
+    e.SetAttribute("FaxNo", fax);
+    e.SetAttribute("EmailAddress", email);
+    strResult = answer.Text();
+    return true;
+  });
+}
+
+namespace partners {
+
+void RegisterDefaults(Origin origin) {
+  Expose<SerialNoGenerator>(kSerialNoGenerator)
+      .Method(kGenerateSerialNo, &SerialNoGenerator::GenerateSerialNo, {"requestXml"})
+      .Register(origin);
+  Expose<IBBLContainerProvider>(kIBBLContainerProvider)
+      .Method(kGetContainers, &IBBLContainerProvider::GetContainers, {"strIBBLNo"})
+      .Register(origin);
+  Expose<OBBLContainerProvider>(kOBBLContainerProvider)
+      .Method(kGetContainers, &OBBLContainerProvider::GetContainers, {"strOBBLNo"})
+      .Register(origin);
+  Expose<BookingContainerProvider>(kBookingContainerProvider)
+      .Method(kGetContainers, &BookingContainerProvider::GetContainers, {"strBKNo"})
+      .Register(origin);
+  Expose<IBVoyageContainerProvider>(kIBVoyageContainerProvider)
+      .Method(kGetContainers, &IBVoyageContainerProvider::GetContainers,
+              {"VesselCode", "VoyageNo", "VoyageLeg", "PortCode"})
+      .Register(origin);
+  Expose<PartnerNotifyProvider>(kPartnerNotifyProvider)
+      .Method(kGetPartnerNotifyInfo, &PartnerNotifyProvider::GetPartnerNotifyInfo,
+              {"VendorCode", "NotifyPurposeInd", "NotifyMethodInd", "strResult"})
+      .Register(origin);
+}
+
+}  // namespace partners
+
+namespace {
+
+void Register() { partners::RegisterDefaults(Origin::Default); }
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx
