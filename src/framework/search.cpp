@@ -20,11 +20,13 @@ SearchPlan SearchPlan::FromRecord(const RecordDef& record, const std::string& al
 }
 
 std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
+  // The suffix is part of the word: with "=" appended, ">" becomes ">=" and "=" becomes "==",
+  // which is no comparison word.
   const std::string k = Str2SQL(key);
-  if (word == "Include") return " like '%" + k + "%'";
-  if (word == "BeginWith") return " like '" + k + "%'";
-  if (word == ">" || word == ">=" || word == "<" || word == "<=" || word == "=")
-    return " " + word + suffix + " '" + k + "'";
+  const std::string w = word + suffix;
+  if (w == "Include") return " like '%" + k + "%'";
+  if (w == "BeginWith") return " like '" + k + "%'";
+  if (w == ">" || w == ">=" || w == "<" || w == "<=" || w == "=") return " " + w + " '" + k + "'";
   return "";
 }
 

@@ -1,0 +1,103 @@
+// Shared by the job order detail tests: the dump of the detail tables that write calls are checked
+// against, the table of write calls, and the kx command run as a user runs it.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "runtime/context.h"
+#include "runtime/host.h"
+#include "shared/mod_kx_common.h"
+#include "shared/s_db_help_for_kx.h"
+#include "test_support.h"
+
+namespace kx::test {
+
+// Every row of the three job order detail tables, in key order, as text.
+inline std::string DumpDetailTables() {
+  S_DBHelpForKX db;
+  std::string out;
+  for (const char* table : {"JB_CONTAINER_DETAIL order by JB_CONTAINER_DETAIL_ID", "JB_DIARY order by JB_DIARY_NO_ID",
+                            "JB_DOOR_APPOINTMENT order by JB_DOOR_APPOINTMENT_ID"})
+    out += db.RunSQLReturnRS(std::string("select * from ") + table)->ToText();
+  return out;
+}
+
+// The newest key of `table` (its largest `keyColumn`).
+inline int32_t LastKey(const std::string& table, const std::string& keyColumn) {
+  return CLng(Null2Int(
+      S_DBHelpForKX().RunSQLReturnRS("select max(" + keyColumn + ") as K from " + table)->Field("K")));
+}
+
+// One write member's call: what it is, the request it sends and the call itself. The write calls of
+// a class family are kept in one such table, so that every check on writes covers all of them.
+struct WriteCall {
+  std::string name;
+  std::string request;
+  std::function<void()> call;
+};
+
+// Runs every call in a transaction scope that votes abort after the call succeeded: the call must
+// have written through the scope, and the rollback must leave every detail table as it was.
+inline void ExpectEveryWriteRollsBack(const std::vector<WriteCall>& calls) {
+  for (const WriteCall& c : calls) {
+    SCOPED_TRACE(c.name + " " + c.request);
+    const std::string before = DumpDetailTables();
+    {
+      TransactionScope scope;
+      c.call();
+      EXPECT_NE(DumpDetailTables(), before) << "the call wrote nothing";
+      scope.VoteAbort();
+      EXPECT_FALSE(scope.Complete());
+    }
+    EXPECT_EQ(DumpDetailTables(), before);
+  }
+}
+
+// A clock that starts at `hour`:`minute` local time on `day` March 2024 and moves on one minute
+// each time it is read.
+inline Clock SteppingClock(int day, int hour, int minute) {
+  std::tm start{};
+  start.tm_year = 124, start.tm_mon = 2, start.tm_mday = day, start.tm_hour = hour, start.tm_min = minute;
+  start.tm_isdst = -1;
+  auto next = std::make_shared<std::chrono::system_clock::time_point>(std::chrono::system_clock::from_time_t(std::mktime(&start)));
+  return [next] {
+    const auto now = *next;
+    *next += std::chrono::minutes(1);
+    return now;
+  };
+}
+
+// What a run of the kx command printed and how it ended.
+struct KxRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Runs `kx --home <folder> <args>` (arguments already quoted for the shell).
+inline KxRun RunKx(const TestHome& home, const std::string& args) {
+  const std::string outPath = home.folder() + "/kx.out", errPath = home.folder() + "/kx.err";
+  const std::string command = std::string(KX_BINARY) + " --home '" + home.folder() + "' " + args + " >'" + outPath +
+                              "' 2>'" + errPath + "'";
+  const int status = std::system(command.c_str());
+  KxRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  run.out = read(outPath);
+  run.err = read(errPath);
+  return run;
+}
+
+}  // namespace kx::test
