@@ -21,13 +21,27 @@ namespace kx::test {
 
 // The attributes of a complete JBOrder request, in request order.
 inline std::vector<std::pair<std::string, std::string>> OrderAttributes() {
-  return {{"JBNo", "JB001"},         {"JBCreateDate", "2026-12-01"},      {"LastUpdateUser", "amy"},
-          {"JBTypeCategory", "TR"},  {"JBTypeCode", "TRK"},               {"OfficeCode", "HKG"},
-          {"VendorCode", "V001"},    {"VendorName", "O'Neil & Sons"},     {"VendorContractNo", "C-9"},
-          {"ITNumber", "IT1"},       {"ITType", "A"},                     {"BoundDirect", "I"},
-          {"TransportMode", "TRK"},  {"Quantity", "3"},                   {"FromPlace", "HKHKG"},
-          {"FromDepot", "D1"},       {"EstimatedStartDate", "2026-12-02"}, {"ToPlace", "CNSZX"},
-          {"ToDepot", "D2"},         {"EstimatedEndDate", "2026-12-05"},  {"CostRemark", "rush"}};
+  return {{"JBNo", "JB001"},
+          {"JBCreateDate", "2026-12-01"},
+          {"LastUpdateUser", "amy"},
+          {"JBTypeCategory", "TR"},
+          {"JBTypeCode", "TRK"},
+          {"OfficeCode", "HKG"},
+          {"VendorCode", "V001"},
+          {"VendorName", "O'Neil & Sons"},
+          {"VendorContractNo", "C-9"},
+          {"ITNumber", "IT1"},
+          {"ITType", "A"},
+          {"BoundDirect", "I"},
+          {"TransportMode", "TRK"},
+          {"Quantity", "3"},
+          {"FromPlace", "HKHKG"},
+          {"FromDepot", "D1"},
+          {"EstimatedStartDate", "2026-12-02"},
+          {"ToPlace", "CNSZX"},
+          {"ToDepot", "D2"},
+          {"EstimatedEndDate", "2026-12-05"},
+          {"CostRemark", "rush"}};
 }
 
 // Text of an attribute value in a request.
@@ -39,7 +53,8 @@ inline std::string XmlAttr(const std::string& v) {
 
 // A JBOrder element with the complete attributes, `changes` applied (an empty value for a name
 // "-Name" drops the attribute), and `inner` as its content.
-inline std::string OrderXml(const std::map<std::string, std::string>& changes = {}, const std::string& inner = "") {
+inline std::string OrderXml(const std::map<std::string, std::string>& changes = {},
+                            const std::string& inner = "") {
   std::string out = "<JBOrder";
   if (auto id = changes.find("Id"); id != changes.end()) out += " Id=\"" + XmlAttr(id->second) + "\"";
   for (auto [name, value] : OrderAttributes()) {
@@ -51,20 +66,22 @@ inline std::string OrderXml(const std::map<std::string, std::string>& changes = 
 }
 
 // A container line as add creates it (the fourteen text attributes).
-inline std::string LineXml(const std::string& no, const std::string& bk = "BK1", const std::string& bl = "BL1",
-                           const std::string& cargo = "toys") {
+inline std::string LineXml(const std::string& no, const std::string& bk = "BK1",
+                           const std::string& bl = "BL1", const std::string& cargo = "toys") {
   return "<JBContainerDetail ContainerPrefix=\"ABCU\" ContainerNo=\"" + no +
          "\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"" + bk + "\" BLNo=\"" + bl +
          "\" ERNo=\"ER1\" FromPlace=\"HKHKG\" ToPlace=\"CNSZX\" ServiceMode=\"CY\" ContainerType=\"40HC\" "
-         "CargoDescription=\"" + XmlAttr(cargo) + "\" Reefer=\"N\" Hazard=\"N\"/>";
+         "CargoDescription=\"" +
+         XmlAttr(cargo) + "\" Reefer=\"N\" Hazard=\"N\"/>";
 }
 
 // A container line as modify reads it: the fourteen text attributes and the eleven of a stored line.
 inline std::string FullLineXml(const std::string& no, const std::string& chargeCode = "") {
   std::string line = LineXml(no);
-  return line.substr(0, line.size() - 2) + " LastActivityCode=\"\" LastActivityDate=\"\" LastActivityTime=\"\" ChargeCode=\"" +
-         chargeCode +
-         "\" ChargeQuantity=\"\" ChargeCurrency=\"\" ChargeTariffRate=\"\" ChargeActualRate=\"\" ChargeActualAmount=\"\" "
+  return line.substr(0, line.size() - 2) +
+         " LastActivityCode=\"\" LastActivityDate=\"\" LastActivityTime=\"\" ChargeCode=\"" + chargeCode +
+         "\" ChargeQuantity=\"\" ChargeCurrency=\"\" ChargeTariffRate=\"\" ChargeActualRate=\"\" "
+         "ChargeActualAmount=\"\" "
          "InvoiceCurrency=\"\" InvoiceAmount=\"\"/>";
 }
 
@@ -72,6 +89,20 @@ inline std::string Lines(const std::vector<std::string>& lines) {
   std::string out = "<JBContainerDetails>";
   for (const auto& l : lines) out += l;
   return out + "</JBContainerDetails>";
+}
+
+// A container line as the answer writes a line that add created.
+inline std::string StoredLine(int id, int order, const std::string& no, const std::string& cargo) {
+  return "<JBContainerDetail Id=\"" + std::to_string(id) + "\" JBNoId=\"" + std::to_string(order) +
+         "\" ContainerPrefix=\"ABCU\" ContainerNo=\"" + no +
+         "\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"BK1\" BLNo=\"BL1\" ERNo=\"ER1\" FromPlace=\"HKHKG\" "
+         "ToPlace=\"CNSZX\" ServiceMode=\"CY\" ContainerType=\"40HC\" CargoDescription=\"" +
+         cargo +
+         "\" Reefer=\"N\" Hazard=\"N\" ProcessState=\"0\" LastActivityCode=\"\" "
+         "LastActivityDate=\"1899-12-30\" "
+         "LastActivityTime=\"0\" ChargeCode=\"\" ChargeQuantity=\"0\" ChargeCurrency=\"\" "
+         "ChargeTariffRate=\"0\" "
+         "ChargeActualRate=\"\" ChargeActualAmount=\"0\" InvoiceCurrency=\"\" InvoiceAmount=\"0\"/>";
 }
 
 // A clock that always reads `hour`:`minute`:`second` local time on the given day.
@@ -85,13 +116,15 @@ inline void FixClock(int year, int month, int day, int hour, int minute, int sec
 
 // Every row of every job order table, in key order, as text.
 inline std::string DumpOrderTables() {
-  return S_DBHelpForKX().RunSQLReturnRS("select * from JB_ORDER order by JB_NO_ID")->ToText() + DumpDetailTables();
+  return S_DBHelpForKX().RunSQLReturnRS("select * from JB_ORDER order by JB_NO_ID")->ToText() +
+         DumpDetailTables();
 }
 
 inline int32_t CountRows(const std::string& table, const std::string& where = "") {
-  return CLng(S_DBHelpForKX()
-                  .RunSQLReturnRS("select Count(*) as N from " + table + (where.empty() ? "" : " where " + where))
-                  ->Field("N"));
+  return CLng(
+      S_DBHelpForKX()
+          .RunSQLReturnRS("select Count(*) as N from " + table + (where.empty() ? "" : " where " + where))
+          ->Field("N"));
 }
 
 // One column of the order `id` as text.
@@ -141,7 +174,8 @@ class ScriptedGeneratorInstalled {
  public:
   ScriptedGeneratorInstalled() : generator(std::make_shared<ScriptedGenerator>()) {
     auto g = generator;
-    Expose<ScriptedGenerator>(partners::kSerialNoGenerator, [g] { return std::static_pointer_cast<Object>(g); })
+    Expose<ScriptedGenerator>(partners::kSerialNoGenerator,
+                              [g] { return std::static_pointer_cast<Object>(g); })
         .Method(partners::kGenerateSerialNo, &ScriptedGenerator::GenerateSerialNo, {"requestXml"})
         .Register(Origin::Replace);
   }

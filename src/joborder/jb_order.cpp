@@ -17,10 +17,26 @@ using E = E_JBOrder;
 
 // Fields read from the JBOrder element of an add or modify request, in this order.
 const std::vector<FieldRead> kRequestReads = {
-    {E::kJBNo},       {E::kJBCreateDate},       {E::kLastUpdateUser}, {E::kJBTypeCategory}, {E::kJBTypeCode},
-    {E::kOfficeCode}, {E::kVendorCode},         {E::kVendorName},     {E::kVendorContractNo}, {E::kITNumber},
-    {E::kITType},     {E::kBoundDirect},        {E::kTransportMode},  {E::kQuantity},       {E::kFromPlace},
-    {E::kFromDepot},  {E::kEstimatedStartDate}, {E::kToPlace},        {E::kToDepot},        {E::kEstimatedEndDate},
+    {E::kJBNo},
+    {E::kJBCreateDate},
+    {E::kLastUpdateUser},
+    {E::kJBTypeCategory},
+    {E::kJBTypeCode},
+    {E::kOfficeCode},
+    {E::kVendorCode},
+    {E::kVendorName},
+    {E::kVendorContractNo},
+    {E::kITNumber},
+    {E::kITType},
+    {E::kBoundDirect},
+    {E::kTransportMode},
+    {E::kQuantity},
+    {E::kFromPlace},
+    {E::kFromDepot},
+    {E::kEstimatedStartDate},
+    {E::kToPlace},
+    {E::kToDepot},
+    {E::kEstimatedEndDate},
     {E::kCostRemark},
 };
 
@@ -39,10 +55,10 @@ const RecordDef& JBOrderDef() {
       .list = "JBOrders",
       .item = "JBOrder",
       .schema = Sch_JBOrderAdd,
-      .searchAttributes = {E::kId, E::kJBNo, E::kJBTypeCategory, E::kJBTypeCode, E::kOfficeCode, E::kIssueDate,
-                           E::kJBState, E::kVendorCode, E::kVendorName, E::kTotalActualCurrency,
-                           E::kTotalActualAmount, E::kTotalInvoiceCurrency, E::kTotalInvoiceAmount,
-                           E::kCostRemark},
+      .searchAttributes = {E::kId, E::kJBNo, E::kJBTypeCategory, E::kJBTypeCode, E::kOfficeCode,
+                           E::kIssueDate, E::kJBState, E::kVendorCode, E::kVendorName,
+                           E::kTotalActualCurrency, E::kTotalActualAmount, E::kTotalInvoiceCurrency,
+                           E::kTotalInvoiceAmount, E::kCostRemark},
       .addReads = kRequestReads,
       .modifyReads = kRequestReads,
   });
@@ -76,9 +92,14 @@ SearchPlan S_JBOrder::Search() const {
   // of neither kind is passed over.
   plan.clauseStarts = {" WHERE 1 = 1 ", " 1=1 "};
   plan.skipUnknownFields = true;
-  for (const auto& [field, column] : {std::pair{"BKNo", "BK_NO"}, {"BLNo", "BL_NO"}, {"ERNo", "ER_NO"},
-                                      {"ContainerPrefix", "CONTAINER_PREFIX"}, {"ContainerNo", "CONTAINER_NO"},
-                                      {"ContainerType", "CONTAINER_TYPE"}, {"Reefer", "REEFER"}, {"Hazard", "HAZARD"}})
+  for (const auto& [field, column] : {std::pair{"BKNo", "BK_NO"},
+                                      {"BLNo", "BL_NO"},
+                                      {"ERNo", "ER_NO"},
+                                      {"ContainerPrefix", "CONTAINER_PREFIX"},
+                                      {"ContainerNo", "CONTAINER_NO"},
+                                      {"ContainerType", "CONTAINER_TYPE"},
+                                      {"Reefer", "REEFER"},
+                                      {"Hazard", "HAZARD"}})
     plan.fields.push_back({field, std::string(" And b.") + column, 1, ""});
   return plan;
 }
@@ -87,7 +108,8 @@ std::string S_JBOrder::QueryStatement(const std::string&, const std::vector<std:
   std::string where = clauses.at(0);
   // Every container condition holds for one and the same line; each order is selected once.
   if (clauses.at(1).find("b.") != std::string::npos)
-    where += " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and " + clauses[1] + ")";
+    where += " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and " +
+             clauses[1] + ")";
   return "select a.* from  JB_ORDER a " + where;
 }
 
@@ -98,8 +120,10 @@ namespace {
 
 // The request the serial number generator receives; JOBORDER requests fill five attributes.
 constexpr const char* kSerialNoRequest =
-    "<?xml version='1.0'?><Root><CDSerialNos><CDSerialNo USAGEIND='' COMPANYCODE='' OFFICECODE='' POL='' POD='' "
-    "DEL='' POR='' DEST='' IGNO='' BKNO='' BKTERMI='' BLNO='' INVNO='' RENNO='' VOUCHERNO='' GLSEQ='' ITNO='' "
+    "<?xml version='1.0'?><Root><CDSerialNos><CDSerialNo USAGEIND='' COMPANYCODE='' OFFICECODE='' POL='' "
+    "POD='' "
+    "DEL='' POR='' DEST='' IGNO='' BKNO='' BKTERMI='' BLNO='' INVNO='' RENNO='' VOUCHERNO='' GLSEQ='' "
+    "ITNO='' "
     "TARIFFNO='' QUOTATIONNO='' JOBORDERNO='' CNNO='' SEQNO='' SERIALNO=''/></CDSerialNos></Root>";
 
 // How many candidates GenerateJBNo tests at most.
@@ -127,7 +151,9 @@ std::shared_ptr<Collection> E_JBOrder::ColJBDoorAppointment() {
   return Child("ColJBDoorAppointment Property", doorAppointments_, "Col_JBDoorAppointment");
 }
 
-std::shared_ptr<Collection> E_JBOrder::ColJBDiary() { return Child("ColJBDiary Property", diary_, "Col_JBDiary"); }
+std::shared_ptr<Collection> E_JBOrder::ColJBDiary() {
+  return Child("ColJBDiary Property", diary_, "Col_JBDiary");
+}
 
 std::shared_ptr<Collection> E_JBOrder::ColJBContainerDetail() {
   return Child("ColJBContainerDetail Property", containerDetails_, "Col_JBContainerDetail");
@@ -207,8 +233,8 @@ std::string ElementText(const xml::Element& element) {
 }
 
 // Writes one diary entry of the order `masterKey` through the order's diary collection.
-void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user, const std::string& type,
-                const std::string& text) {
+void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
+                const std::string& type, const std::string& text) {
   auto diary = order.ColJBDiary();
   Args args = {Variant(masterKey), Variant(user), Variant(type), Variant(text)};
   Registry::Instance().Invoke(*diary, "add", args);
@@ -281,7 +307,8 @@ void C_JBOrder::modify(const std::string& ElementXml) {
     Stamp(*order);
     order->save();
     const std::string id = XmlText(order->Get(E::kId));
-    order->ColJBContainerDetail()->updateColElements(ElementText(FirstRequired(*doc, "JBContainerDetails")), id);
+    order->ColJBContainerDetail()->updateColElements(ElementText(FirstRequired(*doc, "JBContainerDetails")),
+                                                     id);
     WriteDiary(*order, id, order->LastUpdateUser(), "EDIT", "Modify JBOrder JBNoId =" + id);
   });
 }
@@ -300,7 +327,8 @@ void C_JBOrder::remove(const std::string& ElementId) {
 
 void C_JBOrder::AddUserDiary(const std::string& JBNoId, const std::string& strUserCode,
                              const std::string& strDiaryText) {
-  ControllerGuard("AddUserDiary Sub", [&] { WriteDiary(*JBOrder(), JBNoId, strUserCode, "MEMO", strDiaryText); });
+  ControllerGuard("AddUserDiary Sub",
+                  [&] { WriteDiary(*JBOrder(), JBNoId, strUserCode, "MEMO", strDiaryText); });
 }
 
 std::string C_JBOrder::QueryJBDiary(const std::string& JBNoId, const std::string&) {
@@ -334,11 +362,27 @@ std::string C_JBOrder::Issue(const std::string& JBNoId, const std::string& strIs
     put(E::kIssueEmailAddress, IssueEMail);
     put(E::kIssueDate, today);
     put(E::kJBState, "Issued");
-    for (size_t field : {E::kJBStateDate, E::kJBStateRemark, E::kVendorCode, E::kVendorName, E::kVendorContractNo,
-                         E::kITNumber, E::kITType, E::kBoundDirect, E::kTransportMode, E::kQuantity, E::kFromPlace,
-                         E::kFromDepot, E::kToPlace, E::kToDepot, E::kEstimatedStartDate, E::kEstimatedEndDate,
-                         E::kTotalActualCurrency, E::kTotalActualAmount, E::kTotalInvoiceCurrency,
-                         E::kTotalInvoiceAmount, E::kCostRemark})
+    for (size_t field : {E::kJBStateDate,
+                         E::kJBStateRemark,
+                         E::kVendorCode,
+                         E::kVendorName,
+                         E::kVendorContractNo,
+                         E::kITNumber,
+                         E::kITType,
+                         E::kBoundDirect,
+                         E::kTransportMode,
+                         E::kQuantity,
+                         E::kFromPlace,
+                         E::kFromDepot,
+                         E::kToPlace,
+                         E::kToDepot,
+                         E::kEstimatedStartDate,
+                         E::kEstimatedEndDate,
+                         E::kTotalActualCurrency,
+                         E::kTotalActualAmount,
+                         E::kTotalInvoiceCurrency,
+                         E::kTotalInvoiceAmount,
+                         E::kCostRemark})
       put(field, order->Get(field));
     NestChildren(element, *order->ColJBContainerDetail());
     NestChildren(element, *order->ColJBDoorAppointment());
@@ -458,7 +502,8 @@ bool C_JBOrder::getPartnerNotifyInfo(const std::string& strJBNoID, const std::st
     if (strNotifyPurposeInd != "IJ") return false;
     Args args = {Variant(order->VendorCode()), Variant(strNotifyPurposeInd), Variant(strNotifyMethodInd),
                  Variant(strResult)};
-    const bool found = CBool(CallPartner(partners::kPartnerNotifyProvider, partners::kGetPartnerNotifyInfo, args));
+    const bool found =
+        CBool(CallPartner(partners::kPartnerNotifyProvider, partners::kGetPartnerNotifyInfo, args));
     strResult = CStr(args[3]);
     return found;
   });

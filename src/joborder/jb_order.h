@@ -21,21 +21,27 @@ inline constexpr FieldSpec kJBOrderFields[] = {
     TextField("JBNo", "JB_NO").Param("@JB_NO", adVarChar, 20),
     DateField("JBCreateDate", "JB_CREATE_DATE").NoSearch().Param("@JB_CREATE_DATE", adDBTimeStamp),
     DateField("LastUpdateDate", "LAST_UPDATE_DATE").NoSearch().Param("@LAST_UPDATE_DATE", adDBTimeStamp),
-    DoubleField("LastUpdateTime", "LAST_UPDATE_TIME").NoSearch().Param("@LAST_UPDATE_TIME", adNumeric, 0, 4, 0),
+    DoubleField("LastUpdateTime", "LAST_UPDATE_TIME")
+        .NoSearch()
+        .Param("@LAST_UPDATE_TIME", adNumeric, 0, 4, 0),
     TextField("LastUpdateUser", "LAST_UPDATE_USER").NoSearch().Param("@LAST_UPDATE_USER", adVarChar, 16),
     TextField("JBTypeCategory", "JB_TYPE_CATEGORY").Param("@JB_TYPE_CATEGORY", adVarChar, 2),
     TextField("JBTypeCode", "JB_TYPE_CODE").Param("@JB_TYPE_CODE", adVarChar, 20),
     TextField("OfficeCode", "OFFICE_CODE").Param("@OFFICE_CODE", adVarChar, 10),
     TextField("IssueUser", "ISSUE_USER").Param("@ISSUE_USER", adVarChar, 16),
     TextField("IssueFaxNo", "ISSUE_FAX_NO").NoSearch().Param("@ISSUE_FAX_NO", adVarChar, 20),
-    TextField("IssueEmailAddress", "ISSUE_EMAIL_ADDRESS").NoSearch().Param("@ISSUE_EMAIL_ADDRESS", adVarChar, 20),
+    TextField("IssueEmailAddress", "ISSUE_EMAIL_ADDRESS")
+        .NoSearch()
+        .Param("@ISSUE_EMAIL_ADDRESS", adVarChar, 20),
     DateField("IssueDate", "ISSUE_DATE").SearchSuffix("=").Param("@ISSUE_DATE", adDBTimeStamp),
     Int16Field("JBState", "JB_STATE").Param("@JB_STATE", adSmallInt),
     DateField("JBStateDate", "JB_STATE_DATE").NoSearch().Param("@JB_STATE_DATE", adDBTimeStamp),
     TextField("JBStateRemark", "JB_STATE_REMARK").NoSearch().Param("@JB_STATE_REMARK", adVarChar, 256),
     TextField("VendorCode", "VENDOR_CODE").Param("@VENDOR_CODE", adVarChar, 8),
     TextField("VendorName", "VENDOR_NAME").Param("@VENDOR_NAME", adVarChar, 50),
-    TextField("VendorContractNo", "VENDOR_CONTRACT_NO").NoSearch().Param("@VENDOR_CONTRACT_NO", adVarChar, 20),
+    TextField("VendorContractNo", "VENDOR_CONTRACT_NO")
+        .NoSearch()
+        .Param("@VENDOR_CONTRACT_NO", adVarChar, 20),
     TextField("ITNumber", "IT_NUMBER").NoSearch().Param("@IT_NUMBER", adVarChar, 10),
     TextField("ITType", "IT_TYPE").NoSearch().Param("@IT_TYPE", adVarChar, 2),
     TextField("BoundDirect", "BOUND_DIRECT").Param("@BOUND_DIRECT", adVarChar, 1),
@@ -43,16 +49,28 @@ inline constexpr FieldSpec kJBOrderFields[] = {
     Int32Field("Quantity", "QUANTITY").NoSearch().Param("@QUANTITY", adInteger),
     TextField("FromPlace", "FROM_PLACE").Param("@FROM_PLACE", adVarChar, 5),
     TextField("FromDepot", "FROM_DEPOT").Param("@FROM_DEPOT", adVarChar, 5),
-    DateField("EstimatedStartDate", "ESTIMATED_START_DATE").NoSearch().Param("@ESTIMATED_START_DATE", adDBTimeStamp),
+    DateField("EstimatedStartDate", "ESTIMATED_START_DATE")
+        .NoSearch()
+        .Param("@ESTIMATED_START_DATE", adDBTimeStamp),
     DateField("ActualStartDate", "ACTUAL_START_DATE").NoSearch().Param("@ACTUAL_START_DATE", adDBTimeStamp),
     TextField("ToPlace", "TO_PLACE").Param("@TO_PLACE", adVarChar, 5),
     TextField("ToDepot", "TO_DEPOT").Param("@TO_DEPOT", adVarChar, 5),
-    DateField("EstimatedEndDate", "ESTIMATED_END_DATE").NoSearch().Param("@ESTIMATED_END_DATE", adDBTimeStamp),
+    DateField("EstimatedEndDate", "ESTIMATED_END_DATE")
+        .NoSearch()
+        .Param("@ESTIMATED_END_DATE", adDBTimeStamp),
     DateField("ActualEndDate", "ACTUAL_END_DATE").NoSearch().Param("@ACTUAL_END_DATE", adDBTimeStamp),
-    TextField("TotalActualCurrency", "TOTAL_ACTUAL_CURRENCY").NoSearch().Param("@TOTAL_ACTUAL_CURRENCY", adVarChar, 3),
-    DoubleField("TotalActualAmount", "TOTAL_ACTUAL_AMOUNT").NoSearch().Param("@TOTAL_ACTUAL_AMOUNT", adNumeric, 0, 9, 3),
-    TextField("TotalInvoiceCurrency", "TOTAL_INVOICE_CURRENCY").NoSearch().Param("@TOTAL_INVOICE_CURRENCY", adVarChar, 3),
-    DoubleField("TotalInvoiceAmount", "TOTAL_INVOICE_AMOUNT").NoSearch().Param("@TOTAL_INVOICE_AMOUNT", adNumeric, 0, 9, 3),
+    TextField("TotalActualCurrency", "TOTAL_ACTUAL_CURRENCY")
+        .NoSearch()
+        .Param("@TOTAL_ACTUAL_CURRENCY", adVarChar, 3),
+    DoubleField("TotalActualAmount", "TOTAL_ACTUAL_AMOUNT")
+        .NoSearch()
+        .Param("@TOTAL_ACTUAL_AMOUNT", adNumeric, 0, 9, 3),
+    TextField("TotalInvoiceCurrency", "TOTAL_INVOICE_CURRENCY")
+        .NoSearch()
+        .Param("@TOTAL_INVOICE_CURRENCY", adVarChar, 3),
+    DoubleField("TotalInvoiceAmount", "TOTAL_INVOICE_AMOUNT")
+        .NoSearch()
+        .Param("@TOTAL_INVOICE_AMOUNT", adNumeric, 0, 9, 3),
     TextField("CostRemark", "COST_REMARK").NoSearch().Param("@COST_REMARK", adVarChar, 256),
     TextField("CompanyCode", "").NoXml().NoSearch(),
     TextField("OfficeCodeOfUser", "").NoXml().NoSearch(),
@@ -72,7 +90,8 @@ class S_JBOrder : public StorageOf<JBOrderDef> {
 
  protected:
   SearchPlan Search() const override;
-  std::string QueryStatement(const std::string& AccessKey, const std::vector<std::string>& clauses) const override;
+  std::string QueryStatement(const std::string& AccessKey,
+                             const std::vector<std::string>& clauses) const override;
 
  private:
   bool ContainsBy(const char* proc, const std::string& column, const std::string& value, std::string& JBNoId);
@@ -173,7 +192,8 @@ class C_JBOrder : public ControllerOf<E_JBOrder, S_JBOrder> {
   void remove(const std::string& ElementId);
 
   // Writes a "MEMO" diary entry for the order `JBNoId`.
-  void AddUserDiary(const std::string& JBNoId, const std::string& strUserCode, const std::string& strDiaryText);
+  void AddUserDiary(const std::string& JBNoId, const std::string& strUserCode,
+                    const std::string& strDiaryText);
   // The order's diary entries (every entry, whatever `strLogType`).
   std::string QueryJBDiary(const std::string& JBNoId, const std::string& strLogType);
   // Issues the order to its vendor (state 1) and answers it as issued.

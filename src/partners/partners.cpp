@@ -38,8 +38,9 @@ const char* const kColumns = "CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK
 // The container lines of job orders whose line matches `condition` (columns of alias d), for
 // orders of one bound direction when `bound` is not empty.
 std::string OrderLines(const std::string& condition, const std::string& bound) {
-  std::string sql = std::string("select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO") +
-                    " from JB_CONTAINER_DETAIL d where " + condition;
+  std::string sql =
+      std::string("select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO") +
+      " from JB_CONTAINER_DETAIL d where " + condition;
   if (!bound.empty())
     sql += " and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT = " +
            Quoted(bound) + ")";
@@ -51,8 +52,10 @@ std::string WorkFileLines(const std::string& condition) {
   return std::string("select ") + kColumns + " from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where " + condition;
 }
 
-std::string Ordered(const std::string& sql) { return "select distinct " + std::string(kColumns) +
-                                                     " from (" + sql + ") c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO"; }
+std::string Ordered(const std::string& sql) {
+  return "select distinct " + std::string(kColumns) + " from (" + sql +
+         ") c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO";
+}
 
 }  // namespace
 
@@ -65,14 +68,15 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
     auto attribute = [&](const char* name) { return request.Attribute(name).value_or(""); };
     const LocalTime now = ToLocal(Now());
     const std::string yymm = LPZero(std::to_string(now.year % 100), 2) + LPZero(std::to_string(now.month), 2);
-    const std::string key = attribute("USAGEIND") + "/" + attribute("COMPANYCODE") + "/" + attribute("OFFICECODE") +
-                            "/" + std::to_string(now.year) + yymm.substr(2);
+    const std::string key = attribute("USAGEIND") + "/" + attribute("COMPANYCODE") + "/" +
+                            attribute("OFFICECODE") + "/" + std::to_string(now.year) + yymm.substr(2);
     auto rs = S_DBHelpForKX().RunSQLReturnRS(
         "INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (" + Quoted(key) +
         ", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
         "RETURNING LAST_VALUE");
     const std::string counter = CStr(Variant(CLng(rs->Field("LAST_VALUE"))));
-    const std::string prefix = (attribute("COMPANYCODE") + attribute("OFFICECODE")).substr(0, kMaxPrefixLength);
+    const std::string prefix =
+        (attribute("COMPANYCODE") + attribute("OFFICECODE")).substr(0, kMaxPrefixLength);
     const std::string number = prefix + yymm + (counter.size() < 6 ? LPZero(counter, 6) : counter);
     if (number.size() > kMaxNumberLength)
       Raise(9999, "The serial number counter " + key + " has run out of numbers");
@@ -99,26 +103,29 @@ std::string BookingContainerProvider::GetContainers(const std::string& strBKNo) 
   });
 }
 
-std::string IBVoyageContainerProvider::GetContainers(const std::string& VesselCode, const std::string& VoyageNo,
-                                                     const std::string& VoyageLeg, const std::string& PortCode) {
+std::string IBVoyageContainerProvider::GetContainers(const std::string& VesselCode,
+                                                     const std::string& VoyageNo,
+                                                     const std::string& VoyageLeg,
+                                                     const std::string& PortCode) {
   return Guard("GetContainers Function", [&] {
     std::string condition =
         "JB_IMPORT_CONTAINER_WORK_FILE_ID in (select f.JB_IMPORT_CONTAINER_WORK_FILE_ID from "
         "JB_CONTAINER_RETRIEVING_TEMP_FILE f where f.VESSEL_CODE = " +
-        Quoted(VesselCode) + " and f.VOYAGE_NO = " + Quoted(VoyageNo) + " and f.VOYAGE_LEG = " + Quoted(VoyageLeg) +
-        ")";
+        Quoted(VesselCode) + " and f.VOYAGE_NO = " + Quoted(VoyageNo) +
+        " and f.VOYAGE_LEG = " + Quoted(VoyageLeg) + ")";
     if (!PortCode.empty()) condition += " and POD = " + Quoted(PortCode);
     return ContainerAnswer(Ordered(WorkFileLines(condition)));
   });
 }
 
-bool PartnerNotifyProvider::GetPartnerNotifyInfo(const std::string& VendorCode, const std::string& NotifyPurposeInd,
+bool PartnerNotifyProvider::GetPartnerNotifyInfo(const std::string& VendorCode,
+                                                 const std::string& NotifyPurposeInd,
                                                  const std::string& NotifyMethodInd, std::string& strResult) {
   return Guard("GetPartnerNotifyInfo Function", [&] {
     auto rs = S_DBHelpForKX().RunSQLReturnRS(
         "select FAX_NO, EMAIL_ADDRESS from PARTNER_NOTIFY_SETTING where VENDOR_CODE = " + Quoted(VendorCode) +
-        " and NOTIFY_PURPOSE_IND = " + Quoted(NotifyPurposeInd) + " and NOTIFY_METHOD_IND = " +
-        Quoted(NotifyMethodInd));
+        " and NOTIFY_PURPOSE_IND = " + Quoted(NotifyPurposeInd) +
+        " and NOTIFY_METHOD_IND = " + Quoted(NotifyMethodInd));
     if (rs->EOF_()) return false;
     const std::string fax = CStr(Null2Str(rs->Field("FAX_NO")));
     const std::string email = CStr(Null2Str(rs->Field("EMAIL_ADDRESS")));
