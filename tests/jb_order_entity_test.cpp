@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "joborder/jb_order.h"
 #include "jb_order_rows.h"
+#include "joborder/jb_order.h"
 #include "runtime/registry.h"
 #include "test_support.h"
 
@@ -52,7 +52,9 @@ TEST_P(JBOrderEntity, ATakenNumberIsRefusedAndNothingIsWritten) {
   auto e = NewOrder("JB001");
   const Error err = CaptureError([&] { e->save(); });
   EXPECT_EQ(err.number(), kComponentError);
-  EXPECT_EQ(err.description(), "save Sub" "The job order no has existing: JB001");
+  EXPECT_EQ(err.description(),
+            "save Sub"
+            "The job order no has existing: JB001");
   EXPECT_EQ(e->status(), esNew);
   EXPECT_EQ(CountRows("JB_ORDER"), 1);
 }
@@ -63,11 +65,14 @@ TEST_P(JBOrderEntity, ABlankNumberAsksTheGeneratorWithTheRequestDocument) {
   EXPECT_EQ(e->JBNo(), "GEN1");
   EXPECT_EQ(OrderColumn(1, "JB_NO"), "GEN1");
   ASSERT_EQ(generator().requests.size(), 1u);
-  EXPECT_EQ(generator().requests[0],
-            "<?xml version=\"1.0\"?>\n<Root><CDSerialNos><CDSerialNo USAGEIND=\"JOBORDER\" COMPANYCODE=\"CO\" "
-            "OFFICECODE=\"HKG\" POL=\"\" POD=\"\" DEL=\"\" POR=\"\" DEST=\"\" IGNO=\"\" BKNO=\"\" BKTERMI=\"\" BLNO=\"\" "
-            "INVNO=\"\" RENNO=\"\" VOUCHERNO=\"\" GLSEQ=\"\" ITNO=\"IT7\" TARIFFNO=\"\" QUOTATIONNO=\"\" JOBORDERNO=\"\" "
-            "CNNO=\"\" SEQNO=\"01\" SERIALNO=\"\"/></CDSerialNos></Root>\n");
+  EXPECT_EQ(
+      generator().requests[0],
+      "<?xml version=\"1.0\"?>\n<Root><CDSerialNos><CDSerialNo USAGEIND=\"JOBORDER\" COMPANYCODE=\"CO\" "
+      "OFFICECODE=\"HKG\" POL=\"\" POD=\"\" DEL=\"\" POR=\"\" DEST=\"\" IGNO=\"\" BKNO=\"\" BKTERMI=\"\" "
+      "BLNO=\"\" "
+      "INVNO=\"\" RENNO=\"\" VOUCHERNO=\"\" GLSEQ=\"\" ITNO=\"IT7\" TARIFFNO=\"\" QUOTATIONNO=\"\" "
+      "JOBORDERNO=\"\" "
+      "CNNO=\"\" SEQNO=\"01\" SERIALNO=\"\"/></CDSerialNos></Root>\n");
 }
 
 TEST_P(JBOrderEntity, TakenCandidatesRaiseTheSequence) {
@@ -88,7 +93,10 @@ TEST_P(JBOrderEntity, TheSearchEndsAfter101Tests) {
   auto e = NewOrder("");
   const Error err = CaptureError([&] { e->save(); });
   EXPECT_EQ(err.number(), kComponentError);
-  EXPECT_EQ(err.description(), "save Sub" "GenerateJBNo Function" "GenerateJBNo error.");
+  EXPECT_EQ(err.description(),
+            "save Sub"
+            "GenerateJBNo Function"
+            "GenerateJBNo error.");
   EXPECT_EQ(CountRows("JB_ORDER"), 1);
   // 101 tests, each taken candidate followed by a new request: 102 requests in all.
   ASSERT_EQ(generator().requests.size(), 102u);
@@ -112,7 +120,10 @@ TEST_P(JBOrderEntity, AnEmptyAnswerIsNoNumber) {
   generator().answer = [](int) { return ""; };
   auto e = NewOrder("");
   const Error err = CaptureError([&] { e->save(); });
-  EXPECT_EQ(err.description(), "save Sub" "GenerateJBNo Function" "GenerateJBNo error.");
+  EXPECT_EQ(err.description(),
+            "save Sub"
+            "GenerateJBNo Function"
+            "GenerateJBNo error.");
   EXPECT_EQ(CountRows("JB_ORDER"), 0);
   EXPECT_EQ(generator().requests.size(), 1u);
 }
@@ -123,18 +134,29 @@ TEST_P(JBOrderEntity, GenerationFailuresKeepTheirNumberOnTheObjectErrorBase) {
   auto e = NewOrder("");
   Error err = CaptureError([&] { e->save(); });
   EXPECT_EQ(err.number(), kComponentError);
-  EXPECT_EQ(err.description(), "save Sub" "GenerateJBNo Function" "no counter");
+  EXPECT_EQ(err.description(),
+            "save Sub"
+            "GenerateJBNo Function"
+            "no counter");
   // An error that already holds the base overflows: save receives the overflow.
-  generator().answer = [](int) -> std::string { RaiseError(9999, "Counter Function" "locked"); };
+  generator().answer = [](int) -> std::string {
+    RaiseError(9999,
+               "Counter Function"
+               "locked");
+  };
   err = CaptureError([&] { e->save(); });
   EXPECT_EQ(err.number(), kComponentError);
-  EXPECT_EQ(err.description(), "save Sub" "Overflow");
+  EXPECT_EQ(err.description(),
+            "save Sub"
+            "Overflow");
   // A generator that cannot be created fails the same way as a plain error.
   Expose<ScriptedGenerator>(partners::kSerialNoGenerator, []() -> ObjectPtr {
     ThrowRuntimeError(RuntimeErrorCode::CantCreateObject);
   }).Register(Origin::Replace);
   err = CaptureError([&] { e->save(); });
-  EXPECT_EQ(err.description().substr(0, 29), "save Sub" "GenerateJBNo Function");
+  EXPECT_EQ(err.description().substr(0, 29),
+            "save Sub"
+            "GenerateJBNo Function");
   EXPECT_EQ(CountRows("JB_ORDER"), 0);
   EXPECT_EQ(e->status(), esNew);
 }
@@ -172,10 +194,15 @@ TEST_P(JBOrderEntity, SettersWhileLoadingAndOnANewOrder) {
   e.setJBState(1);
   EXPECT_EQ(e.status(), esNew);
   const Error err = CaptureError([&] { e.load("5"); });
-  EXPECT_EQ(err.description(), "load Sub" "LoadByPK Sub" "Can not use code '5'");
+  EXPECT_EQ(err.description(),
+            "load Sub"
+            "LoadByPK Sub"
+            "Can not use code '5'");
   EXPECT_EQ(e.status(), esLoading);
   EXPECT_EQ(e.JBState(), 1);
-  EXPECT_EQ(CaptureError([&] { e.Set(E::kQuantity, "many"); }).description(), "Quantity Property" "Type mismatch");
+  EXPECT_EQ(CaptureError([&] { e.Set(E::kQuantity, "many"); }).description(),
+            "Quantity Property"
+            "Type mismatch");
 }
 
 TEST_P(JBOrderEntity, TheFirstReadOfANewOrdersCollectionsNeedsNoDatabase) {
@@ -186,7 +213,9 @@ TEST_P(JBOrderEntity, TheFirstReadOfANewOrdersCollectionsNeedsNoDatabase) {
   EXPECT_EQ(e.ColJBDiary()->Count(), 0);
   EXPECT_EQ(e.ColJBContainerDetail()->Count(), 0);
   EXPECT_EQ(e.ColJBDoorAppointment()->Count(), 0);
-  EXPECT_EQ(CaptureError([&] { e.ColJBDiary(); }).description().substr(0, 31), "ColJBDiary Property" "loadElements");
+  EXPECT_EQ(CaptureError([&] { e.ColJBDiary(); }).description().substr(0, 31),
+            "ColJBDiary Property"
+            "loadElements");
 }
 
 TEST_P(JBOrderEntity, EveryLaterReadIsFreshlyLoaded) {
@@ -207,7 +236,9 @@ TEST_P(JBOrderEntity, EveryLaterReadIsFreshlyLoaded) {
 
 TEST_P(JBOrderEntity, LateBoundMembers) {
   const ObjectPtr e = Registry::Instance().Create("E_JBOrder");
-  auto call = [&](const std::string& member, Args args = {}) { return Registry::Instance().Invoke(*e, member, args); };
+  auto call = [&](const std::string& member, Args args = {}) {
+    return Registry::Instance().Invoke(*e, member, args);
+  };
   call("add");
   call("JBNo", {Variant("LB1")});
   call("CompanyCode", {Variant("CO")});

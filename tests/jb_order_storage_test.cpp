@@ -5,8 +5,8 @@
 #include <tuple>
 #include <vector>
 
-#include "joborder/jb_order.h"
 #include "jb_order_rows.h"
+#include "joborder/jb_order.h"
 #include "runtime/registry.h"
 #include "test_support.h"
 
@@ -32,7 +32,8 @@ class JBOrderStorage : public EngineTest {
     return storage.strSQL();
   }
   static std::string Condition(const std::string& field, const std::string& word, const std::string& key) {
-    return "<AccessKey Field=\"" + field + "\" SearchCondition=\"" + XmlAttr(word) + "\" Key=\"" + XmlAttr(key) + "\"/>";
+    return "<AccessKey Field=\"" + field + "\" SearchCondition=\"" + XmlAttr(word) + "\" Key=\"" +
+           XmlAttr(key) + "\"/>";
   }
   S_JBOrder storage;
 };
@@ -55,17 +56,19 @@ TEST_P(JBOrderStorage, StatementsOfLoadContainsUpdateAndDelete) {
   loaded.Set(E::kTotalActualAmount, 12.5);
   loaded.Set(E::kQuantity, 3);
   loaded.save();
-  EXPECT_EQ(loaded.OrderStorage()->strSQL(),
-            "Update JB_ORDER Set JB_NO = 'JB001', JB_CREATE_DATE = '1899-12-30', LAST_UPDATE_DATE = '2026-12-08', "
-            "LAST_UPDATE_TIME = '930', LAST_UPDATE_USER = '', JB_TYPE_CATEGORY = '', JB_TYPE_CODE = '', "
-            "OFFICE_CODE = '', ISSUE_USER = '', ISSUE_FAX_NO = '', ISSUE_EMAIL_ADDRESS = '', "
-            "ISSUE_DATE = '1899-12-30', JB_STATE = '0', JB_STATE_DATE = '1899-12-30', JB_STATE_REMARK = 'it''s late', "
-            "VENDOR_CODE = '', VENDOR_NAME = 'O''Neil', VENDOR_CONTRACT_NO = '', IT_NUMBER = 'IT1', IT_TYPE = '', "
-            "BOUND_DIRECT = '', TRANSPORT_MODE = '', QUANTITY = '3', FROM_PLACE = '', FROM_DEPOT = '', "
-            "ESTIMATED_START_DATE = '1899-12-30', ACTUAL_START_DATE = '1899-12-30', TO_PLACE = '', TO_DEPOT = '', "
-            "ESTIMATED_END_DATE = '1899-12-30', ACTUAL_END_DATE = '1899-12-30', TOTAL_ACTUAL_CURRENCY = '', "
-            "TOTAL_ACTUAL_AMOUNT = '12.5', TOTAL_INVOICE_CURRENCY = '', TOTAL_INVOICE_AMOUNT = '0', "
-            "COST_REMARK = '''' Where JB_NO_ID= '1'");
+  EXPECT_EQ(
+      loaded.OrderStorage()->strSQL(),
+      "Update JB_ORDER Set JB_NO = 'JB001', JB_CREATE_DATE = '1899-12-30', LAST_UPDATE_DATE = '2026-12-08', "
+      "LAST_UPDATE_TIME = '930', LAST_UPDATE_USER = '', JB_TYPE_CATEGORY = '', JB_TYPE_CODE = '', "
+      "OFFICE_CODE = '', ISSUE_USER = '', ISSUE_FAX_NO = '', ISSUE_EMAIL_ADDRESS = '', "
+      "ISSUE_DATE = '1899-12-30', JB_STATE = '0', JB_STATE_DATE = '1899-12-30', JB_STATE_REMARK = 'it''s "
+      "late', "
+      "VENDOR_CODE = '', VENDOR_NAME = 'O''Neil', VENDOR_CONTRACT_NO = '', IT_NUMBER = 'IT1', IT_TYPE = '', "
+      "BOUND_DIRECT = '', TRANSPORT_MODE = '', QUANTITY = '3', FROM_PLACE = '', FROM_DEPOT = '', "
+      "ESTIMATED_START_DATE = '1899-12-30', ACTUAL_START_DATE = '1899-12-30', TO_PLACE = '', TO_DEPOT = '', "
+      "ESTIMATED_END_DATE = '1899-12-30', ACTUAL_END_DATE = '1899-12-30', TOTAL_ACTUAL_CURRENCY = '', "
+      "TOTAL_ACTUAL_AMOUNT = '12.5', TOTAL_INVOICE_CURRENCY = '', TOTAL_INVOICE_AMOUNT = '0', "
+      "COST_REMARK = '''' Where JB_NO_ID= '1'");
   E_JBOrder reread;
   reread.load("1");
   EXPECT_EQ(reread.Text(E::kVendorName), "O'Neil");
@@ -82,40 +85,69 @@ TEST_P(JBOrderStorage, StatementsOfLoadContainsUpdateAndDelete) {
 TEST_P(JBOrderStorage, TheInsertProcedureTakesThirtySixParameters) {
   using P = std::tuple<std::string, int32_t, int16_t, int16_t, int16_t>;
   const std::vector<P> expected = {
-      {"@JB_NO", 200, 20, 0, 0},           {"@JB_CREATE_DATE", 135, 0, 0, 0},   {"@LAST_UPDATE_DATE", 135, 0, 0, 0},
-      {"@LAST_UPDATE_TIME", 131, 0, 4, 0}, {"@LAST_UPDATE_USER", 200, 16, 0, 0}, {"@JB_TYPE_CATEGORY", 200, 2, 0, 0},
-      {"@JB_TYPE_CODE", 200, 20, 0, 0},    {"@OFFICE_CODE", 200, 10, 0, 0},      {"@ISSUE_USER", 200, 16, 0, 0},
-      {"@ISSUE_FAX_NO", 200, 20, 0, 0},    {"@ISSUE_EMAIL_ADDRESS", 200, 20, 0, 0}, {"@ISSUE_DATE", 135, 0, 0, 0},
-      {"@JB_STATE", 2, 0, 0, 0},           {"@JB_STATE_DATE", 135, 0, 0, 0},     {"@JB_STATE_REMARK", 200, 256, 0, 0},
-      {"@VENDOR_CODE", 200, 8, 0, 0},      {"@VENDOR_NAME", 200, 50, 0, 0},      {"@VENDOR_CONTRACT_NO", 200, 20, 0, 0},
-      {"@IT_NUMBER", 200, 10, 0, 0},       {"@IT_TYPE", 200, 2, 0, 0},           {"@BOUND_DIRECT", 200, 1, 0, 0},
-      {"@TRANSPORT_MODE", 200, 5, 0, 0},   {"@QUANTITY", 3, 0, 0, 0},            {"@FROM_PLACE", 200, 5, 0, 0},
-      {"@FROM_DEPOT", 200, 5, 0, 0},       {"@ESTIMATED_START_DATE", 135, 0, 0, 0}, {"@ACTUAL_START_DATE", 135, 0, 0, 0},
-      {"@TO_PLACE", 200, 5, 0, 0},         {"@TO_DEPOT", 200, 5, 0, 0},          {"@ESTIMATED_END_DATE", 135, 0, 0, 0},
-      {"@ACTUAL_END_DATE", 135, 0, 0, 0},  {"@TOTAL_ACTUAL_CURRENCY", 200, 3, 0, 0}, {"@TOTAL_ACTUAL_AMOUNT", 131, 0, 9, 3},
-      {"@TOTAL_INVOICE_CURRENCY", 200, 3, 0, 0}, {"@TOTAL_INVOICE_AMOUNT", 131, 0, 9, 3}, {"@COST_REMARK", 200, 256, 0, 0},
+      {"@JB_NO", 200, 20, 0, 0},
+      {"@JB_CREATE_DATE", 135, 0, 0, 0},
+      {"@LAST_UPDATE_DATE", 135, 0, 0, 0},
+      {"@LAST_UPDATE_TIME", 131, 0, 4, 0},
+      {"@LAST_UPDATE_USER", 200, 16, 0, 0},
+      {"@JB_TYPE_CATEGORY", 200, 2, 0, 0},
+      {"@JB_TYPE_CODE", 200, 20, 0, 0},
+      {"@OFFICE_CODE", 200, 10, 0, 0},
+      {"@ISSUE_USER", 200, 16, 0, 0},
+      {"@ISSUE_FAX_NO", 200, 20, 0, 0},
+      {"@ISSUE_EMAIL_ADDRESS", 200, 20, 0, 0},
+      {"@ISSUE_DATE", 135, 0, 0, 0},
+      {"@JB_STATE", 2, 0, 0, 0},
+      {"@JB_STATE_DATE", 135, 0, 0, 0},
+      {"@JB_STATE_REMARK", 200, 256, 0, 0},
+      {"@VENDOR_CODE", 200, 8, 0, 0},
+      {"@VENDOR_NAME", 200, 50, 0, 0},
+      {"@VENDOR_CONTRACT_NO", 200, 20, 0, 0},
+      {"@IT_NUMBER", 200, 10, 0, 0},
+      {"@IT_TYPE", 200, 2, 0, 0},
+      {"@BOUND_DIRECT", 200, 1, 0, 0},
+      {"@TRANSPORT_MODE", 200, 5, 0, 0},
+      {"@QUANTITY", 3, 0, 0, 0},
+      {"@FROM_PLACE", 200, 5, 0, 0},
+      {"@FROM_DEPOT", 200, 5, 0, 0},
+      {"@ESTIMATED_START_DATE", 135, 0, 0, 0},
+      {"@ACTUAL_START_DATE", 135, 0, 0, 0},
+      {"@TO_PLACE", 200, 5, 0, 0},
+      {"@TO_DEPOT", 200, 5, 0, 0},
+      {"@ESTIMATED_END_DATE", 135, 0, 0, 0},
+      {"@ACTUAL_END_DATE", 135, 0, 0, 0},
+      {"@TOTAL_ACTUAL_CURRENCY", 200, 3, 0, 0},
+      {"@TOTAL_ACTUAL_AMOUNT", 131, 0, 9, 3},
+      {"@TOTAL_INVOICE_CURRENCY", 200, 3, 0, 0},
+      {"@TOTAL_INVOICE_AMOUNT", 131, 0, 9, 3},
+      {"@COST_REMARK", 200, 256, 0, 0},
   };
   std::vector<P> actual;
   for (const FieldSpec& f : JBOrderDef().fields)
-    if (!f.param.empty()) actual.emplace_back(std::string(f.param), f.paramType, f.paramSize, f.paramPrecision, f.paramScale);
+    if (!f.param.empty())
+      actual.emplace_back(std::string(f.param), f.paramType, f.paramSize, f.paramPrecision, f.paramScale);
   EXPECT_EQ(actual, expected);
   EXPECT_EQ(JBOrderDef().insertProcedure, "JB_ORDERInsProc");
 
   // Every value comes back as it was given, quotes and all; the key is the database's.
   E_JBOrder e;
   e.add();
-  const std::vector<std::pair<size_t, Variant>> values = {
-      {E::kJBNo, Variant("N'1")},          {E::kJBCreateDate, Date::FromParts(2026, 1, 2)},
-      {E::kLastUpdateTime, Variant(1405.0)}, {E::kJBState, Variant(int16_t{4})},
-      {E::kVendorName, Variant("O'Neil")},  {E::kQuantity, Variant(int32_t{12})},
-      {E::kTotalInvoiceAmount, Variant(123456.789)}, {E::kCostRemark, Variant("a'b")},
-      {E::kActualEndDate, Date::FromParts(2026, 3, 4)}};
+  const std::vector<std::pair<size_t, Variant>> values = {{E::kJBNo, Variant("N'1")},
+                                                          {E::kJBCreateDate, Date::FromParts(2026, 1, 2)},
+                                                          {E::kLastUpdateTime, Variant(1405.0)},
+                                                          {E::kJBState, Variant(int16_t{4})},
+                                                          {E::kVendorName, Variant("O'Neil")},
+                                                          {E::kQuantity, Variant(int32_t{12})},
+                                                          {E::kTotalInvoiceAmount, Variant(123456.789)},
+                                                          {E::kCostRemark, Variant("a'b")},
+                                                          {E::kActualEndDate, Date::FromParts(2026, 3, 4)}};
   for (const auto& [field, value] : values) e.Set(field, value);
   e.save();
   EXPECT_EQ(e.OrderStorage()->strSQL(), "JB_ORDERInsProc");
   E_JBOrder loaded;
   loaded.load(std::to_string(e.Id()));
-  for (const auto& [field, value] : values) EXPECT_EQ(loaded.Get(field), ToFieldType(JBOrderDef().fields[field].type, value)) << field;
+  for (const auto& [field, value] : values)
+    EXPECT_EQ(loaded.Get(field), ToFieldType(JBOrderDef().fields[field].type, value)) << field;
 }
 
 TEST_P(JBOrderStorage, LookUpsByNumberAndITNumber) {
@@ -145,7 +177,8 @@ TEST_P(JBOrderStorage, LookUpsByNumberAndITNumber) {
 
 TEST_P(JBOrderStorage, SearchStatements) {
   const std::string base = "select a.* from  JB_ORDER a  WHERE 1 = 1 ";
-  const std::string exists = " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and  1=1 ";
+  const std::string exists =
+      " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and  1=1 ";
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", base},
       {Condition("JBNo", "=", "JB1"), base + " And a.JB_NO = 'JB1'"},
@@ -155,7 +188,8 @@ TEST_P(JBOrderStorage, SearchStatements) {
       {Condition("IssueDate", "<", "2026-12-31"), base + " And a.ISSUE_DATE <= '2026-12-31'"},
       {Condition("JBState", "<=", "1"), base + " And a.JB_STATE <= '1'"},
       {Condition("BKNo", "=", "BK1"), base + exists + " And b.BK_NO = 'BK1')"},
-      {Condition("BKNo", "=", "BK1") + Condition("ContainerNo", "BeginWith", "12") + Condition("JBTypeCode", "=", "T"),
+      {Condition("BKNo", "=", "BK1") + Condition("ContainerNo", "BeginWith", "12") +
+           Condition("JBTypeCode", "=", "T"),
        base + " And a.JB_TYPE_CODE = 'T'" + exists + " And b.BK_NO = 'BK1' And b.CONTAINER_NO like '12%')"},
       {Condition("Hazard", "=", " ") + Condition("ToDepot", ">", "D"), base + " And a.TO_DEPOT > 'D'"},
       {Condition("Colour", "=", "red") + Condition("CostRemark", "=", "x"), base},
@@ -164,19 +198,31 @@ TEST_P(JBOrderStorage, SearchStatements) {
     SCOPED_TRACE(conditions);
     EXPECT_EQ(SearchStatement(conditions), statement);
   }
-  for (const auto& [field, column] : std::vector<std::pair<std::string, std::string>>{
-           {"JBTypeCategory", "a.JB_TYPE_CATEGORY"}, {"OfficeCode", "a.OFFICE_CODE"}, {"IssueUser", "a.ISSUE_USER"},
-           {"VendorCode", "a.VENDOR_CODE"}, {"BoundDirect", "a.BOUND_DIRECT"}, {"TransportMode", "a.TRANSPORT_MODE"},
-           {"FromDepot", "a.FROM_DEPOT"}, {"ToPlace", "a.TO_PLACE"}, {"BLNo", "b.BL_NO"}, {"ERNo", "b.ER_NO"},
-           {"ContainerPrefix", "b.CONTAINER_PREFIX"}, {"ContainerType", "b.CONTAINER_TYPE"}, {"Reefer", "b.REEFER"}}) {
+  for (const auto& [field, column] :
+       std::vector<std::pair<std::string, std::string>>{{"JBTypeCategory", "a.JB_TYPE_CATEGORY"},
+                                                        {"OfficeCode", "a.OFFICE_CODE"},
+                                                        {"IssueUser", "a.ISSUE_USER"},
+                                                        {"VendorCode", "a.VENDOR_CODE"},
+                                                        {"BoundDirect", "a.BOUND_DIRECT"},
+                                                        {"TransportMode", "a.TRANSPORT_MODE"},
+                                                        {"FromDepot", "a.FROM_DEPOT"},
+                                                        {"ToPlace", "a.TO_PLACE"},
+                                                        {"BLNo", "b.BL_NO"},
+                                                        {"ERNo", "b.ER_NO"},
+                                                        {"ContainerPrefix", "b.CONTAINER_PREFIX"},
+                                                        {"ContainerType", "b.CONTAINER_TYPE"},
+                                                        {"Reefer", "b.REEFER"}}) {
     SCOPED_TRACE(field);
-    EXPECT_NE(SearchStatement(Condition(field, "=", "v")).find(" And " + column + " = 'v'"), std::string::npos);
+    EXPECT_NE(SearchStatement(Condition(field, "=", "v")).find(" And " + column + " = 'v'"),
+              std::string::npos);
   }
   // A word that is no comparison is refused before anything runs.
   EXPECT_EQ(CaptureError([&] { SearchStatement(Condition("JBNo", "like", "x")); }).description(),
-            "Query Function" "The search condition 'like' is unknown");
+            "Query Function"
+            "The search condition 'like' is unknown");
   EXPECT_EQ(CaptureError([&] { SearchStatement(Condition("IssueDate", ">=", "2026-01-01")); }).description(),
-            "Query Function" "The search condition '>=' is unknown");
+            "Query Function"
+            "The search condition '>=' is unknown");
 }
 
 TEST_P(JBOrderStorage, SearchRowsMatchOnOneLine) {
@@ -195,7 +241,8 @@ TEST_P(JBOrderStorage, SearchRowsMatchOnOneLine) {
   };
   EXPECT_EQ(ids(Condition("BKNo", "=", "BK1")), std::vector<int32_t>{1});
   EXPECT_EQ(ids(Condition("ContainerNo", "=", "C1")), (std::vector<int32_t>{1, 2}));
-  EXPECT_EQ(ids(Condition("ContainerNo", "=", "C1") + Condition("BKNo", "=", "BK2")), std::vector<int32_t>{2});
+  EXPECT_EQ(ids(Condition("ContainerNo", "=", "C1") + Condition("BKNo", "=", "BK2")),
+            std::vector<int32_t>{2});
   EXPECT_EQ(ids(Condition("ContainerNo", "=", "C2") + Condition("BKNo", "=", "BK2")), std::vector<int32_t>{});
 }
 
