@@ -146,6 +146,10 @@ std::string Storage::QueryStatement(const std::string& AccessKey,
   return "select * from " + def_.table + " " + clauses.front();
 }
 
+std::string Storage::PageSource(const std::string& AccessKey, const std::vector<std::string>& clauses) const {
+  return QueryStatement(AccessKey, clauses);
+}
+
 std::string Storage::BuildQuery(const std::string& AccessKey) {
   const auto clauses = BuildSearchClauses(AccessKey, Search());
   setStrSQL(QueryStatement(AccessKey, clauses));
@@ -158,7 +162,9 @@ std::shared_ptr<db::Recordset> Storage::Query(const std::string& AccessKey) {
 
 Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerPage, int32_t PageNumber) {
   return Guard("Query Function", [&] {
-    const std::string sql = BuildQuery(AccessKey);
+    const auto clauses = BuildSearchClauses(AccessKey, Search());
+    setStrSQL(QueryStatement(AccessKey, clauses));
+    const std::string sql = PageSource(AccessKey, clauses);
     const db::Engine engine = db::ConnectionInfo::Parse(DB()->GetConnectionString()).engine;
     Page page;
     page.count = CLng(DB()->RunSQLReturnRS(db::CountStatement(engine, sql))->Field("RecCount"));

@@ -73,6 +73,9 @@ class Storage : public Object, public EntityStorage {
   // The statement of a search: `clauses` built from a non-empty access key, or none.
   virtual std::string QueryStatement(const std::string& AccessKey,
                                      const std::vector<std::string>& clauses) const;
+  // The statement whose rows QueryPage counts and pages: the search statement unless a record has
+  // an equivalent form that the database answers faster.
+  virtual std::string PageSource(const std::string& AccessKey, const std::vector<std::string>& clauses) const;
   // Builds the search statement of `AccessKey` and stores it in strSQL.
   std::string BuildQuery(const std::string& AccessKey);
 

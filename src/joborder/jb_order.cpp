@@ -113,6 +113,13 @@ std::string S_JBOrder::QueryStatement(const std::string&, const std::vector<std:
   return "select a.* from  JB_ORDER a " + where;
 }
 
+std::string S_JBOrder::PageSource(const std::string&, const std::vector<std::string>& clauses) const {
+  std::string where = clauses.at(0);
+  if (clauses.at(1).find("b.") != std::string::npos)
+    where += " and a.JB_NO_ID in (select b.JB_NO_ID from JB_Container_Detail b where " + clauses[1] + ")";
+  return "select a.* from  JB_ORDER a " + where;
+}
+
 // ---------------------------------------------------------------------------------------------
 // E_JBOrder
 
