@@ -18,10 +18,11 @@ SearchPlan SearchPlan::FromRecord(const RecordDef& record) {
 
 std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
   const std::string k = Str2SQL(key);
-  if (word == "Include") return " like '%" + k + "%'";
-  if (word == "BeginWith") return " like '" + k + "%'";
-  if (word == ">" || word == ">=" || word == "<" || word == "<=" || word == "=")
-    return " " + word + suffix + " '" + k + "'";
+  // The suffix is part of the word: with "=" appended, ">" is ">=" and ">=" is no word at all.
+  const std::string w = word + suffix;
+  if (w == "Include") return " like '%" + k + "%'";
+  if (w == "BeginWith") return " like '" + k + "%'";
+  if (w == ">" || w == ">=" || w == "<" || w == "<=" || w == "=") return " " + w + " '" + k + "'";
   return "";
 }
 
