@@ -53,7 +53,8 @@ int RunDemo(std::ostream& out) {
     S_DBHelpForKX helper;
     db::InstallDatabase(helper.GetConnectionString());
     out << "Database " << helper.database() << " on " << helper.server() << " is ready.\n";
-    helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
+    Call(Registry::Instance().Create("S_DBHelpForKX"), "RunSQL",
+         {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'"});
   } catch (const Error& e) {
     out << "demo failed: " << e.description() << "\n";
     return 1;
@@ -99,7 +100,8 @@ int RunDemo(std::ostream& out) {
   Step(out, "clean up", [&] {
     Args args = {Variant(), Variant()};
     Registry::Instance().Invoke(*profiles, "queryOwnedElementsByXML", args);
-    S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
+    Call(Registry::Instance().Create("S_DBHelpForKX"), "RunSQL",
+         {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'"});
     return "removed the demo profiles (" + CStr(args[0]) + " rows were in the table)";
   });
   return 0;
