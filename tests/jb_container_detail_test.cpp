@@ -15,7 +15,6 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 const std::string kColumns =
     "JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, "
     "SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, "
@@ -77,8 +76,6 @@ int32_t LineCount(int32_t jbNoId) {
       .RunSQLReturnRS("select * from JB_CONTAINER_DETAIL where JB_NO_ID = '" + std::to_string(jbNoId) + "'")
       ->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 Variant Field(const Entity& e, std::string_view property) { return e.Get(property); }
 
@@ -464,6 +461,7 @@ TEST_P(JBContainerDetail, EveryWriteRollsBackWithItsTransaction) {
 
 TEST_P(JBContainerDetail, LateBound) {
   const int32_t id = InsertLine(57, "A");
+  ExpectEntityAndStorageByName(*home_, "E_JBContainerDetail", "S_JBContainerDetail", id, 57);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBContainerDetail");
   Args key{Variant("57")};

@@ -15,7 +15,6 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 
 // Inserts a diary entry of order `jbNoId`; returns its key.
 int32_t InsertEntry(int32_t jbNoId, const std::string& type, const std::string& text) {
@@ -44,8 +43,6 @@ std::string Entries(const std::string& elements) { return "<JBDiarys>" + element
 int32_t EntryCount(int32_t jbNoId) {
   return S_DBHelpForKX().RunSQLReturnRS("select * from JB_DIARY where JB_NO_ID = '" + std::to_string(jbNoId) + "'")->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 class JBDiary : public EngineTest {
  protected:
@@ -249,6 +246,7 @@ TEST_P(JBDiary, EveryWriteRollsBackWithItsTransaction) {
 }
 
 TEST_P(JBDiary, LateBound) {
+  ExpectEntityAndStorageByName(*home_, "E_JBDiary", "S_JBDiary", InsertEntry(59, "EDIT", "by name"), 59);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBDiary");
   Args add{Variant("57"), Variant("alice"), Variant("MEMO"), Variant("late")};

@@ -15,7 +15,6 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 const std::string kColumns =
     "BK_NO, BL_NO, CONTAINER_REMARKS, CUSTOMER_NAME, APPOINTMENT_ADDRESS, CUSTOMER_CONTACTOR, APPOINTMENT_PHONE, "
     "APPOINTMENT_DATE, APPOINTMENT_TIME, APPOINTMENT_REMARKS, JB_NO_ID";
@@ -60,8 +59,6 @@ int32_t AppointmentCount(int32_t jbNoId) {
       .RunSQLReturnRS("select * from JB_DOOR_APPOINTMENT where JB_NO_ID = '" + std::to_string(jbNoId) + "'")
       ->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 class JBDoorAppointment : public EngineTest {
  protected:
@@ -334,6 +331,7 @@ TEST_P(JBDoorAppointment, EveryWriteRollsBackWithItsTransaction) {
 
 TEST_P(JBDoorAppointment, LateBound) {
   const int32_t id = InsertAppointment(57, "Acme");
+  ExpectEntityAndStorageByName(*home_, "E_JBDoorAppointment", "S_JBDoorAppointment", id, 57);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBDoorAppointment");
   Args add{Variant(Request("", "late")), Variant("57")};
