@@ -210,6 +210,23 @@ TEST_P(JBDiary, SearchSelectsTheNotes) {
             "select * from JB_DIARY   where 1=1   And JB_DIARY_TEXT like '%it''s%' And JB_NO_ID = '57'");
 }
 
+TEST_P(JBDiary, KeysThatAreNoNumbersFindNothing) {
+  InsertEntry(57, "EDIT", "one");
+  S_JBDiary storage;
+  for (const std::string key : {"abc", "", "1 or 1=1", "1.5", "x'y"}) {
+    SCOPED_TRACE(key);
+    EXPECT_FALSE(storage.containsPK(key));
+    EXPECT_EQ(storage.strSQL(), "select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = '" + Str2SQL(key) + "'");
+    E_JBDiary e;
+    EXPECT_EQ(CaptureError([&] { storage.LoadByPK(key, e); }).description(), "LoadByPK SubCan not use code '" + key + "'");
+    EntityList list;
+    storage.LoadElementsIntoCol(key, list);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY where JB_NO_ID = '" + Str2SQL(key) + "'");
+  }
+  EXPECT_TRUE(storage.containsPK("1"));
+}
+
 TEST_P(JBDiary, ProcedureTexts) {
   E_JBDiary e;
   EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(), "JBNoId PropertyType mismatch");
