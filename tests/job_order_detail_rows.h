@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <memory>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,14 +29,17 @@ namespace kx::test {
 inline const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 
 // The statement the storage of entity `e` ran last.
-inline std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
+inline std::string LastStatement(const Entity& e) {
+  return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL();
+}
 
 // Every row of the three job order detail tables, in key order, as text.
 inline std::string DumpDetailTables() {
   S_DBHelpForKX db;
   std::string out;
-  for (const char* table : {"JB_CONTAINER_DETAIL order by JB_CONTAINER_DETAIL_ID", "JB_DIARY order by JB_DIARY_NO_ID",
-                            "JB_DOOR_APPOINTMENT order by JB_DOOR_APPOINTMENT_ID"})
+  for (const char* table :
+       {"JB_CONTAINER_DETAIL order by JB_CONTAINER_DETAIL_ID", "JB_DIARY order by JB_DIARY_NO_ID",
+        "JB_DOOR_APPOINTMENT order by JB_DOOR_APPOINTMENT_ID"})
     out += db.RunSQLReturnRS(std::string("select * from ") + table)->ToText();
   return out;
 }
@@ -78,7 +81,8 @@ inline Clock SteppingClock(int day, int hour, int minute) {
   std::tm start{};
   start.tm_year = 124, start.tm_mon = 2, start.tm_mday = day, start.tm_hour = hour, start.tm_min = minute;
   start.tm_isdst = -1;
-  auto next = std::make_shared<std::chrono::system_clock::time_point>(std::chrono::system_clock::from_time_t(std::mktime(&start)));
+  auto next = std::make_shared<std::chrono::system_clock::time_point>(
+      std::chrono::system_clock::from_time_t(std::mktime(&start)));
   return [next] {
     const auto now = *next;
     *next += std::chrono::minutes(1);
@@ -95,8 +99,8 @@ struct KxRun {
 // Runs `kx --home <folder> <args>` (arguments already quoted for the shell).
 inline KxRun RunKx(const TestHome& home, const std::string& args) {
   const std::string outPath = home.folder() + "/kx.out", errPath = home.folder() + "/kx.err";
-  const std::string command = std::string(KX_BINARY) + " --home '" + home.folder() + "' " + args + " >'" + outPath +
-                              "' 2>'" + errPath + "'";
+  const std::string command = std::string(KX_BINARY) + " --home '" + home.folder() + "' " + args + " >'" +
+                              outPath + "' 2>'" + errPath + "'";
   const int status = std::system(command.c_str());
   KxRun run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

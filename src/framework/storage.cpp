@@ -207,8 +207,8 @@ std::shared_ptr<Entity> Storage::NewEntity() const {
 
 void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems) {
   Guard("LoadElementsIntoCol Sub: ", [&] {
-    const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn + " = '" +
-                            Str2SQL(MasterKeyValue) + "'";
+    const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn +
+                            " = '" + Str2SQL(MasterKeyValue) + "'";
     if (!CanMatch(def_.fields[def_.collection.parentKey], MasterKeyValue)) {
       setStrSQL(sql);
       return;
