@@ -26,6 +26,10 @@ const RecordDef& JBDoorAppointmentDef() {
                                           F("AppointmentDate"),
                                           F("AppointmentTime"),
                                           F("AppointmentRemarks")};
+    // The order's key comes last among the fields but second among the attributes, after the Id and
+    // before the fields a request carries.
+    std::vector<size_t> answerOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId")};
+    for (const FieldRead& r : reads) answerOrder.push_back(r.field);
     return Complete({
         .entityClass = "E_JBDoorAppointment",
         .storageClass = "S_JBDoorAppointment",
@@ -34,14 +38,7 @@ const RecordDef& JBDoorAppointmentDef() {
         .key = JBDoorAppointmentField("Id"),
         .identity = true,
         .schema = Sch_JBDoorAppointmentAddModify,
-        // The order's key comes last among the fields but second among the attributes.
-        .attributeOrder =
-            {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId"), JBDoorAppointmentField("BKNo"),
-             JBDoorAppointmentField("BLNo"), JBDoorAppointmentField("ContainerRemarks"),
-             JBDoorAppointmentField("CustomerName"), JBDoorAppointmentField("AppointmentAddress"),
-             JBDoorAppointmentField("CustomerContactor"), JBDoorAppointmentField("AppointmentPhone"),
-             JBDoorAppointmentField("AppointmentDate"), JBDoorAppointmentField("AppointmentTime"),
-             JBDoorAppointmentField("AppointmentRemarks")},
+        .attributeOrder = answerOrder,
         .addReads = reads,
         .modifyReads = reads,
         .collection = {.className = "Col_JBDoorAppointment",
