@@ -546,6 +546,22 @@ TEST_P(JBContainerDetail, LateBound) {
   EXPECT_EQ(LineCount(58), 1);
 }
 
+TEST_P(JBContainerDetail, AFailureHalfWayLeavesNothingInItsTransaction) {
+  // The second element lacks its text fields: the first line is written before the call fails.
+  const std::string request =
+      home_->WriteFile("half.xml", Lines(NewLineElement("H") + "<JBContainerDetail ContainerNo=\"X\"/>"));
+  const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 57");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "error 0x8004270F: updateColElements SubObject variable or With block variable not set\n");
+  EXPECT_EQ(LineCount(57), 0);
+  // Without a transaction each statement stands on its own.
+  EXPECT_EQ(RunKx(*home_, "call --no-transaction Col_JBContainerDetail updateColElements @" + request + " 57")
+                .exitCode,
+            1);
+  EXPECT_EQ(LineCount(57), 1);
+}
+
 KX_ENGINE_SUITE(JBContainerDetail);
 
 }  // namespace
