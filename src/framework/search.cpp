@@ -17,8 +17,9 @@ SearchPlan SearchPlan::FromRecord(const RecordDef& record) {
 }
 
 std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
+  // The suffix is part of the word: with "=" appended, ">" becomes ">=" and "=" becomes "==",
+  // which is no comparison word.
   const std::string k = Str2SQL(key);
-  // The suffix is part of the word: with "=" appended, ">" is ">=" and ">=" is no word at all.
   const std::string w = word + suffix;
   if (w == "Include") return " like '%" + k + "%'";
   if (w == "BeginWith") return " like '" + k + "%'";

@@ -32,10 +32,10 @@ struct SearchPlan {
   static SearchPlan FromRecord(const RecordDef& record);
 };
 
-// The comparison text for a condition word and its key: " like '%key%'" for "Include",
-// " like 'key%'" for "BeginWith", " <word> 'key'" for >, >=, <, <=, =; nothing for other words.
-// `suffix` is appended to the word first. The key's quotes are doubled, so a key can neither break nor change
-// the statement.
+// The comparison text for a condition word with `suffix` appended and its key: " like '%key%'" for
+// "Include", " like 'key%'" for "BeginWith", " <word> 'key'" for >, >=, <, <=, =; nothing for other
+// words (with suffix "=", only ">" and "<" remain words). The key's quotes are doubled, so a key can
+// neither break nor change the statement.
 std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix = "");
 
 // Reads the access key document (validated against the access key schema; an empty text reads

@@ -1,0 +1,69 @@
+#include "joborderdetail/jb_container_detail.h"
+
+#include "framework/registration.h"
+
+namespace kx {
+
+namespace {
+
+consteval FieldRead F(std::string_view property) { return {JBContainerDetailField(property)}; }
+
+}  // namespace
+
+const RecordDef& JBContainerDetailDef() {
+  static const RecordDef def = [] {
+    // A new line takes only its fourteen text fields from its request element; a stored line also
+    // takes its last activity, charge and invoice figures.
+    const std::vector<FieldRead> created = {F("ContainerPrefix"),
+                                            F("ContainerNo"),
+                                            F("EmptyFullFlag"),
+                                            F("SOCFlag"),
+                                            F("BKNo"),
+                                            F("BLNo"),
+                                            F("ERNo"),
+                                            F("FromPlace"),
+                                            F("ToPlace"),
+                                            F("ServiceMode"),
+                                            F("ContainerType"),
+                                            F("CargoDescription"),
+                                            F("Reefer"),
+                                            F("Hazard")};
+    std::vector<FieldRead> updated = created;
+    updated.insert(updated.end(),
+                   {F("LastActivityCode"), F("LastActivityDate"), F("LastActivityTime"), F("ChargeCode"),
+                    F("ChargeQuantity"), F("ChargeCurrency"), F("ChargeTariffRate"), F("ChargeActualRate"),
+                    F("ChargeActualAmount"), F("InvoiceCurrency"), F("InvoiceAmount")});
+    return Complete({
+        .entityClass = "E_JBContainerDetail",
+        .storageClass = "S_JBContainerDetail",
+        .table = "JB_CONTAINER_DETAIL",
+        .fields = kJBContainerDetailFields,
+        .key = E_JBContainerDetail::kId,
+        .identity = true,
+        .collection = {.className = "Col_JBContainerDetail",
+                       .root = "JBContainerDetails",
+                       .item = "JBContainerDetail",
+                       .parentKey = E_JBContainerDetail::kJBNoId,
+                       .colItemsProc = "ColItems Property",
+                       .updateReads = updated,
+                       .createReads = created},
+    });
+  }();
+  return def;
+}
+
+namespace {
+
+void Register() {
+  const RecordDef& def = JBContainerDetailDef();
+  ExposeEntity<E_JBContainerDetail>(def).Register();
+  ExposeStorage<S_JBContainerDetail>(def).Register();
+  ExposeCollection<Col_JBContainerDetail>(def)
+      .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
+      .Register();
+}
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,83 @@
+#include "joborderdetail/jb_diary.h"
+
+#include "framework/registration.h"
+#include "runtime/host.h"
+
+namespace kx {
+
+namespace {
+
+consteval FieldRead F(std::string_view property) { return {JBDiaryField(property)}; }
+
+// A date and time stamp: the day and the time of day as HHMM, from one reading of the clock, so
+// that the two always belong together.
+struct Stamp {
+  Date day;
+  int16_t time;
+};
+
+Stamp ReadClock() {
+  const LocalTime t = ToLocal(Now());
+  return {Date::FromParts(t.year, t.month, t.day), static_cast<int16_t>(t.hour * 100 + t.minute)};
+}
+
+}  // namespace
+
+const RecordDef& JBDiaryDef() {
+  static const RecordDef def = [] {
+    const std::vector<FieldRead> reads = {F("LastUpdateUser"), F("LastUpdateDate"), F("LastUpdateTime"),
+                                          F("JBDiaryText"),    F("JBDiaryTypeInd"), F("JBDiaryDate"),
+                                          F("JBDiaryTime")};
+    return Complete({
+        .entityClass = "E_JBDiary",
+        .storageClass = "S_JBDiary",
+        .table = "JB_DIARY",
+        .fields = kJBDiaryFields,
+        .key = JBDiaryField("Id"),
+        .identity = true,
+        .collection = {.className = "Col_JBDiary",
+                       .root = "JBDiarys",
+                       .item = "JBDiary",
+                       .parentKey = JBDiaryField("JBNoId"),
+                       .updateReads = reads,
+                       .createReads = reads},
+    });
+  }();
+  return def;
+}
+
+void Col_JBDiary::add(const std::string& MasterKey, const std::string& strUserCode,
+                      const std::string& strDiaryTypeInd, const std::string& strDiaryText) {
+  ControllerGuard("Add Sub :", [&] {
+    auto entry = storage()->NewEntity();
+    entry->add();
+    entry->Set(JBDiaryField("JBNoId"), ParentKey(MasterKey));
+    const Stamp updated = ReadClock();
+    entry->Set(JBDiaryField("LastUpdateDate"), Variant(updated.day));
+    entry->Set(JBDiaryField("LastUpdateTime"), Variant(updated.time));
+    entry->Set(JBDiaryField("LastUpdateUser"), Variant(strUserCode));
+    entry->Set(JBDiaryField("JBDiaryText"), Variant(strDiaryText));
+    entry->Set(JBDiaryField("JBDiaryTypeInd"), Variant(strDiaryTypeInd));
+    const Stamp written = ReadClock();
+    entry->Set(JBDiaryField("JBDiaryDate"), Variant(written.day));
+    entry->Set(JBDiaryField("JBDiaryTime"), Variant(written.time));
+    entry->save();
+  });
+}
+
+namespace {
+
+void Register() {
+  const RecordDef& def = JBDiaryDef();
+  ExposeEntity<E_JBDiary>(def).Register();
+  ExposeStorage<S_JBDiary>(def).Register();
+  ExposeCollection<Col_JBDiary>(def)
+      .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
+      .Method("add", &Col_JBDiary::add, {"MasterKey", "strUserCode", "strDiaryTypeInd", "strDiaryText"})
+      .Register();
+}
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,110 @@
+#include "joborderdetail/jb_door_appointment.h"
+
+#include "framework/controller.h"
+#include "framework/registration.h"
+#include "shared/mod_kx_xml.h"
+
+namespace kx {
+
+namespace {
+
+consteval FieldRead F(std::string_view property) { return {JBDoorAppointmentField(property)}; }
+
+constexpr const char* kItem = "JBDoorAppointment";
+
+}  // namespace
+
+const RecordDef& JBDoorAppointmentDef() {
+  static const RecordDef def = [] {
+    const std::vector<FieldRead> reads = {F("BKNo"),
+                                          F("BLNo"),
+                                          F("ContainerRemarks"),
+                                          F("CustomerName"),
+                                          F("AppointmentAddress"),
+                                          F("CustomerContactor"),
+                                          F("AppointmentPhone"),
+                                          F("AppointmentDate"),
+                                          F("AppointmentTime"),
+                                          F("AppointmentRemarks")};
+    // The order's key comes last among the fields but second among the attributes, after the Id and
+    // before the fields a request carries.
+    std::vector<size_t> answerOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId")};
+    for (const FieldRead& r : reads) answerOrder.push_back(r.field);
+    return Complete({
+        .entityClass = "E_JBDoorAppointment",
+        .storageClass = "S_JBDoorAppointment",
+        .table = "JB_DOOR_APPOINTMENT",
+        .fields = kJBDoorAppointmentFields,
+        .key = JBDoorAppointmentField("Id"),
+        .identity = true,
+        .schema = Sch_JBDoorAppointmentAddModify,
+        .attributeOrder = answerOrder,
+        .addReads = reads,
+        .modifyReads = reads,
+        .collection = {.className = "Col_JBDoorAppointment",
+                       .root = "JBDoorAppointments",
+                       .item = kItem,
+                       .parentKey = JBDoorAppointmentField("JBNoId"),
+                       .updateReads = reads,
+                       .createReads = reads},
+    });
+  }();
+  return def;
+}
+
+void Col_JBDoorAppointment::Apply(Entity& appointment, const xml::Element& element,
+                                  const std::string& JBNoId) {
+  appointment.Set(def().collection.parentKey, ParentKey(JBNoId));
+  ReadAttributes(element, appointment, def().addReads);
+  appointment.save();
+}
+
+std::string Col_JBDoorAppointment::add(const std::string& ElementXml, const std::string& JBNoId) {
+  return ControllerGuard("add Function", [&] {
+    const auto doc = LoadValidated(ElementXml, def().schema());
+    const xml::Element element = FirstRequired(*doc, kItem);
+    auto appointment = storage()->NewEntity();
+    appointment->add();
+    Apply(*appointment, element, JBNoId);
+    return std::string();
+  });
+}
+
+std::string Col_JBDoorAppointment::modify(const std::string& ElementXml, const std::string& JBNoId) {
+  return ControllerGuard("modify Function", [&] {
+    const auto doc = LoadValidated(ElementXml, def().schema());
+    const xml::Element element = FirstRequired(*doc, kItem);
+    auto appointment = storage()->NewEntity();
+    appointment->load(RequiredAttribute(element, "Id"));
+    Apply(*appointment, element, JBNoId);
+    return std::string();
+  });
+}
+
+void Col_JBDoorAppointment::remove(const std::string& JBDoorAppointmentId, const std::string&) {
+  ControllerGuard("remove Sub", [&] {
+    auto appointment = storage()->NewEntity();
+    appointment->load(JBDoorAppointmentId);
+    appointment->remove();
+    appointment->save();
+  });
+}
+
+namespace {
+
+void Register() {
+  const RecordDef& def = JBDoorAppointmentDef();
+  ExposeEntity<E_JBDoorAppointment>(def).Register();
+  ExposeStorage<S_JBDoorAppointment>(def).Register();
+  ExposeCollection<Col_JBDoorAppointment>(def)
+      .Method("remove", &Col_JBDoorAppointment::remove,
+              {"JBDoorAppointmentId", Optional("JBNoId", std::string())})
+      .Method("add", &Col_JBDoorAppointment::add, {"ElementXml", "JBNoId"})
+      .Method("modify", &Col_JBDoorAppointment::modify, {"ElementXml", "JBNoId"})
+      .Register();
+}
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx
