@@ -1,5 +1,6 @@
 // Validated loading of request documents, safe parsing, and the document operations the
 // controllers use.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,97 @@ TEST_F(ValidatedLoading, MissingSchemaFileFailsWithTheLoadersReason) {
     LoadValidated("<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>", Sch_AccessKey());
   });
   EXPECT_NE(joined.description().find("schemasAccessKey_xmlschema"), std::string::npos) << joined.description();
+}
+
+TEST_F(ValidatedLoading, NulByteIsRefusedWhereverItStands) {
+  using namespace std::string_literals;
+  const std::vector<std::string> texts = {
+      "<Root/>\0<!DOCTYPE Root [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><junk"s,  // after the root
+      "<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\0\"/></Root>"s,    // in a value
+      "\0<Root/>"s,
+      "<Root/>\0"s,
+  };
+  for (const auto& text : texts) {
+    std::string reason;
+    EXPECT_EQ(xml::Document::Parse(text, reason), nullptr);
+    EXPECT_NE(reason.find("NUL character"), std::string::npos) << reason;
+    const Error e = Refusal(text, kAccessKeyPrefix);
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_EQ(e.description(), kAccessKeyPrefix + reason);
+  }
+}
+
+// A well-formed access key document of exactly `size` bytes whose Key carries the padding.
+std::string AccessKeyOfSize(size_t size) {
+  const std::string head = "<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"", tail = "\"/></Root>";
+  return head + std::string(size - head.size() - tail.size(), 'k') + tail;
+}
+
+TEST_F(ValidatedLoading, TheRequestCapIsTheOnlySizeLimit) {
+  // Values and documents past the parser's own 10 MB limits up to the cap are read in full.
+  const std::string bigValue(15u << 20, 'v');
+  const std::vector<std::pair<std::string, std::string>> accepted = {
+      {"<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"" + bigValue + "\"/></Root>", "attribute"},
+      {"<Root><Note>" + bigValue + "</Note><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>", "text"},
+      {AccessKeyOfSize(xml::kMaxDocumentBytes), "exactly the cap"},
+  };
+  for (const auto& [text, what] : accepted) {
+    std::unique_ptr<xml::Document> doc;
+    EXPECT_NO_THROW(doc = LoadValidated(text, Sch_AccessKey(), kAccessKeyPrefix)) << what;
+    ASSERT_TRUE(doc) << what;
+    ASSERT_EQ(doc->ElementsByTagName("AccessKey").size(), 1u) << what;
+  }
+  std::string reason;
+  const auto doc = xml::Document::Parse(accepted[0].first, reason);
+  ASSERT_TRUE(doc) << reason;
+  EXPECT_EQ(doc->FirstElement("AccessKey").Attribute("Key"), bigValue);
+
+  const std::string cap = "The document is larger than the largest request accepted (16 MiB).";
+  for (const size_t size : {xml::kMaxDocumentBytes + 1, size_t{17u << 20}}) {
+    const Error e = Refusal(AccessKeyOfSize(size), kAccessKeyPrefix);
+    EXPECT_EQ(e.description(), kAccessKeyPrefix + cap) << size;
+  }
+}
+
+TEST_F(ValidatedLoading, EntitiesStayUnexpandedWithoutADocumentType) {
+  // Only the predefined entities and character references are read; any other reference is
+  // refused, since nothing can declare it.
+  const auto doc = LoadValidated(
+      "<Root><AccessKey Field=\"A&amp;B\" SearchCondition=\"&lt;=\" Key=\"&#x41;&#66;\"/></Root>", Sch_AccessKey());
+  const xml::Element key = doc->FirstElement("AccessKey");
+  EXPECT_EQ(key.Attribute("Field"), "A&B");
+  EXPECT_EQ(key.Attribute("SearchCondition"), "<=");
+  EXPECT_EQ(key.Attribute("Key"), "AB");
+  for (const std::string text : {"<Root><AccessKey Field=\"&x;\" SearchCondition=\"=\" Key=\"1\"/></Root>",
+                                 "<Root>&lol9;</Root>"}) {
+    const Error e = Refusal(text);
+    EXPECT_NE(e.description().find("not defined"), std::string::npos) << e.description();
+  }
+}
+
+TEST_F(ValidatedLoading, RequestTextIsUtf8WhateverItsDeclarationSays) {
+  // The request is already text: a declared encoding would read its UTF-8 bytes as other characters.
+  for (const std::string encoding : {"ISO-8859-1", "UTF-16", "windows-1252", "UTF-8"}) {
+    const auto doc = LoadValidated("<?xml version=\"1.0\" encoding=\"" + encoding +
+                                       "\"?><Root><AccessKey Field=\"Name\" SearchCondition=\"=\" "
+                                       "Key=\"M\xC3\xBCller \xE2\x82\xAC\"/></Root>",
+                                   Sch_AccessKey());
+    EXPECT_EQ(doc->FirstElement("AccessKey").Attribute("Key"), "M\xC3\xBCller \xE2\x82\xAC") << encoding;
+  }
+  // Bytes that are not UTF-8 are refused, not guessed at.
+  EXPECT_NE(Refusal("<Root><AccessKey Field=\"N\" SearchCondition=\"=\" Key=\"M\xFCller\"/></Root>")
+                .description()
+                .find("UTF-8"),
+            std::string::npos);
+}
+
+TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {
+  const xml::Element none;
+  const std::vector<std::function<void()>> uses = {
+      [&] { none.Name(); }, [&] { none.Attribute("A"); }, [&] { none.Children(); },
+      [&] { xml::Element(none).SetAttribute("A", "1"); }, [&] { xml::Element(none).AppendElement("B"); },
+  };
+  for (const auto& use : uses) EXPECT_EQ(CaptureError(use).number(), 91);
 }
 
 TEST(XmlDocument, BuiltDocumentSerializesWithEscapedAttributesInOrder) {
