@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "runtime/registry.h"
 #include "runtime/xml.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "test_support.h"
+#include "type_profile_rows.h"
 
 namespace kx::test {
 namespace {
@@ -184,6 +186,58 @@ TEST_F(ValidatedLoading, RequestTextIsUtf8WhateverItsDeclarationSays) {
                 .description()
                 .find("UTF-8"),
             std::string::npos);
+}
+
+TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  // text, and the text XML can carry
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain ASCII, tab\t LF\n CR\r", "plain ASCII, tab\t LF\n CR\r"},
+      {"M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85", "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85"},
+      {"a\x01z", "a" + r + "z"},
+      {std::string("a\0z", 3), "a" + r + "z"},
+      {"\x1F\x7F", r + "\x7F"},
+      {"a\xFFz", "a" + r + "z"},
+      {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", r + r + r},  // U+FFFE, U+FFFF; U+FFFD stays
+      {"\xED\xA0\x80", r + r + r},                           // a surrogate, as CESU-8 writes it
+      {"\xC0\xAF", r + r},                                   // an overlong '/'
+      {"\xF4\x90\x80\x80", r + r + r + r},                   // above U+10FFFF
+      {"\xE2\x82", r},                                       // cut short at the end
+      {"\xE2\x82z", r + "z"},                                // cut short before a letter
+      {"\x80\xBF", r + r},                                   // continuation bytes alone
+      {"", ""},
+  };
+  for (const auto& [text, safe] : cases) EXPECT_EQ(xml::SafeText(text), safe) << text;
+}
+
+TEST(XmlText, AnswersStayWellFormedWhateverTheValues) {
+  auto doc = LoadTemplate("<?xml version='1.0' ?><Root><JBTypeProfiles/></Root>");
+  xml::Element e = doc->FirstElement("JBTypeProfiles").AppendElement("JBTypeProfile");
+  e.SetAttribute("Code", "A\x01" "B");
+  e.SetAttribute("JBTypeName", "x\xFFy \xC3\xA9");
+  std::string reason;
+  const auto back = xml::Document::Parse(doc->Serialize(), reason);
+  ASSERT_TRUE(back) << reason << "\n" << doc->Serialize();
+  const xml::Element read = back->FirstElement("JBTypeProfile");
+  EXPECT_EQ(read.Attribute("Code"), "A\xEF\xBF\xBD" "B");
+  EXPECT_EQ(read.Attribute("JBTypeName"), "x\xEF\xBF\xBDy \xC3\xA9");
+}
+
+TEST(XmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
+  TestHome home;
+  home.ResetDatabase();
+  const std::string name = "bell\x01 byte\xFF", category = "\x02";
+  InsertRow("CTL", name, category);
+  auto& registry = Registry::Instance();
+  ObjectPtr controller = registry.Create("C_JBTypeProfile");
+  Args key{Variant("CTL")};
+  const std::string answer = CStr(registry.Invoke(*controller, "getElementByXML", key));
+  std::string reason;
+  const auto doc = xml::Document::Parse(answer, reason);
+  ASSERT_TRUE(doc) << reason << "\n" << answer;
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeName"), "bell\xEF\xBF\xBD byte\xEF\xBF\xBD");
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeCategory"), "\xEF\xBF\xBD");
+  EXPECT_EQ(StoredRow("CTL"), (std::vector<std::string>{name, category}));
 }
 
 TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {

@@ -106,10 +106,68 @@ void Collect(xmlNodePtr node, const xmlChar* name, std::vector<Element>& out) {
 
 const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
+// The number of bytes of the character XML can carry that starts at s[i], or 0 when the bytes
+// there are no such character; then `bad` is the length of the invalid part (the longest start of
+// a well-formed UTF-8 sequence, at least 1 byte) that one U+FFFD replaces.
+size_t XmlCharAt(std::string_view s, size_t i, size_t& bad) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char lead = b(0);
+  bad = 1;
+  if (lead < 0x80) return lead >= 0x20 || lead == 0x09 || lead == 0x0A || lead == 0x0D ? 1 : 0;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // no overlong forms
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    if (i + k >= s.size() || b(k) < (k == 1 ? low : 0x80) || b(k) > (k == 1 ? high : 0xBF)) {
+      bad = k;
+      return 0;
+    }
+  }
+  if (length == 3 && lead == 0xEF && b(1) == 0xBF && (b(2) == 0xBE || b(2) == 0xBF)) {
+    bad = 3;  // U+FFFE and U+FFFF are no characters
+    return 0;
+  }
+  return length;
+}
+
 }  // namespace
 
 void DocumentFree::operator()(_xmlDoc* doc) const { xmlFreeDoc(doc); }
 void SchemaFree::operator()(_xmlSchema* schema) const { xmlSchemaFree(schema); }
+
+std::string SafeText(std::string_view text) {
+  std::string out;
+  size_t done = 0;  // text[0, done) is in `out`, except while no replacement was needed
+  bool replaced = false;
+  for (size_t i = 0; i < text.size();) {
+    size_t bad = 0;
+    if (const size_t n = XmlCharAt(text, i, bad)) {
+      i += n;
+      continue;
+    }
+    if (!replaced) out.reserve(text.size() + 8);
+    replaced = true;
+    out.append(text.substr(done, i - done));
+    out.append("\xEF\xBF\xBD");
+    i += bad;
+    done = i;
+  }
+  if (!replaced) return std::string(text);
+  out.append(text.substr(done));
+  return out;
+}
 
 _xmlNode* Element::Node() const {
   if (!node_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
@@ -126,7 +184,7 @@ std::optional<std::string> Element::Attribute(const std::string& name) const {
 }
 
 void Element::SetAttribute(const std::string& name, const std::string& value) {
-  if (!xmlSetProp(Node(), X(name), X(value))) throw std::bad_alloc();
+  if (!xmlSetProp(Node(), X(name), X(SafeText(value)))) throw std::bad_alloc();
 }
 
 Element Element::AppendElement(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct _xmlDoc;
@@ -17,6 +18,10 @@ namespace kx::xml {
 // The largest request text that is parsed at all; it is the only size limit a request meets.
 inline constexpr size_t kMaxDocumentBytes = 16u << 20;
 
+// `text` as XML 1.0 can carry it: each invalid UTF-8 sequence and each character XML cannot hold
+// (controls other than tab, LF and CR; U+FFFE, U+FFFF; surrogates) becomes U+FFFD.
+std::string SafeText(std::string_view text);
+
 class Element {
  public:
   Element() = default;
@@ -27,7 +32,7 @@ class Element {
   std::string Name() const;
   // The attribute's value, or nothing when the element has no such attribute.
   std::optional<std::string> Attribute(const std::string& name) const;
-  // Sets the attribute to `value`.
+  // Sets the attribute; what XML cannot carry in `value` is written as U+FFFD (see SafeText).
   void SetAttribute(const std::string& name, const std::string& value);
   // Creates an element `name` and appends it as the last child.
   Element AppendElement(const std::string& name);
