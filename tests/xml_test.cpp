@@ -1,7 +1,14 @@
 // Validated loading of request documents, safe parsing, and the document operations the
 // controllers use.
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/registry.h"
@@ -186,6 +193,101 @@ TEST_F(ValidatedLoading, RequestTextIsUtf8WhateverItsDeclarationSays) {
                 .description()
                 .find("UTF-8"),
             std::string::npos);
+}
+
+// A schema requiring the attribute `required` on element E.
+std::string SchemaRequiring(const std::string& required, const std::string& padding = "") {
+  return "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">" + padding +
+         "<xs:element name=\"E\"><xs:complexType><xs:attribute name=\"" + required +
+         "\" use=\"required\"/></xs:complexType></xs:element></xs:schema>";
+}
+
+class SchemaFiles : public ::testing::Test {
+ protected:
+  // Whether `text` loads against the schema file at `path`.
+  static bool Accepts(const std::string& text, const std::string& path) {
+    try {
+      return LoadValidated(text, path) != nullptr;
+    } catch (const Error&) {
+      return false;
+    }
+  }
+  TestHome home_;
+};
+
+TEST_F(SchemaFiles, CompiledOnceAndAnEditTakesEffectOnTheNextCall) {
+  const std::string path = home_.WriteFile("E.xsd", SchemaRequiring("A"));
+  std::string reason;
+  const auto first = xml::Schema::Cached(path, reason);
+  ASSERT_TRUE(first) << reason;
+  EXPECT_EQ(xml::Schema::Cached(path, reason), first);  // the same compiled schema, shared
+  EXPECT_TRUE(Accepts("<E A=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E B=\"1\"/>", path));
+
+  // Rewritten in place (another size), then replaced by a new file of the very same size.
+  home_.WriteFile("E.xsd", SchemaRequiring("Bb"));
+  EXPECT_NE(xml::Schema::Cached(path, reason), first);
+  EXPECT_TRUE(Accepts("<E Bb=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E A=\"1\"/>", path));
+  const std::string replacement = home_.WriteFile("E.xsd.new", SchemaRequiring("Cc"));
+  ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+  EXPECT_TRUE(Accepts("<E Cc=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E Bb=\"1\"/>", path));
+
+  // A schema that became unusable is reported, and a repaired one is used again.
+  home_.WriteFile("E.xsd", "");
+  EXPECT_FALSE(Accepts("<E Cc=\"1\"/>", path));
+  home_.WriteFile("E.xsd", SchemaRequiring("D"));
+  EXPECT_TRUE(Accepts("<E D=\"1\"/>", path));
+}
+
+TEST_F(SchemaFiles, AnUnusableSchemaIsNamedInTheError) {
+  const std::string folder = home_.folder();
+  ASSERT_EQ(mkdir((folder + "/Folder.xsd").c_str(), 0755), 0);
+  home_.WriteFile("Empty.xsd", "");
+  home_.WriteFile("Broken.xsd", "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"><xs:element");
+  home_.WriteFile("NotASchema.xsd", "<Root/>");
+  // file, and a word of its reason
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Missing.xsd", "No such file"}, {"Folder.xsd", "directory"}, {"Empty.xsd", "empty"},
+      {"Broken.xsd", "not a valid schema"}, {"NotASchema.xsd", "not a valid schema"},
+  };
+  for (const auto& [file, word] : cases) {
+    const std::string path = folder + "/" + file;
+    const Error e = CaptureError([&] { LoadValidated("<E/>", path, kAccessKeyPrefix); });
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_NE(e.description().find("\"" + path + "\""), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find(word), std::string::npos) << e.description();
+  }
+}
+
+TEST_F(SchemaFiles, ManyThreadsValidateAgainstOneSchemaAtOnce) {
+  // A schema of its own, so that the threads also meet its first compilation together.
+  const std::string path = home_.WriteFile("AccessKey.xsd", [] {
+    std::ifstream in(Sch_AccessKey(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }());
+  constexpr int kThreads = 8, kRounds = 200;
+  std::atomic<int> right{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        const std::string key = std::to_string(t) + "-" + std::to_string(i);
+        const bool valid = (i + t) % 3 != 0;
+        const std::string text = "<Root><AccessKey Field=\"F\" SearchCondition=\"=\"" +
+                                 (valid ? " Key=\"" + key + "\"" : std::string()) + "/></Root>";
+        try {
+          const auto doc = LoadValidated(text, path);
+          if (valid && doc->FirstElement("AccessKey").Attribute("Key") == key) ++right;
+        } catch (const Error& e) {
+          if (!valid && e.description().find("Key") != std::string::npos) ++right;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(right.load(), kThreads * kRounds);
 }
 
 TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {

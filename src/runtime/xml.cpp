@@ -1,12 +1,20 @@
 #include "runtime/xml.h"
 
+#include <fcntl.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlschemastypes.h>
 #include <libxml/xpath.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
 
 #include "runtime/error.h"
 
@@ -142,6 +150,102 @@ size_t XmlCharAt(std::string_view s, size_t i, size_t& bad) {
   return length;
 }
 
+// Why a schema file cannot be used: the reason, naming the file.
+std::string SchemaFileReason(const std::string& path, const std::string& what) {
+  return "The schema file \"" + path + "\" " + what;
+}
+
+// The state of a file as one `stat` sees it; a file in another state is compiled anew.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+
+  explicit FileIdentity(const struct stat& st)
+      : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim), changed(st.st_ctim) {}
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+// Closes a file descriptor.
+struct FileCloser {
+  int fd;
+  ~FileCloser() { ::close(fd); }
+};
+
+// Reads the regular file at `path` into `content`, with the identity of what was read; false with
+// a reason naming the file.
+bool ReadSchemaFile(const std::string& path, std::string& content, std::optional<FileIdentity>& identity,
+                    std::string& reason) {
+  // Non-blocking, so that a named pipe in the schema's place cannot hold the call.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  FileCloser closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") +
+                                        (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file"));
+    return false;
+  }
+  content.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  identity.emplace(st);
+  return true;
+}
+
+// Compiles the schema file at `path`; nullptr with a reason naming the file on failure.
+std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path,
+                                                         std::optional<FileIdentity>& identity,
+                                                         std::string& reason) {
+  InitParser();
+  std::string content;
+  if (!ReadSchemaFile(path, content, identity, reason)) return nullptr;
+  if (content.size() > static_cast<size_t>(INT32_MAX)) {
+    reason = SchemaFileReason(path, "is too large");
+    return nullptr;
+  }
+  ErrorCollector errors;
+  const Doc schemaDoc(xmlReadMemory(content.data(), static_cast<int>(content.size()), path.c_str(), nullptr,
+                                    XML_PARSE_NONET));
+  if (!schemaDoc) {
+    const std::string why = !errors.message.empty() ? errors.message
+                            : content.empty()       ? std::string("Document is empty")
+                                                    : std::string("it is not well formed");
+    reason = SchemaFileReason(path, "is not a valid schema: " + why);
+    return nullptr;
+  }
+  const SchemaParserContext parser(xmlSchemaNewDocParserCtxt(schemaDoc.get()));
+  if (!parser) throw std::bad_alloc();
+  std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
+  if (!schema) {
+    reason = SchemaFileReason(path, errors.message.empty() ? "is not a valid schema"
+                                                           : "is not a valid schema: " + errors.message);
+    return nullptr;
+  }
+  return schema;
+}
+
 }  // namespace
 
 void DocumentFree::operator()(_xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -236,24 +340,45 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
 }
 
 std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reason) {
-  InitParser();
-  ErrorCollector errors;
-  const Doc schemaDoc(xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET));
-  if (!schemaDoc) {
-    reason = errors.message.empty() ? "failed to load the schema file \"" + path + "\"" : errors.message;
+  std::optional<FileIdentity> identity;
+  auto schema = CompileSchemaFile(path, identity, reason);
+  return schema ? std::unique_ptr<Schema>(new Schema(schema.release())) : nullptr;
+}
+
+std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::string& reason) {
+  struct Entry {
+    FileIdentity identity;
+    std::shared_ptr<const Schema> schema;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Entry> cache;
+  // Bounds the cache when very many schema paths come and go.
+  constexpr size_t kMaxEntries = 64;
+
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
     return nullptr;
   }
-  const SchemaParserContext parser(xmlSchemaNewDocParserCtxt(schemaDoc.get()));
-  if (!parser) throw std::bad_alloc();
-  std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
-  if (!schema) {
-    reason = errors.message.empty() ? "The schema file \"" + path + "\" is not a valid schema" : errors.message;
-    return nullptr;
+  {
+    std::lock_guard lock(mutex);
+    const auto it = cache.find(path);
+    if (it != cache.end() && it->second.identity == FileIdentity(st)) return it->second.schema;
   }
-  return std::unique_ptr<Schema>(new Schema(schema.release()));
+  // Compiled outside the lock: other schemas stay available meanwhile.
+  std::optional<FileIdentity> identity;
+  auto compiled = CompileSchemaFile(path, identity, reason);
+  if (!compiled) return nullptr;
+  std::shared_ptr<const Schema> schema(new Schema(compiled.release()));
+  std::lock_guard lock(mutex);
+  if (cache.size() >= kMaxEntries && !cache.count(path)) cache.clear();
+  cache.insert_or_assign(path, Entry{*identity, schema});
+  return schema;
 }
 
 bool Schema::Validate(const Document& doc, std::string& reason) const {
+  // Each call has its own validation context, and libxml2 gives that context its own string
+  // dictionary: threads share no dictionary they write to (the compiled schema's is only read).
   ErrorCollector errors;
   const ValidationContext valid(xmlSchemaNewValidCtxt(schema_.get()));
   if (!valid) throw std::bad_alloc();

@@ -89,8 +89,12 @@ class Schema {
   Schema(const Schema&) = delete;
   Schema& operator=(const Schema&) = delete;
 
-  // Reads and compiles the XSD file at `path`; nullptr with the loader's reason on failure.
+  // Reads and compiles the XSD file at `path`; nullptr with a reason naming the file on failure.
   static std::unique_ptr<Schema> Load(const std::string& path, std::string& reason);
+  // The compiled schema of the file at `path`, compiled once for each state of the file (one
+  // `stat`: device, inode, size, modification and change times) and shared by every thread: an
+  // edited file is compiled anew on the next call. Failures are not kept; nullptr with the reason.
+  static std::shared_ptr<const Schema> Cached(const std::string& path, std::string& reason);
   // Validates `doc`; false with the validator's reason text.
   bool Validate(const Document& doc, std::string& reason) const;
 
