@@ -1,5 +1,7 @@
 // Validated loading of request documents, safe parsing, and the document operations the
 // controllers use.
+#include "runtime/xml.h"
+
 #include <sys/stat.h>
 
 #include <atomic>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "runtime/registry.h"
-#include "runtime/xml.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "test_support.h"
@@ -48,7 +49,8 @@ TEST_F(ValidatedLoading, RefusesWithTheParsersReason) {
   // text, and a word the reason names
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\"/></Root>", "Key"},  // required attribute
-      {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\" Key=\"1\"></Root>", "AccessKey"},  // not well formed
+      {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\" Key=\"1\"></Root>",
+       "AccessKey"},  // not well formed
       {"<Query/>", "Query"},
       {"", "empty"},
       {"   ", "<"},
@@ -65,9 +67,10 @@ TEST_F(ValidatedLoading, RefusesWithTheParsersReason) {
 
 TEST_F(ValidatedLoading, TypeProfileSchemaNeedsEveryAttribute) {
   const std::string schema = Sch_JBTypeProfileAddModify();
-  EXPECT_TRUE(LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\" JBTypeCategory=\"T\"/>", schema));
-  const Error e = CaptureError(
-      [&] { LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\"/>", schema); });
+  EXPECT_TRUE(
+      LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\" JBTypeCategory=\"T\"/>", schema));
+  const Error e =
+      CaptureError([&] { LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\"/>", schema); });
   EXPECT_NE(e.description().find("JBTypeCategory"), std::string::npos) << e.description();
 }
 
@@ -92,14 +95,16 @@ TEST_F(ValidatedLoading, DocumentTypeDeclarationsAreRefused) {
   for (const auto& text : texts) {
     const Error e = Refusal(text, kAccessKeyPrefix);
     EXPECT_EQ(e.number(), kComponentError);
-    EXPECT_EQ(e.description().rfind(kAccessKeyPrefix + "A document type declaration (DTD)", 0), 0u) << e.description();
+    EXPECT_EQ(e.description().rfind(kAccessKeyPrefix + "A document type declaration (DTD)", 0), 0u)
+        << e.description();
     EXPECT_EQ(e.description().find("TOP-SECRET"), std::string::npos);
     EXPECT_EQ(e.description().find("root:"), std::string::npos);
   }
 }
 
 TEST_F(ValidatedLoading, MissingSchemaFileFailsWithTheLoadersReason) {
-  const Error e = CaptureError([&] { LoadValidated("<Root/>", home_.folder() + "/NoSuch.xsd", kAccessKeyPrefix); });
+  const Error e =
+      CaptureError([&] { LoadValidated("<Root/>", home_.folder() + "/NoSuch.xsd", kAccessKeyPrefix); });
   EXPECT_EQ(e.number(), kComponentError);
   EXPECT_NE(e.description().find("NoSuch.xsd"), std::string::npos) << e.description();
   EXPECT_NE(e.description().rfind(kAccessKeyPrefix, 0), 0u);  // raised as the loader gives it
@@ -110,7 +115,8 @@ TEST_F(ValidatedLoading, MissingSchemaFileFailsWithTheLoadersReason) {
   const Error joined = CaptureError([] {
     LoadValidated("<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>", Sch_AccessKey());
   });
-  EXPECT_NE(joined.description().find("schemasAccessKey_xmlschema"), std::string::npos) << joined.description();
+  EXPECT_NE(joined.description().find("schemasAccessKey_xmlschema"), std::string::npos)
+      << joined.description();
 }
 
 TEST_F(ValidatedLoading, NulByteIsRefusedWhereverItStands) {
@@ -142,7 +148,8 @@ TEST_F(ValidatedLoading, TheRequestCapIsTheOnlySizeLimit) {
   const std::string bigValue(15u << 20, 'v');
   const std::vector<std::pair<std::string, std::string>> accepted = {
       {"<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"" + bigValue + "\"/></Root>", "attribute"},
-      {"<Root><Note>" + bigValue + "</Note><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>", "text"},
+      {"<Root><Note>" + bigValue + "</Note><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>",
+       "text"},
       {AccessKeyOfSize(xml::kMaxDocumentBytes), "exactly the cap"},
   };
   for (const auto& [text, what] : accepted) {
@@ -167,13 +174,14 @@ TEST_F(ValidatedLoading, EntitiesStayUnexpandedWithoutADocumentType) {
   // Only the predefined entities and character references are read; any other reference is
   // refused, since nothing can declare it.
   const auto doc = LoadValidated(
-      "<Root><AccessKey Field=\"A&amp;B\" SearchCondition=\"&lt;=\" Key=\"&#x41;&#66;\"/></Root>", Sch_AccessKey());
+      "<Root><AccessKey Field=\"A&amp;B\" SearchCondition=\"&lt;=\" Key=\"&#x41;&#66;\"/></Root>",
+      Sch_AccessKey());
   const xml::Element key = doc->FirstElement("AccessKey");
   EXPECT_EQ(key.Attribute("Field"), "A&B");
   EXPECT_EQ(key.Attribute("SearchCondition"), "<=");
   EXPECT_EQ(key.Attribute("Key"), "AB");
-  for (const std::string text : {"<Root><AccessKey Field=\"&x;\" SearchCondition=\"=\" Key=\"1\"/></Root>",
-                                 "<Root>&lol9;</Root>"}) {
+  for (const std::string text :
+       {"<Root><AccessKey Field=\"&x;\" SearchCondition=\"=\" Key=\"1\"/></Root>", "<Root>&lol9;</Root>"}) {
     const Error e = Refusal(text);
     EXPECT_NE(e.description().find("not defined"), std::string::npos) << e.description();
   }
@@ -249,8 +257,11 @@ TEST_F(SchemaFiles, AnUnusableSchemaIsNamedInTheError) {
   home_.WriteFile("NotASchema.xsd", "<Root/>");
   // file, and a word of its reason
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Missing.xsd", "No such file"}, {"Folder.xsd", "directory"}, {"Empty.xsd", "empty"},
-      {"Broken.xsd", "not a valid schema"}, {"NotASchema.xsd", "not a valid schema"},
+      {"Missing.xsd", "No such file"},
+      {"Folder.xsd", "directory"},
+      {"Empty.xsd", "empty"},
+      {"Broken.xsd", "not a valid schema"},
+      {"NotASchema.xsd", "not a valid schema"},
   };
   for (const auto& [file, word] : cases) {
     const std::string path = folder + "/" + file;
@@ -295,18 +306,19 @@ TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {
   // text, and the text XML can carry
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"plain ASCII, tab\t LF\n CR\r", "plain ASCII, tab\t LF\n CR\r"},
-      {"M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85", "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85"},
+      {"M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85",
+       "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85"},
       {"a\x01z", "a" + r + "z"},
       {std::string("a\0z", 3), "a" + r + "z"},
       {"\x1F\x7F", r + "\x7F"},
       {"a\xFFz", "a" + r + "z"},
       {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", r + r + r},  // U+FFFE, U+FFFF; U+FFFD stays
-      {"\xED\xA0\x80", r + r + r},                           // a surrogate, as CESU-8 writes it
-      {"\xC0\xAF", r + r},                                   // an overlong '/'
-      {"\xF4\x90\x80\x80", r + r + r + r},                   // above U+10FFFF
-      {"\xE2\x82", r},                                       // cut short at the end
-      {"\xE2\x82z", r + "z"},                                // cut short before a letter
-      {"\x80\xBF", r + r},                                   // continuation bytes alone
+      {"\xED\xA0\x80", r + r + r},                          // a surrogate, as CESU-8 writes it
+      {"\xC0\xAF", r + r},                                  // an overlong '/'
+      {"\xF4\x90\x80\x80", r + r + r + r},                  // above U+10FFFF
+      {"\xE2\x82", r},                                      // cut short at the end
+      {"\xE2\x82z", r + "z"},                               // cut short before a letter
+      {"\x80\xBF", r + r},                                  // continuation bytes alone
       {"", ""},
   };
   for (const auto& [text, safe] : cases) EXPECT_EQ(xml::SafeText(text), safe) << text;
@@ -315,13 +327,17 @@ TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {
 TEST(XmlText, AnswersStayWellFormedWhateverTheValues) {
   auto doc = LoadTemplate("<?xml version='1.0' ?><Root><JBTypeProfiles/></Root>");
   xml::Element e = doc->FirstElement("JBTypeProfiles").AppendElement("JBTypeProfile");
-  e.SetAttribute("Code", "A\x01" "B");
+  e.SetAttribute("Code",
+                 "A\x01"
+                 "B");
   e.SetAttribute("JBTypeName", "x\xFFy \xC3\xA9");
   std::string reason;
   const auto back = xml::Document::Parse(doc->Serialize(), reason);
   ASSERT_TRUE(back) << reason << "\n" << doc->Serialize();
   const xml::Element read = back->FirstElement("JBTypeProfile");
-  EXPECT_EQ(read.Attribute("Code"), "A\xEF\xBF\xBD" "B");
+  EXPECT_EQ(read.Attribute("Code"),
+            "A\xEF\xBF\xBD"
+            "B");
   EXPECT_EQ(read.Attribute("JBTypeName"), "x\xEF\xBF\xBDy \xC3\xA9");
 }
 
@@ -345,8 +361,11 @@ TEST(XmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
 TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {
   const xml::Element none;
   const std::vector<std::function<void()>> uses = {
-      [&] { none.Name(); }, [&] { none.Attribute("A"); }, [&] { none.Children(); },
-      [&] { xml::Element(none).SetAttribute("A", "1"); }, [&] { xml::Element(none).AppendElement("B"); },
+      [&] { none.Name(); },
+      [&] { none.Attribute("A"); },
+      [&] { none.Children(); },
+      [&] { xml::Element(none).SetAttribute("A", "1"); },
+      [&] { xml::Element(none).AppendElement("B"); },
   };
   for (const auto& use : uses) EXPECT_EQ(CaptureError(use).number(), 91);
 }
@@ -362,7 +381,8 @@ TEST(XmlDocument, BuiltDocumentSerializesWithEscapedAttributesInOrder) {
   list.AppendElement("JBTypeProfile").SetAttribute("Code", "B");
 
   const std::string text = doc->Serialize();
-  const auto code = text.find("Code="), name = text.find("JBTypeName="), category = text.find("JBTypeCategory=");
+  const auto code = text.find("Code="), name = text.find("JBTypeName="),
+             category = text.find("JBTypeCategory=");
   EXPECT_TRUE(code < name && name < category) << text;  // attributes in the order they were set
   // What was written reads back the same.
   std::string reason;

@@ -239,8 +239,8 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
   if (!parser) throw std::bad_alloc();
   std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
   if (!schema) {
-    reason = SchemaFileReason(path, errors.message.empty() ? "is not a valid schema"
-                                                           : "is not a valid schema: " + errors.message);
+    reason = SchemaFileReason(
+        path, errors.message.empty() ? "is not a valid schema" : "is not a valid schema: " + errors.message);
     return nullptr;
   }
   return schema;
@@ -313,7 +313,8 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   }
   // The parser would take a NUL byte for the end of the text and accept whatever follows it.
   if (const size_t nul = text.find('\0'); nul != std::string::npos) {
-    reason = "The document holds a NUL character (byte " + std::to_string(nul) + "), which XML does not allow.";
+    reason =
+        "The document holds a NUL character (byte " + std::to_string(nul) + "), which XML does not allow.";
     return nullptr;
   }
   ErrorCollector errors;
