@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,12 +30,16 @@ inline void Check(bool ok, const std::string& what, const std::string& detail = 
 // The source tree's schema folder, with its final separator.
 inline std::string SchemaFolder() { return std::string(KX_SOURCE_DIR) + "/schemas/"; }
 
-// Makes a fresh component folder with an SQLite database and the source tree's schemas, and sets
-// it as KX_HOME for the rest of the run.
+// Makes a fresh component folder with an SQLite database and the source tree's schemas, sets it
+// as KX_HOME for the rest of the run and removes it when the run ends.
 inline void MakeHome() {
-  char pattern[] = "/tmp/kx-fuzz.XXXXXX";
+  static char pattern[] = "/tmp/kx-fuzz.XXXXXX";
   const char* folder = mkdtemp(pattern);
   Check(folder != nullptr, "the fuzz home folder cannot be made");
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(pattern, ignored);
+  });
   setenv("KX_HOME", folder, 1);
   const std::string config = std::string(folder) + "/Config.ini";
   FILE* f = std::fopen(config.c_str(), "w");
