@@ -404,7 +404,18 @@ class BenchHome {
     std::ofstream(folder_ + "/Config.ini") << "[DATABASE]\n"
                                            << engine.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR
                                            << "/schemas/\n";
-    kx::db::InstallDatabase(kx::S_DBHelpForKX().GetConnectionString());
+    kx::S_DBHelpForKX helper;
+    kx::db::InstallDatabase(helper.GetConnectionString());
+    // The settings of KX's own connections that decide what a statement and a commit cost, read
+    // through KX and given to every raw connection, so that both sides commit alike.
+    const bool sqlite = engine.name == "sqlite";
+    using Setting = std::pair<const char*, const char*>;  // name, column of its answer
+    for (const auto& [name, column] : sqlite ? std::vector<Setting>{{"synchronous", "synchronous"}, {"busy_timeout", "timeout"}}
+                                             : std::vector<Setting>{{"synchronous_commit", "synchronous_commit"}}) {
+      const auto rs = helper.RunSQLReturnRS((sqlite ? "PRAGMA " : "SHOW ") + std::string(name));
+      settings_.emplace_back(name, kx::CStr(rs->Field(column)));
+    }
+    kx::db::ClearPool();
     OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
   }
   ~BenchHome() {
@@ -423,16 +434,29 @@ class BenchHome {
   const std::string& folder() const { return folder_; }
   std::string sqliteFile() const { return folder_ + "/bench.db"; }
 
-  // A new raw connection to the same database.
+  // A new raw connection to the same database, with the settings of KX's connections.
   std::unique_ptr<RawEngine> OpenRaw() const {
-    if (engine_.name == "sqlite") return std::make_unique<RawSqlite>(sqliteFile());
-    return std::make_unique<RawPostgres>(Env("KX_BENCH_PG_SERVER", ""), Env("KX_BENCH_PG_DATABASE", "kxbench"),
-                                         Env("KX_BENCH_PG_USER", "kx"), Env("KX_BENCH_PG_PASSWORD", ""));
+    std::unique_ptr<RawEngine> raw;
+    if (engine_.name == "sqlite")
+      raw = std::make_unique<RawSqlite>(sqliteFile());
+    else
+      raw = std::make_unique<RawPostgres>(Env("KX_BENCH_PG_SERVER", ""), Env("KX_BENCH_PG_DATABASE", "kxbench"),
+                                          Env("KX_BENCH_PG_USER", "kx"), Env("KX_BENCH_PG_PASSWORD", ""));
+    for (const auto& [name, value] : settings_)
+      raw->Exec(engine_.name == "sqlite" ? "PRAGMA " + name + " = " + value : "SET " + name + " = '" + value + "'");
+    return raw;
+  }
+  // The settings as "name=value, ...".
+  std::string Settings() const {
+    std::string out;
+    for (const auto& [name, value] : settings_) out += (out.empty() ? "" : ", ") + name + "=" + value;
+    return out;
   }
 
  private:
   EngineSetup engine_;
   std::string folder_;
+  std::vector<std::pair<std::string, std::string>> settings_;
 };
 
 std::vector<EngineSetup> Engines(const Options& options) {
@@ -559,7 +583,7 @@ void PrintTable(const std::string& title, const std::vector<std::vector<std::str
 }
 
 struct Results {
-  std::vector<JsonObject> ops, startup, paging, threads, targets;
+  std::vector<JsonObject> settings, ops, startup, paging, threads, targets;
   std::vector<std::vector<std::string>> targetRows{{"target", "limit", "measured", ""}};
   int failures = 0;  // answers that were wrong and calls that failed
 
@@ -1082,6 +1106,9 @@ int main(int argc, char** argv) {
   for (const auto& engine : engines) {
     try {
       BenchHome home(engine, options);
+      std::cout << "\n" << engine.name << ": KX's connection settings, given to the raw connections too: "
+                << home.Settings() << "\n";
+      results.settings.push_back(JsonObject().Text("engine", engine.name).Text("settings", home.Settings()));
       if (options.Section("ops")) RunOps(engine, home, options, results);
       home.OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
       if (options.Section("startup")) RunStartup(engine, home, options, results);
@@ -1114,7 +1141,7 @@ int main(int argc, char** argv) {
               .Number("seconds", seconds)
               .Number("failures", results.failures)
               .Str()
-       << ",\n  \"ops\": " << JsonArray(results.ops) << ",\n  \"startup\": " << JsonArray(results.startup)
+       << ",\n  \"settings\": " << JsonArray(results.settings) << ",\n  \"ops\": " << JsonArray(results.ops) << ",\n  \"startup\": " << JsonArray(results.startup)
        << ",\n  \"paging\": " << JsonArray(results.paging) << ",\n  \"threads\": " << JsonArray(results.threads)
        << ",\n  \"targets\": " << JsonArray(results.targets) << "\n}\n";
   if (!json) {

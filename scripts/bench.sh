@@ -35,8 +35,14 @@ if [ "$want_pg" -eq 1 ] && [ -z "${KX_BENCH_PG_SERVER:-}" ]; then
   }
   trap stop_pg EXIT
   as_pg "$PG_BIN/initdb" -D "$PG_DIR/data" -U kx --auth=trust -E UTF8 >/dev/null
-  as_pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w \
-    -o "-p $PG_PORT -k $PG_DIR -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null
+  # The port can be held for a moment by a client's connection that happened to get it as its own
+  # port: try again a few times before giving up.
+  for attempt in 1 2 3 4 5; do
+    as_pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w \
+      -o "-p $PG_PORT -k $PG_DIR -c listen_addresses=127.0.0.1 -c fsync=off" start >/dev/null && break
+    if [ "$attempt" -eq 5 ]; then cat "$PG_DIR/server.log" >&2; exit 1; fi
+    sleep 3
+  done
   as_pg "$PG_BIN/createdb" -h 127.0.0.1 -p "$PG_PORT" -U kx kxbench
   export KX_BENCH_PG_SERVER="127.0.0.1,$PG_PORT" KX_BENCH_PG_DATABASE=kxbench KX_BENCH_PG_USER=kx
 fi
