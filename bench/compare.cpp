@@ -19,7 +19,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +82,7 @@ struct Options {
   std::string dir;
   std::string json = "bench-results.json";
   std::string label;
+  std::string compareBefore, compareNow;  // --compare: two result files, and no run
 
   bool Section(const std::string& name) const {
     return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
@@ -106,7 +109,8 @@ const char* const kUsage =
     "  --rounds   alternating KX/raw rounds (default 5, quick 1)\n"
     "  --dir      folder of the SQLite databases (default /dev/shm, else /tmp)\n"
     "  --json     where the figures are written (default bench-results.json)\n"
-    "  --label    a text stored with the figures (for example the commit)\n";
+    "  --label    a text stored with the figures (for example the commit)\n"
+    "  kx_compare --compare BEFORE.json NOW.json   prints how the figures of two runs differ\n";
 
 // Splits "a,b" into its parts.
 std::vector<std::string> SplitList(const std::string& text) {
@@ -149,6 +153,9 @@ Options ParseOptions(int argc, char** argv) {
       o.json = value(i);
     } else if (a == "--label") {
       o.label = value(i);
+    } else if (a == "--compare") {
+      o.compareBefore = value(i);
+      o.compareNow = value(i);
     } else if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       std::exit(0);
@@ -1085,6 +1092,189 @@ std::string UtcNow() {
   return buf;
 }
 
+// ---- comparing the figures of two runs
+
+// A JSON value as kx_compare writes it.
+struct JsonValue {
+  enum class Kind { Null, Bool, Number, Text, Array, Object } kind = Kind::Null;
+  double number = 0;
+  std::string text;
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> fields;
+
+  // The field `key` of an object, or nullptr.
+  const JsonValue* Find(const std::string& key) const {
+    for (const auto& [name, value] : fields)
+      if (name == key) return &value;
+    return nullptr;
+  }
+};
+
+// Reads one JSON document; malformed input fails with the offset where it went wrong.
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& text) : text_(text) {}
+  JsonValue Document() {
+    JsonValue value = Value();
+    Space();
+    if (pos_ != text_.size()) Fail();
+    return value;
+  }
+
+ private:
+  [[noreturn]] void Fail() const {
+    throw std::runtime_error("not a kx_compare result file (offset " + std::to_string(pos_) + ")");
+  }
+  void Space() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+  bool Take(char c) {
+    Space();
+    if (pos_ < text_.size() && text_[pos_] == c) return ++pos_, true;
+    return false;
+  }
+  bool Word(const char* word) {
+    if (text_.compare(pos_, std::strlen(word), word) != 0) return false;
+    pos_ += std::strlen(word);
+    return true;
+  }
+  std::string Text() {
+    if (!Take('"')) Fail();
+    std::string out;
+    while (pos_ < text_.size() && text_[pos_] != '"') {
+      char c = text_[pos_++];
+      if (c == '\\' && pos_ < text_.size()) {
+        c = text_[pos_++];
+        if (c == 'u') {  // only control characters are written this way
+          out += static_cast<char>(std::stoi(text_.substr(pos_, 4), nullptr, 16));
+          pos_ += 4;
+          continue;
+        }
+        c = c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      }
+      out += c;
+    }
+    if (!Take('"')) Fail();
+    return out;
+  }
+  JsonValue Value() {
+    JsonValue v;
+    Space();
+    if (pos_ >= text_.size()) Fail();
+    const char c = text_[pos_];
+    if (c == '{') {
+      v.kind = JsonValue::Kind::Object;
+      ++pos_;
+      if (Take('}')) return v;
+      do {
+        std::string key = Text();
+        if (!Take(':')) Fail();
+        v.fields.emplace_back(std::move(key), Value());
+      } while (Take(','));
+      if (!Take('}')) Fail();
+    } else if (c == '[') {
+      v.kind = JsonValue::Kind::Array;
+      ++pos_;
+      if (Take(']')) return v;
+      do v.items.push_back(Value());
+      while (Take(','));
+      if (!Take(']')) Fail();
+    } else if (c == '"') {
+      v.kind = JsonValue::Kind::Text;
+      v.text = Text();
+    } else if (Word("true") || Word("false")) {
+      v.kind = JsonValue::Kind::Bool;
+      v.number = text_[pos_ - 1] == 'e' && text_[pos_ - 2] == 'u' ? 1 : 0;
+    } else if (Word("null")) {
+      v.kind = JsonValue::Kind::Null;
+    } else {
+      size_t used = 0;
+      try {
+        v.number = std::stod(text_.substr(pos_, 40), &used);
+      } catch (const std::exception&) {
+        Fail();
+      }
+      v.kind = JsonValue::Kind::Number;
+      pos_ += used;
+    }
+    return v;
+  }
+  const std::string& text_;
+  size_t pos_ = 0;
+};
+
+JsonValue ReadResults(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string content = text.str();
+  return JsonReader(content).Document();
+}
+
+// The figures compared between two runs: per section, the fields naming a case and its figures.
+struct Compared {
+  const char* section;
+  std::vector<const char*> caseFields;
+  std::vector<const char*> figures;
+};
+const Compared kCompared[] = {
+    {"ops", {"engine", "operation"}, {"kx_calls_per_s", "raw_calls_per_s", "kx_over_raw"}},
+    {"startup", {"engine"}, {"kx_call_ms", "kx_over_sqlite3"}},
+    {"paging", {"engine", "rows", "key", "page"}, {"kx_ms", "raw_ms", "kx_over_raw", "kx_peak_kb"}},
+    {"threads", {"engine", "threads"}, {"kx_adds_per_s", "raw_adds_per_s", "kx_over_raw"}},
+};
+
+// The name of a case: its naming fields joined by spaces.
+std::string CaseName(const JsonValue& row, const std::vector<const char*>& fields) {
+  std::string name;
+  for (const char* field : fields) {
+    const JsonValue* v = row.Find(field);
+    if (!v) continue;
+    name += (name.empty() ? "" : " ") + (v->kind == JsonValue::Kind::Text ? v->text : Fixed(v->number, 0));
+  }
+  return name;
+}
+
+// Prints every figure of `now` beside the same figure of `before`, with the change in percent.
+int CompareRuns(const std::string& beforePath, const std::string& nowPath) {
+  const JsonValue before = ReadResults(beforePath), now = ReadResults(nowPath);
+  auto label = [](const JsonValue& run) {
+    const JsonValue* r = run.Find("run");
+    const JsonValue* l = r ? r->Find("label") : nullptr;
+    const JsonValue* d = r ? r->Find("date") : nullptr;
+    return (l ? l->text : std::string()) + " " + (d ? d->text : std::string());
+  };
+  std::vector<std::vector<std::string>> rows{{"case", "figure", "before", "now", "change"}};
+  for (const Compared& c : kCompared) {
+    const JsonValue* oldRows = before.Find(c.section);
+    const JsonValue* newRows = now.Find(c.section);
+    if (!oldRows || !newRows) continue;
+    for (const JsonValue& row : newRows->items) {
+      const std::string name = CaseName(row, c.caseFields);
+      const JsonValue* match = nullptr;
+      for (const JsonValue& old : oldRows->items)
+        if (CaseName(old, c.caseFields) == name) match = &old;
+      if (!match) continue;
+      for (const char* figure : c.figures) {
+        const JsonValue* a = match->Find(figure);
+        const JsonValue* b = row.Find(figure);
+        if (!a || !b) continue;
+        const bool ratio = std::strstr(figure, "_over_") != nullptr;
+        const int decimals = ratio || std::max(std::abs(a->number), std::abs(b->number)) < 10 ? 2 : 0;
+        rows.push_back({std::string(c.section) + " " + name, figure, Fixed(a->number, decimals),
+                        Fixed(b->number, decimals),
+                        a->number ? (b->number >= a->number ? "+" : "") + Fixed((b->number / a->number - 1) * 100, 0) + "%"
+                                  : "-"});
+      }
+    }
+  }
+  PrintTable("Before: " + beforePath + " (" + label(before) + ")\nNow:    " + nowPath + " (" + label(now) +
+                 ")\n(calls/s and adds/s: higher is better; ms, KB and KX/raw: lower is better)",
+             rows);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1092,10 +1282,18 @@ int main(int argc, char** argv) {
   std::vector<EngineSetup> engines;
   try {
     options = ParseOptions(argc, argv);
-    engines = Engines(options);
+    if (options.compareBefore.empty()) engines = Engines(options);
   } catch (const std::exception& e) {
     std::cerr << "kx_compare: " << e.what() << "\n" << kUsage;
     return 2;
+  }
+  if (!options.compareBefore.empty()) {
+    try {
+      return CompareRuns(options.compareBefore, options.compareNow);
+    } catch (const std::exception& e) {
+      std::cerr << "kx_compare: " << e.what() << "\n";
+      return 2;
+    }
   }
   const auto start = SteadyClock::now();
   std::cout << "KX against the raw engine" << (options.quick ? " (quick)" : "") << ", "

@@ -2,6 +2,7 @@
 # Builds the benchmarks (Release, build-bench/), starts a throwaway PostgreSQL server (as a non-root
 # user, on a private port and a folder in /tmp) and runs kx_compare with the arguments given, for
 # example --quick, --only paging, --engine sqlite, --json FILE. The server is stopped afterwards.
+# With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
 # A server of your own is used instead when KX_BENCH_PG_SERVER ("host,port") is already set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,7 @@ cmake --build build-bench -j2
 want_pg=1
 args=" $* "
 if [[ "$args" == *" --engine sqlite "* && "$args" != *postgresql* ]]; then want_pg=0; fi
+if [[ "$args" == *" --compare "* ]]; then want_pg=0; fi
 
 if [ "$want_pg" -eq 1 ] && [ -z "${KX_BENCH_PG_SERVER:-}" ]; then
   PG_BIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
