@@ -5,6 +5,7 @@
 //
 //   kx_compare [--quick] [--engine sqlite|postgresql] [--only ops|startup|paging|threads]
 //              [--rounds N] [--dir DIR] [--json FILE] [--label TEXT]
+//   kx_compare --compare BEFORE.json NOW.json
 //
 // PostgreSQL runs when KX_BENCH_PG_SERVER ("host,port") is set; KX_BENCH_PG_DATABASE (kxbench),
 // KX_BENCH_PG_USER (kx) and KX_BENCH_PG_PASSWORD (none) complete the login.
@@ -74,6 +75,7 @@ std::string Env(const char* name, const std::string& fallback) {
 
 // ---- options
 
+// What to measure and how much: sections, engines, sizes and rounds.
 struct Options {
   bool quick = false;
   std::vector<std::string> engines;   // empty: every available engine
@@ -88,9 +90,7 @@ struct Options {
     return sections.empty() || std::find(sections.begin(), sections.end(), name) != sections.end();
   }
   // Calls per operation and round, rows in the table during the operations.
-  int opsCalls(const std::string& engine) const {
-    return quick ? 100 : engine == "sqlite" ? 2000 : 1000;
-  }
+  int opsCalls(const std::string& engine) const { return quick ? 100 : engine == "sqlite" ? 2000 : 1000; }
   int preloadRows() const { return quick ? 100 : 1000; }
   std::vector<int64_t> pagingSizes() const {
     return quick ? std::vector<int64_t>{10000} : std::vector<int64_t>{100000, 1000000};
@@ -121,6 +121,7 @@ std::vector<std::string> SplitList(const std::string& text) {
   return parts;
 }
 
+// The options of the command line; a wrong argument fails with its reason.
 Options ParseOptions(int argc, char** argv) {
   Options o;
   bool roundsGiven = false;
@@ -144,8 +145,10 @@ Options ParseOptions(int argc, char** argv) {
         o.sections.push_back(s);
       }
     } else if (a == "--rounds") {
-      o.rounds = std::stoi(value(i));
-      if (o.rounds < 1) throw std::invalid_argument("--rounds must be at least 1");
+      const std::string n = value(i);
+      o.rounds =
+          n.find_first_not_of("0123456789") == std::string::npos && n.size() < 4 ? std::atoi(n.c_str()) : 0;
+      if (o.rounds < 1) throw std::invalid_argument("--rounds takes a number from 1 to 999");
       roundsGiven = true;
     } else if (a == "--dir") {
       o.dir = value(i);
@@ -170,6 +173,7 @@ Options ParseOptions(int argc, char** argv) {
 
 // ---- the test data: type profiles P0000000, P0000001, ...; even ones are trucks, odd ones rail
 
+// The code, name and category of profile `i`.
 std::string Code(int64_t i) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "P%07lld", static_cast<long long>(i));
@@ -200,7 +204,8 @@ std::string DeleteStatement(const std::string& code) {
   return "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= '" + code + "'";
 }
 std::string ProfileXml(const std::string& code, const std::string& name, const std::string& category) {
-  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";
+  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category +
+         "\"/>";
 }
 
 // ---- the raw engines
@@ -223,7 +228,8 @@ class RawEngine {
     Read(sql, &cell);
     return std::stoll(cell);
   }
-  // Runs `body` between BEGIN and COMMIT, rolling back when it fails.
+  // Runs `body` between BEGIN and COMMIT, rolling back when it fails. A plain BEGIN: deferred on
+  // SQLite (the write lock is taken by the first write), READ COMMITTED on PostgreSQL.
   template <class Fn>
   void Transaction(Fn&& body) {
     Exec("BEGIN");
@@ -266,7 +272,8 @@ class RawSqlite : public RawEngine {
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
       for (size_t c = 0; c < cells.size(); ++c) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, static_cast<int>(c)));
-        cells[c].assign(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, static_cast<int>(c))));
+        cells[c].assign(text ? text : "",
+                        static_cast<size_t>(sqlite3_column_bytes(stmt, static_cast<int>(c))));
         bytes += cells[c].size();
       }
       if (rows++ == 0 && firstCell && !cells.empty()) *firstCell = cells[0];
@@ -279,7 +286,8 @@ class RawSqlite : public RawEngine {
   void BulkLoad(int64_t first, int64_t count) override {
     Transaction([&] {
       sqlite3_stmt* stmt = nullptr;
-      const char* sql = "INSERT INTO JB_TYPE_PROFILE (JB_TYPE_CODE, JB_TYPE_NAME, JB_TYPE_CATEGORY) VALUES (?1, ?2, ?3)";
+      const char* sql =
+          "INSERT INTO JB_TYPE_PROFILE (JB_TYPE_CODE, JB_TYPE_NAME, JB_TYPE_CATEGORY) VALUES (?1, ?2, ?3)";
       if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) Fail(sql);
       for (int64_t i = first; i < first + count; ++i) {
         const std::string code = Code(i), name = Name(i), category = Category(i);
@@ -346,7 +354,8 @@ class RawPostgres : public RawEngine {
     std::vector<std::string> cells(static_cast<size_t>(cols));
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < cols; ++c) {
-        cells[static_cast<size_t>(c)].assign(PQgetvalue(res, r, c), static_cast<size_t>(PQgetlength(res, r, c)));
+        cells[static_cast<size_t>(c)].assign(PQgetvalue(res, r, c),
+                                             static_cast<size_t>(PQgetlength(res, r, c)));
         bytes += cells[static_cast<size_t>(c)].size();
       }
       if (r == 0 && firstCell && cols > 0) *firstCell = cells[0];
@@ -357,7 +366,8 @@ class RawPostgres : public RawEngine {
 
   void BulkLoad(int64_t first, int64_t count) override {
     Transaction([&] {
-      const std::string copy = "COPY JB_TYPE_PROFILE (JB_TYPE_CODE, JB_TYPE_NAME, JB_TYPE_CATEGORY) FROM STDIN";
+      const std::string copy =
+          "COPY JB_TYPE_PROFILE (JB_TYPE_CODE, JB_TYPE_NAME, JB_TYPE_CATEGORY) FROM STDIN";
       PGresult* res = PQexec(conn_, copy.c_str());
       if (PQresultStatus(res) != PGRES_COPY_IN) Check(res, copy);
       PQclear(res);
@@ -408,17 +418,18 @@ class BenchHome {
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a folder in " + options.dir);
     folder_ = pattern;
     setenv("KX_HOME", folder_.c_str(), 1);
-    std::ofstream(folder_ + "/Config.ini") << "[DATABASE]\n"
-                                           << engine.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR
-                                           << "/schemas/\n";
+    std::ofstream(folder_ + "/Config.ini")
+        << "[DATABASE]\n"
+        << engine.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
     kx::S_DBHelpForKX helper;
     kx::db::InstallDatabase(helper.GetConnectionString());
     // The settings of KX's own connections that decide what a statement and a commit cost, read
     // through KX and given to every raw connection, so that both sides commit alike.
     const bool sqlite = engine.name == "sqlite";
     using Setting = std::pair<const char*, const char*>;  // name, column of its answer
-    for (const auto& [name, column] : sqlite ? std::vector<Setting>{{"synchronous", "synchronous"}, {"busy_timeout", "timeout"}}
-                                             : std::vector<Setting>{{"synchronous_commit", "synchronous_commit"}}) {
+    for (const auto& [name, column] :
+         sqlite ? std::vector<Setting>{{"synchronous", "synchronous"}, {"busy_timeout", "timeout"}}
+                : std::vector<Setting>{{"synchronous_commit", "synchronous_commit"}}) {
       const auto rs = helper.RunSQLReturnRS((sqlite ? "PRAGMA " : "SHOW ") + std::string(name));
       settings_.emplace_back(name, kx::CStr(rs->Field(column)));
     }
@@ -447,10 +458,12 @@ class BenchHome {
     if (engine_.name == "sqlite")
       raw = std::make_unique<RawSqlite>(sqliteFile());
     else
-      raw = std::make_unique<RawPostgres>(Env("KX_BENCH_PG_SERVER", ""), Env("KX_BENCH_PG_DATABASE", "kxbench"),
-                                          Env("KX_BENCH_PG_USER", "kx"), Env("KX_BENCH_PG_PASSWORD", ""));
+      raw =
+          std::make_unique<RawPostgres>(Env("KX_BENCH_PG_SERVER", ""), Env("KX_BENCH_PG_DATABASE", "kxbench"),
+                                        Env("KX_BENCH_PG_USER", "kx"), Env("KX_BENCH_PG_PASSWORD", ""));
     for (const auto& [name, value] : settings_)
-      raw->Exec(engine_.name == "sqlite" ? "PRAGMA " + name + " = " + value : "SET " + name + " = '" + value + "'");
+      raw->Exec(engine_.name == "sqlite" ? "PRAGMA " + name + " = " + value
+                                         : "SET " + name + " = '" + value + "'");
     return raw;
   }
   // The settings as "name=value, ...".
@@ -469,7 +482,8 @@ class BenchHome {
 std::vector<EngineSetup> Engines(const Options& options) {
   const bool pg = !Env("KX_BENCH_PG_SERVER", "").empty();
   std::vector<std::string> names = options.engines;
-  if (names.empty()) names = pg ? std::vector<std::string>{"sqlite", "postgresql"} : std::vector<std::string>{"sqlite"};
+  if (names.empty())
+    names = pg ? std::vector<std::string>{"sqlite", "postgresql"} : std::vector<std::string>{"sqlite"};
   std::vector<EngineSetup> engines;
   for (const auto& name : names) {
     if (name == "sqlite") {
@@ -516,6 +530,7 @@ std::string Describe(const std::exception& e) {
 
 // ---- output: tables on stdout, every figure in JSON
 
+// `s` as a JSON string.
 std::string JsonText(const std::string& s) {
   std::string out = "\"";
   for (const char c : s) {
@@ -557,6 +572,7 @@ class JsonObject {
   std::vector<std::string> fields_;
 };
 
+// The objects as a JSON array, one per line.
 std::string JsonArray(const std::vector<JsonObject>& items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) out += (i ? ",\n    " : "\n    ") + items[i].Str();
@@ -589,6 +605,7 @@ void PrintTable(const std::string& title, const std::vector<std::vector<std::str
   std::cout.flush();
 }
 
+// Every figure of a run, for the JSON file, and the targets with what was measured.
 struct Results {
   std::vector<JsonObject> settings, ops, startup, paging, threads, targets;
   std::vector<std::vector<std::string>> targetRows{{"target", "limit", "measured", ""}};
@@ -597,8 +614,10 @@ struct Results {
   // Records a target with its measured figure.
   void Target(const std::string& what, const std::string& limit, double measured, const std::string& unit,
               bool met) {
-    targets.push_back(JsonObject().Text("target", what).Text("limit", limit).Number("measured", measured).Bool("met", met));
-    targetRows.push_back({what, limit, Fixed(measured, measured < 10 ? 2 : 0) + unit, met ? "met" : "MISSED"});
+    targets.push_back(
+        JsonObject().Text("target", what).Text("limit", limit).Number("measured", measured).Bool("met", met));
+    targetRows.push_back(
+        {what, limit, Fixed(measured, measured < 10 ? 2 : 0) + unit, met ? "met" : "MISSED"});
   }
 };
 
@@ -639,9 +658,11 @@ double RunOperation(int op, KxClient* kxClient, RawEngine* raw, int round, int c
 // Checks that operation `op` of one side did what it should, so that no figure comes from calls
 // that did nothing.
 void CheckOperation(RawEngine& raw, int op, char side, int round, int calls) {
-  const std::string prefix = " WHERE JB_TYPE_CODE LIKE '" + std::string(1, side) + std::to_string(round) + "x%'";
+  const std::string prefix =
+      " WHERE JB_TYPE_CODE LIKE '" + std::string(1, side) + std::to_string(round) + "x%'";
   const int64_t rows = raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + prefix);
-  const int64_t rail = raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + prefix + " AND JB_TYPE_CATEGORY = 'RL'");
+  const int64_t rail =
+      raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + prefix + " AND JB_TYPE_CATEGORY = 'RL'");
   const int64_t expectedRows = op == 3 ? 0 : calls, expectedRail = op == 2 ? calls : 0;
   if (rows != expectedRows || rail != expectedRail)
     throw std::runtime_error(std::string(kOperations[op]) + " of " + (side == 'K' ? "KX" : "the raw engine") +
@@ -650,6 +671,7 @@ void CheckOperation(RawEngine& raw, int op, char side, int round, int calls) {
                              std::to_string(expectedRail) + ")");
 }
 
+// Each controller operation against the raw engine, in alternating rounds.
 void RunOps(const EngineSetup& engine, BenchHome& home, const Options& options, Results& results) {
   auto raw = home.OpenRaw();
   raw->BulkLoad(0, options.preloadRows());
@@ -725,14 +747,15 @@ double TimeProcess(const std::vector<std::string>& argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
 
+// The process time of `kx call` against the sqlite3 shell's, on SQLite.
 void RunStartup(const EngineSetup& engine, BenchHome& home, const Options& options, Results& results) {
   if (engine.name != "sqlite") return;
   auto raw = home.OpenRaw();
   raw->BulkLoad(0, options.preloadRows());
   raw.reset();
   kx::db::ClearPool();
-  const std::vector<std::string> kxCall{KX_TOOL_PATH, "--home", home.folder(), "call", "C_JBTypeProfile",
-                                        "getElementByXML", Code(1)};
+  const std::vector<std::string> kxCall{KX_TOOL_PATH,      "--home",          home.folder(), "call",
+                                        "C_JBTypeProfile", "getElementByXML", Code(1)};
   const std::vector<std::string> shell{"sqlite3", home.sqliteFile(), "select 1"};
   if (TimeProcess(kxCall) < 0) throw std::runtime_error("kx call failed: " + std::string(KX_TOOL_PATH));
   const bool haveShell = TimeProcess(shell) >= 0;
@@ -742,7 +765,8 @@ void RunStartup(const EngineSetup& engine, BenchHome& home, const Options& optio
     if (haveShell) shellMs.push_back(TimeProcess(shell));
   }
   const double k = Median(kxMs), s = haveShell ? Median(shellMs) : 0;
-  JsonObject json = JsonObject().Text("engine", engine.name).Number("runs", options.startupRuns()).Number("kx_call_ms", k);
+  JsonObject json =
+      JsonObject().Text("engine", engine.name).Number("runs", options.startupRuns()).Number("kx_call_ms", k);
   std::vector<std::vector<std::string>> rows{{"process", "engine", "ms (median)"},
                                              {"kx call getElementByXML", engine.name, Fixed(k, 1)}};
   if (haveShell) {
@@ -754,7 +778,9 @@ void RunStartup(const EngineSetup& engine, BenchHome& home, const Options& optio
     rows.push_back({"sqlite3 shell not installed: no comparison", "", ""});
   }
   results.startup.push_back(json);
-  PrintTable("Process start, " + engine.name + " (median of " + std::to_string(options.startupRuns()) + " runs)", rows);
+  PrintTable(
+      "Process start, " + engine.name + " (median of " + std::to_string(options.startupRuns()) + " runs)",
+      rows);
 }
 
 // ---- section: paging at scale, each case in a forked child for its peak memory
@@ -846,11 +872,13 @@ CaseResult InChild(const std::function<std::function<PageAnswer()>()>& setup, in
 
 // The page answer of KX: ResultCount, the items of the page and the first code.
 PageAnswer KxPage(KxClient& client, int32_t page, const std::string& accessKey) {
-  kx::Args args{kx::Variant(), kx::Variant(), kx::Variant(int32_t{20}), kx::Variant(page), kx::Variant(accessKey)};
+  kx::Args args{kx::Variant(), kx::Variant(), kx::Variant(int32_t{20}), kx::Variant(page),
+                kx::Variant(accessKey)};
   const std::string xml = kx::CStr(client.Call("queryOwnedElementsByXML", args));
   PageAnswer answer;
   answer.count = kx::CLng(args[0]);
-  for (size_t at = xml.find("<JBTypeProfile "); at != std::string::npos; at = xml.find("<JBTypeProfile ", at + 1)) {
+  for (size_t at = xml.find("<JBTypeProfile "); at != std::string::npos;
+       at = xml.find("<JBTypeProfile ", at + 1)) {
     if (answer.rows++ == 0) {
       const size_t start = xml.find("Code=\"", at) + 6;
       answer.firstCode = xml.substr(start, xml.find('"', start) - start);
@@ -864,19 +892,21 @@ PageAnswer RawPage(RawEngine& raw, int32_t page, const std::string& where) {
   PageAnswer answer;
   raw.Transaction([&] {
     answer.count = raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + where);
-    answer.rows = static_cast<int64_t>(
-        raw.Read("SELECT * FROM JB_TYPE_PROFILE" + where + " ORDER BY JB_TYPE_CODE LIMIT 20 OFFSET " +
-                     std::to_string(static_cast<int64_t>(page - 1) * 20),
-                 &answer.firstCode));
+    answer.rows = static_cast<int64_t>(raw.Read("SELECT * FROM JB_TYPE_PROFILE" + where +
+                                                    " ORDER BY JB_TYPE_CODE LIMIT 20 OFFSET " +
+                                                    std::to_string(static_cast<int64_t>(page - 1) * 20),
+                                                &answer.firstCode));
   });
   return answer;
 }
 
 std::string Megabytes(long kb) { return Fixed(kb / 1024.0, 1); }
 
+// Pages 1, middle and last of 100k and 1M profiles, with and without a condition, against the raw
+// engine's COUNT(*) and LIMIT/OFFSET.
 void RunPaging(const EngineSetup& engine, BenchHome& home, const Options& options, Results& results) {
-  std::vector<std::vector<std::string>> rows{{"rows", "key", "page", "count", "KX ms", "raw ms", "KX/raw",
-                                              "KX peak MB", "raw peak MB", "check"}};
+  std::vector<std::vector<std::string>> rows{
+      {"rows", "key", "page", "count", "KX ms", "raw ms", "KX/raw", "KX peak MB", "raw peak MB", "check"}};
   int64_t loaded = 0;
   for (const int64_t size : options.pagingSizes()) {
     {
@@ -884,15 +914,16 @@ void RunPaging(const EngineSetup& engine, BenchHome& home, const Options& option
       auto raw = home.OpenRaw();
       raw->BulkLoad(loaded, size - loaded);
       loaded = size;
-      std::cout << "\n(" << engine.name << ": " << size << " type profiles loaded in " << Fixed(Since(start), 1)
-                << " s)" << std::flush;
+      std::cout << "\n(" << engine.name << ": " << size << " type profiles loaded in "
+                << Fixed(Since(start), 1) << " s)" << std::flush;
     }
     kx::db::ClearPool();  // no connection is carried into a child
     const int repeats = options.pagingRepeats(size);
     for (const bool include : {false, true}) {
       const int64_t count = include ? (size + 1) / 2 : size;
       const int32_t last = static_cast<int32_t>((count + 19) / 20);
-      const std::pair<const char*, int32_t> pages[] = {{"first", 1}, {"middle", (last + 1) / 2}, {"last", last}};
+      const std::pair<const char*, int32_t> pages[] = {
+          {"first", 1}, {"middle", (last + 1) / 2}, {"last", last}};
       for (const auto& [label, page] : pages) {
         const std::string accessKey = include ? kIncludeKey : "";
         const std::string where = include ? kIncludeWhere : "";
@@ -925,18 +956,23 @@ void RunPaging(const EngineSetup& engine, BenchHome& home, const Options& option
           return r.count == count && r.rows == expectedRows && r.firstCode == expectedFirst;
         };
         std::string check = "same answer";
-        if (!kxResult.ok) check = "KX failed: " + kxResult.error;
-        else if (!rawResult.ok) check = "raw failed: " + rawResult.error;
+        if (!kxResult.ok)
+          check = "KX failed: " + kxResult.error;
+        else if (!rawResult.ok)
+          check = "raw failed: " + rawResult.error;
         else if (!right(kxResult) || !right(rawResult))
-          check = "WRONG (count/rows/first): expected " + std::to_string(count) + "/" + std::to_string(expectedRows) +
-                  "/" + expectedFirst + ", KX " + answer(kxResult) + ", raw " + answer(rawResult);
+          check = "WRONG (count/rows/first): expected " + std::to_string(count) + "/" +
+                  std::to_string(expectedRows) + "/" + expectedFirst + ", KX " + answer(kxResult) + ", raw " +
+                  answer(rawResult);
         if (check != "same answer") results.failures++;
         const double ratio = kxResult.ok && rawResult.ok ? kxResult.medianMs / rawResult.medianMs : 0;
         const std::string key = include ? "Include" : "empty";
         rows.push_back({std::to_string(size), key, std::string(label) + " (" + std::to_string(page) + ")",
-                        std::to_string(count), kxResult.ok ? Fixed(kxResult.medianMs, kxResult.medianMs < 10 ? 2 : 1) : "-",
-                        rawResult.ok ? Fixed(rawResult.medianMs, rawResult.medianMs < 10 ? 2 : 1) : "-", ratio ? Fixed(ratio, 2) + "x" : "-",
-                        Megabytes(kxResult.peakKb), Megabytes(rawResult.peakKb), check});
+                        std::to_string(count),
+                        kxResult.ok ? Fixed(kxResult.medianMs, kxResult.medianMs < 10 ? 2 : 1) : "-",
+                        rawResult.ok ? Fixed(rawResult.medianMs, rawResult.medianMs < 10 ? 2 : 1) : "-",
+                        ratio ? Fixed(ratio, 2) + "x" : "-", Megabytes(kxResult.peakKb),
+                        Megabytes(rawResult.peakKb), check});
         results.paging.push_back(JsonObject()
                                      .Text("engine", engine.name)
                                      .Number("rows", static_cast<double>(size))
@@ -965,7 +1001,8 @@ void RunPaging(const EngineSetup& engine, BenchHome& home, const Options& option
             results.Target("sqlite 1M last page", "<= 150 ms", ms, " ms", ms <= 150);
         }
         if (size == 1000000 && engine.name == "postgresql")
-          results.Target("postgresql 1M " + key + " " + label + " KX/raw", "<= 1.2", ratio, "x", ratio && ratio <= 1.2);
+          results.Target("postgresql 1M " + key + " " + label + " KX/raw", "<= 1.2", ratio, "x",
+                         ratio && ratio <= 1.2);
         if (size == 1000000 && engine.name == "sqlite")
           results.Target("sqlite 1M " + key + " " + label + " KX peak", "<= 20 MB", kxResult.peakKb / 1024.0,
                          " MB", kxResult.peakKb <= 20 * 1024);
@@ -1018,8 +1055,10 @@ double RunAdds(BenchHome& home, bool kxSide, int threads, int round, double seco
         }
       };
       try {
-        if (kxSide) client.emplace();
-        else raw = home.OpenRaw();
+        if (kxSide)
+          client.emplace();
+        else
+          raw = home.OpenRaw();
       } catch (const std::exception& e) {
         fail(Describe(e));
       }
@@ -1043,8 +1082,10 @@ double RunAdds(BenchHome& home, bool kxSide, int threads, int round, double seco
   return done / elapsed;
 }
 
+// Adds per second through KX and the raw engine at 1, 2, 4 and 8 threads.
 void RunThreads(const EngineSetup& engine, BenchHome& home, const Options& options, Results& results) {
-  std::vector<std::vector<std::string>> rows{{"threads", "engine", "KX adds/s", "raw adds/s", "KX/raw", "errors"}};
+  std::vector<std::vector<std::string>> rows{
+      {"threads", "engine", "KX adds/s", "raw adds/s", "KX/raw", "errors"}};
   std::map<int, double> kxByThreads;
   for (const int threads : {1, 2, 4, 8}) {
     std::vector<double> kxRate, rawRate;
@@ -1060,8 +1101,9 @@ void RunThreads(const EngineSetup& engine, BenchHome& home, const Options& optio
     const double k = Median(kxRate), r = Median(rawRate);
     kxByThreads[threads] = k;
     if (errors) results.failures++;
-    rows.push_back({std::to_string(threads), engine.name, Fixed(k, 0), Fixed(r, 0), Fixed(r / k, 2) + "x",
-                    std::to_string(errors) + (firstError.empty() ? "" : " (" + firstError.substr(0, 80) + ")")});
+    rows.push_back(
+        {std::to_string(threads), engine.name, Fixed(k, 0), Fixed(r, 0), Fixed(r / k, 2) + "x",
+         std::to_string(errors) + (firstError.empty() ? "" : " (" + firstError.substr(0, 80) + ")")});
     results.threads.push_back(JsonObject()
                                   .Text("engine", engine.name)
                                   .Number("threads", threads)
@@ -1085,6 +1127,7 @@ bool OnTmpfs(const std::string& folder) {
   return statfs(folder.c_str(), &info) == 0 && info.f_type == 0x01021994;
 }
 
+// The time now as ISO 8601 in UTC.
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
   char buf[32];
@@ -1203,6 +1246,7 @@ class JsonReader {
   size_t pos_ = 0;
 };
 
+// The result file at `path`.
 JsonValue ReadResults(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read " + path);
@@ -1264,7 +1308,8 @@ int CompareRuns(const std::string& beforePath, const std::string& nowPath) {
         const int decimals = ratio || std::max(std::abs(a->number), std::abs(b->number)) < 10 ? 2 : 0;
         rows.push_back({std::string(c.section) + " " + name, figure, Fixed(a->number, decimals),
                         Fixed(b->number, decimals),
-                        a->number ? (b->number >= a->number ? "+" : "") + Fixed((b->number / a->number - 1) * 100, 0) + "%"
+                        a->number ? (b->number >= a->number ? "+" : "") +
+                                        Fixed((b->number / a->number - 1) * 100, 0) + "%"
                                   : "-"});
       }
     }
@@ -1304,8 +1349,10 @@ int main(int argc, char** argv) {
   for (const auto& engine : engines) {
     try {
       BenchHome home(engine, options);
-      std::cout << "\n" << engine.name << ": KX's connection settings, given to the raw connections too: "
-                << home.Settings() << "\n";
+      std::cout << "\n"
+                << engine.name
+                << ": KX's connection settings, given to the raw connections too: " << home.Settings()
+                << "\n";
       results.settings.push_back(JsonObject().Text("engine", engine.name).Text("settings", home.Settings()));
       if (options.Section("ops")) RunOps(engine, home, options, results);
       home.OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
@@ -1339,8 +1386,10 @@ int main(int argc, char** argv) {
               .Number("seconds", seconds)
               .Number("failures", results.failures)
               .Str()
-       << ",\n  \"settings\": " << JsonArray(results.settings) << ",\n  \"ops\": " << JsonArray(results.ops) << ",\n  \"startup\": " << JsonArray(results.startup)
-       << ",\n  \"paging\": " << JsonArray(results.paging) << ",\n  \"threads\": " << JsonArray(results.threads)
+       << ",\n  \"settings\": " << JsonArray(results.settings) << ",\n  \"ops\": " << JsonArray(results.ops)
+       << ",\n  \"startup\": " << JsonArray(results.startup)
+       << ",\n  \"paging\": " << JsonArray(results.paging)
+       << ",\n  \"threads\": " << JsonArray(results.threads)
        << ",\n  \"targets\": " << JsonArray(results.targets) << "\n}\n";
   if (!json) {
     std::cerr << "kx_compare: cannot write " << options.json << "\n";
