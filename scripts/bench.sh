@@ -5,7 +5,9 @@
 # With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
 # A server of your own is used instead when KX_BENCH_PG_SERVER ("host,port") is already set.
 set -euo pipefail
+caller=$PWD  # file arguments (--json, --compare) are taken relative to where the script was started
 cd "$(dirname "$0")/.."
+root=$PWD
 scripts/setup.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_BENCH=ON -DKX_BUILD_TESTS=OFF >/dev/null
 # The build folder is not part of the sources.
@@ -50,4 +52,5 @@ if [ "$want_pg" -eq 1 ] && [ -z "${KX_BENCH_PG_SERVER:-}" ]; then
 fi
 
 label=$(git describe --always --dirty 2>/dev/null || echo unknown)
-build-bench/bench/kx_compare --label "$label" "$@"
+cd "$caller"
+"$root/build-bench/bench/kx_compare" --label "$label" "$@"
