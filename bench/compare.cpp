@@ -417,24 +417,14 @@ class BenchHome {
     std::string pattern = options.dir + "/kx-compare.XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a folder in " + options.dir);
     folder_ = pattern;
-    setenv("KX_HOME", folder_.c_str(), 1);
-    std::ofstream(folder_ + "/Config.ini")
-        << "[DATABASE]\n"
-        << engine.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
-    kx::S_DBHelpForKX helper;
-    kx::db::InstallDatabase(helper.GetConnectionString());
-    // The settings of KX's own connections that decide what a statement and a commit cost, read
-    // through KX and given to every raw connection, so that both sides commit alike.
-    const bool sqlite = engine.name == "sqlite";
-    using Setting = std::pair<const char*, const char*>;  // name, column of its answer
-    for (const auto& [name, column] :
-         sqlite ? std::vector<Setting>{{"synchronous", "synchronous"}, {"busy_timeout", "timeout"}}
-                : std::vector<Setting>{{"synchronous_commit", "synchronous_commit"}}) {
-      const auto rs = helper.RunSQLReturnRS((sqlite ? "PRAGMA " : "SHOW ") + std::string(name));
-      settings_.emplace_back(name, kx::CStr(rs->Field(column)));
+    try {
+      Prepare();
+    } catch (...) {
+      kx::db::ClearPool();
+      std::error_code ignored;
+      std::filesystem::remove_all(folder_, ignored);
+      throw;
     }
-    kx::db::ClearPool();
-    OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
   }
   ~BenchHome() {
     try {
@@ -474,11 +464,35 @@ class BenchHome {
   }
 
  private:
+  // Writes Config.ini, installs the database through KX, reads the settings of KX's connections and
+  // empties the type profile table.
+  void Prepare() {
+    setenv("KX_HOME", folder_.c_str(), 1);
+    std::ofstream(folder_ + "/Config.ini")
+        << "[DATABASE]\n"
+        << engine_.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+    kx::S_DBHelpForKX helper;
+    kx::db::InstallDatabase(helper.GetConnectionString());
+    // The settings of KX's own connections that decide what a statement and a commit cost, read
+    // through KX and given to every raw connection, so that both sides commit alike.
+    const bool sqlite = engine_.name == "sqlite";
+    using Setting = std::pair<const char*, const char*>;  // name, column of its answer
+    for (const auto& [name, column] :
+         sqlite ? std::vector<Setting>{{"synchronous", "synchronous"}, {"busy_timeout", "timeout"}}
+                : std::vector<Setting>{{"synchronous_commit", "synchronous_commit"}}) {
+      const auto rs = helper.RunSQLReturnRS((sqlite ? "PRAGMA " : "SHOW ") + std::string(name));
+      settings_.emplace_back(name, kx::CStr(rs->Field(column)));
+    }
+    kx::db::ClearPool();
+    OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
+  }
+
   EngineSetup engine_;
   std::string folder_;
   std::vector<std::pair<std::string, std::string>> settings_;
 };
 
+// The engines to run: those asked for, else SQLite and, when a server is given, PostgreSQL.
 std::vector<EngineSetup> Engines(const Options& options) {
   const bool pg = !Env("KX_BENCH_PG_SERVER", "").empty();
   std::vector<std::string> names = options.engines;
