@@ -89,7 +89,12 @@ TEST_P(JBContainerRetrievingTempFile, StatementOfEveryOtherOperation) {
   EXPECT_TRUE(storage.containsPK(key));
   EXPECT_EQ(storage.strSQL(),
             "select Count(*) as RecCount from " + kTable + " where " + kKey + " = '" + key + "'");
+  // Text that is no number selects nothing on every engine; the statement is still the one built.
   EXPECT_FALSE(storage.containsPK("0' or '1'='1"));
+  EXPECT_EQ(storage.strSQL(),
+            "select Count(*) as RecCount from " + kTable + " where " + kKey + " = '0'' or ''1''=''1'");
+  EXPECT_FALSE(storage.containsPK(""));
+  EXPECT_TRUE(storage.containsPK(" " + key + " "));
 
   file.remove();
   file.save();

@@ -51,6 +51,23 @@ namespace {
 
 std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.key].column); }
 
+// Whether `value` can equal a value of `field`: text that is no whole number cannot equal a number
+// column, so it selects no row on every engine instead of failing on some.
+bool CanMatch(const FieldSpec& field, const std::string& value) {
+  if (field.type != FieldType::Int16 && field.type != FieldType::Int32) return true;
+  size_t i = value.find_first_not_of(' ');
+  if (i == std::string::npos) return false;
+  if (value[i] == '+' || value[i] == '-') ++i;
+  const size_t digits = i;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') ++i;
+  return i > digits && value.find_first_not_of(' ', i) == std::string::npos;
+}
+
+// A result set without rows.
+std::shared_ptr<db::Recordset> NoRows() {
+  return std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
+}
+
 }  // namespace
 
 bool Storage::containsPK(const std::string& PKValue) {
@@ -59,7 +76,12 @@ bool Storage::containsPK(const std::string& PKValue) {
         def_.containsFormat.empty()
             ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
             : def_.containsFormat;
-    auto rs = Read(FormatStatement(format, {Str2SQL(PKValue)}));
+    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    if (!CanMatch(def_.fields[def_.key], PKValue)) {
+      setStrSQL(sql);
+      return false;
+    }
+    auto rs = Read(sql);
     return CLng(rs->Field("RecCount")) > 0;
   });
 }
@@ -69,7 +91,8 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
     const std::string format = def_.loadFormat.empty()
                                    ? "select * from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
                                    : def_.loadFormat;
-    auto rs = Read(FormatStatement(format, {Str2SQL(PKValue)}));
+    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    auto rs = CanMatch(def_.fields[def_.key], PKValue) ? Read(sql) : (setStrSQL(sql), NoRows());
     if (rs->RecordCount() == 0) Raise(9999, "Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
@@ -165,8 +188,7 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
     const bool all = PageNumber < 1 || CountPerPage < 1;
     const int64_t offset = all ? 0 : static_cast<int64_t>(PageNumber - 1) * CountPerPage;
     if (!all && offset >= page.count) {
-      page.rows =
-          std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
+      page.rows = NoRows();
       return page;
     }
     page.rows = DB()->RunSQLReturnRS(
@@ -183,8 +205,10 @@ std::shared_ptr<Entity> Storage::NewEntity() const {
 
 void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems) {
   Guard("LoadElementsIntoCol Sub: ", [&] {
-    auto rs = Read("select * from " + def_.table + " where " + def_.collection.parentColumn + " = '" +
-                   Str2SQL(MasterKeyValue) + "'");
+    const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn +
+                            " = '" + Str2SQL(MasterKeyValue) + "'";
+    auto rs = CanMatch(def_.fields[def_.collection.parentKey], MasterKeyValue) ? Read(sql)
+                                                                               : (setStrSQL(sql), NoRows());
     for (; !rs->EOF_(); rs->MoveNext()) {
       auto entity = NewEntity();
       entity->setStatus(esLoading);
