@@ -85,18 +85,23 @@ inline std::vector<std::string> DumpWorkFileTables(const std::vector<std::string
   return rows;
 }
 
-// A line element carrying every line attribute.
-inline std::string LineXml(const std::string& containerNo, const std::string& handled,
-                           const std::string& cargo = "toys") {
-  return "<JBContainerRetrievingTempDetail FromPlace=\"HKG\" ToPlace=\"YTN\" MovementMode=\"CY\" "
-         "ContainerPrefix=\"ABCU\" ContainerNo=\"" +
+// The attributes of a line as a request carries them and an answer writes them, keys left out.
+inline std::string LineAttributes(const std::string& containerNo, const std::string& handled,
+                                  const std::string& cargo = "toys") {
+  return "FromPlace=\"HKG\" ToPlace=\"YTN\" MovementMode=\"CY\" ContainerPrefix=\"ABCU\" ContainerNo=\"" +
          containerNo +
          "\" ContainerType=\"20GP\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"BK1\" BLNo=\"BL1\" ERNo=\"ER1\" "
          "CargoDescription=\"" +
          cargo +
          "\" Reefer=\"N\" Hazard=\"N\" PlaceAcceptance=\"HKG\" POL=\"HKG\" POD=\"LAX\" PlaceDelivery=\"LAX\" "
          "HandledFlag=\"" +
-         handled + "\"/>";
+         handled + "\"";
+}
+
+// A line element carrying every line attribute.
+inline std::string LineXml(const std::string& containerNo, const std::string& handled,
+                           const std::string& cargo = "toys") {
+  return "<JBContainerRetrievingTempDetail " + LineAttributes(containerNo, handled, cargo) + "/>";
 }
 
 // A line element carrying only its handled flag, as a modify of a stored line needs.

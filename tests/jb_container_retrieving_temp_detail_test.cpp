@@ -24,8 +24,7 @@ std::shared_ptr<Line> Prepared(int16_t status, const std::string& cargo, bool ha
                                int32_t fileId = 3) {
   auto e = std::make_shared<Line>();
   e->setStatus(esLoading);
-  for (size_t i = Line::kFromPlace; i <= Line::kPlaceDelivery; ++i)
-    e->Set(i, "v" + std::to_string(i));
+  for (size_t i = Line::kFromPlace; i <= Line::kPlaceDelivery; ++i) e->Set(i, "v" + std::to_string(i));
   e->setCargoDescription(cargo);
   e->setHandledFlag(handled);
   e->Set(Line::kId, id);

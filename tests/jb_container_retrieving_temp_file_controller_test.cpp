@@ -26,19 +26,6 @@ const std::string kNotHandled =
     "Finish Sub"
     "Some Containers Detail have not been handled.";
 
-// The answer attributes of a line as LineXml writes them, without its keys.
-std::string LineAttributes(const std::string& containerNo, const std::string& handled,
-                           const std::string& cargo = "toys") {
-  return "FromPlace=\"HKG\" ToPlace=\"YTN\" MovementMode=\"CY\" ContainerPrefix=\"ABCU\" ContainerNo=\"" +
-         containerNo +
-         "\" ContainerType=\"20GP\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"BK1\" BLNo=\"BL1\" ERNo=\"ER1\" "
-         "CargoDescription=\"" +
-         cargo +
-         "\" Reefer=\"N\" Hazard=\"N\" PlaceAcceptance=\"HKG\" POL=\"HKG\" POD=\"LAX\" PlaceDelivery=\"LAX\" "
-         "HandledFlag=\"" +
-         handled + "\"";
-}
-
 // Today as the controller stamps it.
 std::string Today() {
   const LocalTime t = ToLocal(Now());
