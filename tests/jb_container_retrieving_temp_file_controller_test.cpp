@@ -106,26 +106,25 @@ class JBContainerRetrievingTempFileController : public EngineTest {
     return LastFile();
   }
 
-  // Every write member with a request for a file `AddFile({"1", "0"})` made: name and call.
+  // Every write member, each with its request for a file `AddFile({"1", "1"})` made.
   struct WriteCall {
     std::string name;
-    std::function<void(C_JBContainerRetrievingTempFile&, int32_t file)> call;
+    std::function<std::string(int32_t file)> request;
+    std::function<void(C_JBContainerRetrievingTempFile&, const std::string& request)> call;
   };
   static std::vector<WriteCall> WriteCalls() {
+    const auto add = [](auto& c, const std::string& r) { c.add(r); };
+    const auto modify = [](auto& c, const std::string& r) { c.modify(r); };
     return {
-        {"add", [](auto& c, int32_t) { c.add(AddXml(LineXml("N1", "0") + LineXml("N2", "1"), "BK9")); }},
-        {"modify", [](auto& c, int32_t f) { c.modify(ModifyXml(f, FlagXml("1") + FlagXml("1"))); }},
+        {"add", [](int32_t) { return AddXml(LineXml("N1", "0") + LineXml("N2", "1"), "BK9"); }, add},
+        {"modify", [](int32_t f) { return ModifyXml(f, FlagXml("1") + FlagXml("0")); }, modify},
         {"modify adding a line",
-         [](auto& c, int32_t f) {
-           c.modify(ModifyXml(f, FlagXml("1") + FlagXml("0") + LineXml("N3", "1")));
-         }},
-        {"modify deleting a line", [](auto& c, int32_t f) { c.modify(ModifyXml(f, FlagXml("1"))); }},
-        {"remove", [](auto& c, int32_t f) { c.remove(std::to_string(f)); }},
-        {"Finish",
-         [](auto& c, int32_t f) {
-           c.modify(ModifyXml(f, FlagXml("1") + FlagXml("1")));
-           c.Finish(std::to_string(f));
-         }},
+         [](int32_t f) { return ModifyXml(f, FlagXml("0") + FlagXml("1") + LineXml("N3", "1")); }, modify},
+        {"modify deleting a line", [](int32_t f) { return ModifyXml(f, FlagXml("1")); }, modify},
+        {"remove", [](int32_t f) { return std::to_string(f); },
+         [](auto& c, const std::string& r) { c.remove(r); }},
+        {"Finish", [](int32_t f) { return std::to_string(f); },
+         [](auto& c, const std::string& r) { c.Finish(r); }},
     };
   }
 
@@ -206,6 +205,27 @@ TEST_P(JBContainerRetrievingTempFileController, AddWithoutLinesAndFetchOfAFileWi
   EXPECT_FALSE(scope.aborted());
 }
 
+TEST_P(JBContainerRetrievingTempFileController, LinesAtAnyDepthBelowTheFileInDocumentOrder) {
+  EXPECT_TRUE(controller.add(
+      "<Root><JBContainerRetrievingTempFiles><JBContainerRetrievingTempFile SourceCategory=\"BK\" "
+      "Office=\"HKG\" "
+      "VesselCode=\"VSL\" VoyageNo=\"001\" VoyageLeg=\"E\" BKNo=\"BK1\" BLNo=\"BL1\" ERNo=\"ER1\" "
+      "LastUpdateUser=\"ann\">" +
+      LineXml("A", "0") + "<JBContainerRetrievingTempDetails>" + LineXml("B", "1") +
+      "<JBContainerRetrievingTempDetails>" + LineXml("C", "0") + "</JBContainerRetrievingTempDetails>" +
+      "</JBContainerRetrievingTempDetails>" + LineXml("D", "1") +
+      "</JBContainerRetrievingTempFile></JBContainerRetrievingTempFiles></Root>"));
+  const int32_t id = LastFile();
+  EXPECT_EQ(StoredLines(id), (std::vector<std::string>{"A:0", "B:1", "C:0", "D:1"}));
+  controller.modify("<JBContainerRetrievingTempFile Id=\"" + std::to_string(id) + "\" LastUpdateUser=\"u\">" +
+                    FlagXml("1") + "<JBContainerRetrievingTempDetails><JBContainerRetrievingTempDetails>" +
+                    FlagXml("1") + FlagXml("1") +
+                    "</JBContainerRetrievingTempDetails></JBContainerRetrievingTempDetails>" + FlagXml("1") +
+                    "</JBContainerRetrievingTempFile>");
+  EXPECT_EQ(StoredLines(id), (std::vector<std::string>{"A:1", "B:1", "C:1", "D:1"}));
+  EXPECT_EQ(StoredState(id), 2);
+}
+
 TEST_P(JBContainerRetrievingTempFileController, RefusedRequestsWriteNothing) {
   const int32_t id = AddFile({"0"});
   const auto before = DumpWorkFileTables();
@@ -237,6 +257,18 @@ TEST_P(JBContainerRetrievingTempFileController, RefusedRequestsWriteNothing) {
       {"add not well formed", [&] { controller.add("<JBContainerRetrievingTempFile"); }, "add Function", ""},
       {"add of an empty list", [&] { controller.add("<Root><JBContainerRetrievingTempFiles/></Root>"); },
        "add Function", ""},
+      {"add of two files, whose lines would all go to the first",
+       [&] {
+         controller.add("<Root><JBContainerRetrievingTempFiles>" + AddXml(LineXml("A", "0")) +
+                        AddXml(LineXml("B", "0"), "BK2") + "</JBContainerRetrievingTempFiles></Root>");
+       },
+       "add Function", ""},
+      {"modify of two files",
+       [&] {
+         controller.modify("<Root><JBContainerRetrievingTempFiles>" + ModifyXml(id, FlagXml("1")) +
+                           ModifyXml(id, FlagXml("1")) + "</JBContainerRetrievingTempFiles></Root>");
+       },
+       "modify Sub", ""},
       {"add of another record",
        [&] { controller.add("<JBTypeProfile Code=\"A\" JBTypeName=\"n\" JBTypeCategory=\"c\"/>"); },
        "add Function", ""},
@@ -461,7 +493,7 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
       SCOPED_TRACE(write.name + ", failing " + op + " on " + table);
       S_DBHelpForKX().RunSQL("Delete JB_CONTAINER_RETRIEVING_TEMP_DETAIL");
       S_DBHelpForKX().RunSQL("Delete JB_CONTAINER_RETRIEVING_TEMP_FILE");
-      const int32_t file = AddFile({"1", "0"});
+      const std::string request = write.request(AddFile({"1", "1"}));
       const auto before = DumpWorkFileTables();
       InjectedFailure failure(GetParam(), table, op);
       C_JBContainerRetrievingTempFile c;
@@ -469,7 +501,7 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
       {
         TransactionScope scope;
         try {
-          write.call(c, file);
+          write.call(c, request);
           written = scope.Complete();  // this write runs no statement of that kind
         } catch (const Error& e) {
           ++failed;
