@@ -49,17 +49,24 @@ size_t CountElements(const std::string& answer, const std::string& name) {
   return doc ? doc->ElementsByTagName(name).size() : 0;
 }
 
-// Makes every statement of kind `op` (INSERT, UPDATE, DELETE) on `table` fail while it lives.
+// Makes every statement of kind `op` (INSERT, UPDATE, DELETE) on `table` fail while it lives; op
+// COMMIT (PostgreSQL only) makes the commit of a transaction that wrote to `table` fail.
 class InjectedFailure {
  public:
   InjectedFailure(const std::string& engine, const std::string& table, const std::string& op)
       : engine_(engine), table_(table) {
-    if (engine_ == "PostgreSQL")
+    const std::string raise = "RAISE EXCEPTION 'injected failure'";
+    if (engine_ == "PostgreSQL" && op == "COMMIT")
       Script(
-          "CREATE OR REPLACE FUNCTION kx_injected_failure() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-          "RAISE "
-          "EXCEPTION 'injected failure'; END $$; CREATE TRIGGER kx_injected_failure BEFORE " +
-          op + " ON " + table + " FOR EACH ROW EXECUTE FUNCTION kx_injected_failure();");
+          "CREATE OR REPLACE FUNCTION kx_injected_failure() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN " +
+          raise +
+          "; END $$; CREATE CONSTRAINT TRIGGER kx_injected_failure AFTER INSERT OR UPDATE OR DELETE ON " +
+          table + " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION kx_injected_failure();");
+    else if (engine_ == "PostgreSQL")
+      Script(
+          "CREATE OR REPLACE FUNCTION kx_injected_failure() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN " +
+          raise + "; END $$; CREATE TRIGGER kx_injected_failure BEFORE " + op + " ON " + table +
+          " FOR EACH ROW EXECUTE FUNCTION kx_injected_failure();");
     else
       Script("CREATE TRIGGER kx_injected_failure BEFORE " + op + " ON " + table +
              " BEGIN SELECT RAISE(ABORT, 'injected failure'); END;");
@@ -482,11 +489,16 @@ TEST_P(JBContainerRetrievingTempFileController, RemoveDeletesTheLinesFirstThenTh
 }
 
 TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTableAsItWas) {
-  const std::vector<std::pair<std::string, std::string>> points = {
+  std::vector<std::pair<std::string, std::string>> points = {
       {"JB_CONTAINER_RETRIEVING_TEMP_FILE", "INSERT"},   {"JB_CONTAINER_RETRIEVING_TEMP_FILE", "UPDATE"},
       {"JB_CONTAINER_RETRIEVING_TEMP_FILE", "DELETE"},   {"JB_CONTAINER_RETRIEVING_TEMP_DETAIL", "INSERT"},
       {"JB_CONTAINER_RETRIEVING_TEMP_DETAIL", "UPDATE"}, {"JB_CONTAINER_RETRIEVING_TEMP_DETAIL", "DELETE"},
   };
+  // A check deferred to the commit can be installed from outside on PostgreSQL only.
+  if (GetParam() == "PostgreSQL")
+    for (const char* table : {"JB_CONTAINER_RETRIEVING_TEMP_FILE", "JB_CONTAINER_RETRIEVING_TEMP_DETAIL"})
+      points.emplace_back(table, "COMMIT");
+  int commitFailures = 0;
   for (const auto& write : WriteCalls()) {
     int failed = 0;
     for (const auto& [table, op] : points) {
@@ -502,7 +514,13 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
         TransactionScope scope;
         try {
           write.call(c, request);
-          written = scope.Complete();  // this write runs no statement of that kind
+          try {
+            written = scope.Complete();  // this write runs no statement of that kind
+          } catch (const std::exception& e) {
+            ++failed, ++commitFailures;
+            EXPECT_EQ(op, "COMMIT");
+            EXPECT_NE(std::string(e.what()).find("injected failure"), std::string::npos) << e.what();
+          }
         } catch (const Error& e) {
           ++failed;
           EXPECT_NE(e.description().find("injected failure"), std::string::npos) << e.description();
@@ -516,6 +534,7 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
     }
     EXPECT_GT(failed, 0) << write.name;
   }
+  EXPECT_EQ(commitFailures > 0, GetParam() == "PostgreSQL");
 }
 
 TEST_P(JBContainerRetrievingTempFileController, PagesOfTenOverTwentyFive) {

@@ -67,6 +67,21 @@ TEST_P(JBContainerRetrievingTempFile, InsertThroughTheProcedureReturnsTheKey) {
   EXPECT_EQ(loaded.status(), esLoaded);
 }
 
+TEST(JBContainerRetrievingTempFileDefinition, TwelveInsertParametersInOrder) {
+  std::vector<std::string> params;
+  for (const FieldSpec& f : JBContainerRetrievingTempFileDef().fields)
+    if (!f.param.empty())
+      params.push_back(std::string(f.param) + " " + std::to_string(f.paramType) + " " +
+                       std::to_string(f.paramSize) + " " + std::to_string(f.paramPrecision) + " " +
+                       std::to_string(f.paramScale));
+  EXPECT_EQ(params,
+            (std::vector<std::string>{
+                "@SOURCE_CATEGORY 200 10 0 0", "@OFFICE 200 10 0 0", "@VESSEL_CODE 200 6 0 0",
+                "@VOYAGE_NO 200 6 0 0", "@VOYAGE_LEG 200 1 0 0", "@BK_NO 200 17 0 0", "@BL_NO 200 17 0 0",
+                "@ER_NO 200 20 0 0", "@PROCESS_STATE 2 0 0 0", "@LAST_UPDATE_DATE 135 0 0 0",
+                "@LAST_UPDATE_TIME 131 0 4 0", "@LAST_UPDATE_USER 200 16 0 0"}));
+}
+
 TEST_P(JBContainerRetrievingTempFile, StatementOfEveryOtherOperation) {
   const int32_t id = InsertFileRow();
   const std::string key = std::to_string(id);
