@@ -188,7 +188,8 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
     const bool all = PageNumber < 1 || CountPerPage < 1;
     const int64_t offset = all ? 0 : static_cast<int64_t>(PageNumber - 1) * CountPerPage;
     if (!all && offset >= page.count) {
-      page.rows = NoRows();
+      page.rows =
+          std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
       return page;
     }
     page.rows = DB()->RunSQLReturnRS(
