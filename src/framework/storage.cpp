@@ -54,15 +54,18 @@ namespace {
 std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.key].column); }
 
 // Whether `value` can equal a value of `field` in its column: any text for a text field, a whole
-// number within 32 bits for an integer field. The engines differ on other text compared with an
-// integer column (one refuses the statement, another finds no row), so no row matches it here.
+// number within 32 bits (blanks around it allowed) for an integer field. The engines differ on other
+// text compared with an integer column (one refuses the statement, another finds no row), so no row
+// matches it here.
 bool CanMatch(const FieldSpec& field, const std::string& value) {
   if (field.type != FieldType::Int16 && field.type != FieldType::Int32) return true;
-  const size_t sign = !value.empty() && (value[0] == '-' || value[0] == '+') ? 1 : 0;
-  if (value.size() == sign || value.size() - sign > 10) return false;
-  for (size_t i = sign; i < value.size(); ++i)
-    if (value[i] < '0' || value[i] > '9') return false;
-  const long long number = std::stoll(value);
+  const size_t start = value.find_first_not_of(' ');
+  if (start == std::string::npos) return false;
+  size_t i = start + (value[start] == '+' || value[start] == '-' ? 1 : 0);
+  const size_t digits = i;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') ++i;
+  if (i == digits || i - digits > 10 || value.find_first_not_of(' ', i) != std::string::npos) return false;
+  const long long number = std::stoll(value.substr(start, i - start));
   return number >= INT32_MIN && number <= INT32_MAX;
 }
 
