@@ -1,10 +1,11 @@
 // Container lines: the statements of S_JBContainerDetail, loading with its conversions, the search
 // spellings, the collection's XML and its pairing of request elements with stored lines by
 // position, the procedure texts of failures, and late-bound calls.
+#include "joborderdetail/jb_container_detail.h"
+
 #include <string>
 #include <vector>
 
-#include "joborderdetail/jb_container_detail.h"
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
@@ -15,11 +16,13 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 const std::string kColumns =
-    "JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, "
-    "SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, "
-    "LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, LAST_ACTIVITY_TIME, LAST_ACTIVITY_PLACE, CHARGE_CODE, CHARGE_QUANTITY, "
+    "JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, "
+    "TO_PLACE, "
+    "SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, "
+    "PROCESS_REMARKS, "
+    "LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, LAST_ACTIVITY_TIME, LAST_ACTIVITY_PLACE, CHARGE_CODE, "
+    "CHARGE_QUANTITY, "
     "CHARGE_CURRENCY, CHARGE_TARIFF_RATE, CHARGE_TARIFF_AMOUNT, CHARGE_ACTUAL_RATE, CHARGE_ACTUAL_AMOUNT, "
     "INVOICE_CURRENCY, INVOICE_AMOUNT, INVOICE_NO";
 
@@ -27,37 +30,43 @@ const std::string kColumns =
 // one-letter `tag`; returns its key.
 int32_t InsertLine(int32_t jbNoId, const std::string& tag, const std::string& cargo = "") {
   const std::string& t = tag;
-  S_DBHelpForKX().RunSQL("Insert Into JB_CONTAINER_DETAIL (" + kColumns + ") Values ('" + std::to_string(jbNoId) +
-                         "','" + t + "CU','" + t + "1234567','F','N','BK" + t + "','BL" + t + "','ER" + t + "','FR" + t +
-                         "','TO" + t + "','CY','40HC','" + Str2SQL(cargo.empty() ? "cargo " + t : cargo) +
-                         "','N','N','2','2024-03-04','remarks " + t +
-                         "','GI','2024-03-05','1230','YARD','TRK','2','USD','12.5','25','13','26','EUR','24.5','INV" + t +
-                         "')");
+  S_DBHelpForKX().RunSQL(
+      "Insert Into JB_CONTAINER_DETAIL (" + kColumns + ") Values ('" + std::to_string(jbNoId) + "','" + t +
+      "CU','" + t + "1234567','F','N','BK" + t + "','BL" + t + "','ER" + t + "','FR" + t + "','TO" + t +
+      "','CY','40HC','" + Str2SQL(cargo.empty() ? "cargo " + t : cargo) +
+      "','N','N','2','2024-03-04','remarks " + t +
+      "','GI','2024-03-05','1230','YARD','TRK','2','USD','12.5','25','13','26','EUR','24.5','INV" + t + "')");
   return LastKey("JB_CONTAINER_DETAIL", "JB_CONTAINER_DETAIL_ID");
 }
 
 // The element the collection writes for a line inserted by InsertLine.
 std::string LineElement(int32_t id, int32_t jbNoId, const std::string& t) {
   return "<JBContainerDetail Id=\"" + std::to_string(id) + "\" JBNoId=\"" + std::to_string(jbNoId) +
-         "\" ContainerPrefix=\"" + t + "CU\" ContainerNo=\"" + t + "1234567\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"BK" +
-         t + "\" BLNo=\"BL" + t + "\" ERNo=\"ER" + t + "\" FromPlace=\"FR" + t + "\" ToPlace=\"TO" + t +
+         "\" ContainerPrefix=\"" + t + "CU\" ContainerNo=\"" + t +
+         "1234567\" EmptyFullFlag=\"F\" SOCFlag=\"N\" BKNo=\"BK" + t + "\" BLNo=\"BL" + t + "\" ERNo=\"ER" +
+         t + "\" FromPlace=\"FR" + t + "\" ToPlace=\"TO" + t +
          "\" ServiceMode=\"CY\" ContainerType=\"40HC\" CargoDescription=\"cargo " + t +
-         "\" Reefer=\"N\" Hazard=\"N\" ProcessState=\"2\" LastActivityCode=\"GI\" LastActivityDate=\"2024-03-05\" "
+         "\" Reefer=\"N\" Hazard=\"N\" ProcessState=\"2\" LastActivityCode=\"GI\" "
+         "LastActivityDate=\"2024-03-05\" "
          "LastActivityTime=\"1230\" ChargeCode=\"TRK\" ChargeQuantity=\"2\" ChargeCurrency=\"USD\" "
-         "ChargeTariffRate=\"12.5\" ChargeActualRate=\"13\" ChargeActualAmount=\"26\" InvoiceCurrency=\"EUR\" "
+         "ChargeTariffRate=\"12.5\" ChargeActualRate=\"13\" ChargeActualAmount=\"26\" "
+         "InvoiceCurrency=\"EUR\" "
          "InvoiceAmount=\"24.5\"/>";
 }
 
 // The fourteen text attributes a new line takes, all set to `v`, plus `extra`.
 std::string NewLineElement(const std::string& v, const std::string& extra = "") {
   std::string e = "<JBContainerDetail";
-  for (const char* a : {"ContainerPrefix", "ContainerNo", "EmptyFullFlag", "SOCFlag", "BKNo", "BLNo", "ERNo", "FromPlace",
-                        "ToPlace", "ServiceMode", "ContainerType", "CargoDescription", "Reefer", "Hazard"})
+  for (const char* a :
+       {"ContainerPrefix", "ContainerNo", "EmptyFullFlag", "SOCFlag", "BKNo", "BLNo", "ERNo", "FromPlace",
+        "ToPlace", "ServiceMode", "ContainerType", "CargoDescription", "Reefer", "Hazard"})
     e += std::string(" ") + a + "=\"" + v + "\"";
   return e + extra + "/>";
 }
 
-std::string Lines(const std::string& elements) { return "<JBContainerDetails>" + elements + "</JBContainerDetails>"; }
+std::string Lines(const std::string& elements) {
+  return "<JBContainerDetails>" + elements + "</JBContainerDetails>";
+}
 
 // The line elements of a collection document, without their root.
 std::string Body(const std::string& xml) {
@@ -68,7 +77,8 @@ std::string Body(const std::string& xml) {
 // The stored row of line `id`, every column as text.
 std::string Row(int32_t id) {
   return S_DBHelpForKX()
-      .RunSQLReturnRS("select * from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = " + std::to_string(id))
+      .RunSQLReturnRS("select * from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = " +
+                      std::to_string(id))
       ->ToText();
 }
 
@@ -77,8 +87,6 @@ int32_t LineCount(int32_t jbNoId) {
       .RunSQLReturnRS("select * from JB_CONTAINER_DETAIL where JB_NO_ID = '" + std::to_string(jbNoId) + "'")
       ->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 Variant Field(const Entity& e, std::string_view property) { return e.Get(property); }
 
@@ -97,21 +105,23 @@ TEST_P(JBContainerDetail, StatementOfEveryOperation) {
   e.Set("LastActivityDate", Variant(Date::FromParts(2024, 3, 5)));
   e.Set("ChargeTariffRate", Variant(12.5));
   storage.save(e);
-  EXPECT_EQ(storage.strSQL(),
-            "Insert Into JB_CONTAINER_DETAIL (" + kColumns +
-                ")Values ('57','','O''NE1234567','','','','','','','','','','Bob''s boxes','','','0','1899-12-30','','',"
-                "'2024-03-05','0','','','0','','12.5','0','','0','','0','')");
+  EXPECT_EQ(storage.strSQL(), "Insert Into JB_CONTAINER_DETAIL (" + kColumns +
+                                  ")Values ('57','','O''NE1234567','','','','','','','','','','Bob''s "
+                                  "boxes','','','0','1899-12-30','','',"
+                                  "'2024-03-05','0','','','0','','12.5','0','','0','','0','')");
   const int32_t id = LastKey("JB_CONTAINER_DETAIL", "JB_CONTAINER_DETAIL_ID");
   const std::string key = std::to_string(id);
 
   EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = '" + key + "'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "select Count(*) as RecCount from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = '" + key + "'");
   EXPECT_FALSE(storage.containsPK("0"));
 
   E_JBContainerDetail loaded;
   storage.LoadByPK(key, loaded);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = '" + key + "'");
+  EXPECT_EQ(storage.strSQL(),
+            "select * from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = '" + key + "'");
   EXPECT_EQ(loaded.status(), esLoaded);
   EXPECT_EQ(CStr(Field(loaded, "ContainerNo")), "O'NE1234567");
   EXPECT_EQ(CStr(Field(loaded, "CargoDescription")), "Bob's boxes");
@@ -119,15 +129,19 @@ TEST_P(JBContainerDetail, StatementOfEveryOperation) {
 
   loaded.Set("ChargeCode", Variant("TRK"));
   storage.save(loaded);
-  EXPECT_EQ(storage.strSQL(),
-            "Update JB_CONTAINER_DETAIL Set JB_NO_ID = '57', CONTAINER_PREFIX = '', CONTAINER_NO = 'O''NE1234567', "
-            "EMPTY_FULL_FLAG = '', SOC_FLAG = '', BK_NO = '', BL_NO = '', ER_NO = '', FROM_PLACE = '', TO_PLACE = '', "
-            "SERVICE_MODE = '', CONTAINER_TYPE = '', CARGO_DESCRIPTION = 'Bob''s boxes', REEFER = '', HAZARD = '', "
-            "PROCESS_STATE = '0', PROCESS_DATE = '1899-12-30', PROCESS_REMARKS = '', LAST_ACTIVITY_CODE = '', "
-            "LAST_ACTIVITY_DATE = '2024-03-05', LAST_ACTIVITY_TIME = '0', LAST_ACTIVITY_PLACE = '', CHARGE_CODE = 'TRK', "
-            "CHARGE_QUANTITY = '0', CHARGE_CURRENCY = '', CHARGE_TARIFF_RATE = '12.5', CHARGE_TARIFF_AMOUNT = '0', "
-            "CHARGE_ACTUAL_RATE = '', CHARGE_ACTUAL_AMOUNT = '0', INVOICE_CURRENCY = '', INVOICE_AMOUNT = '0', "
-            "INVOICE_NO = '' Where JB_CONTAINER_DETAIL_ID= '" + key + "'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "Update JB_CONTAINER_DETAIL Set JB_NO_ID = '57', CONTAINER_PREFIX = '', CONTAINER_NO = 'O''NE1234567', "
+      "EMPTY_FULL_FLAG = '', SOC_FLAG = '', BK_NO = '', BL_NO = '', ER_NO = '', FROM_PLACE = '', TO_PLACE = "
+      "'', "
+      "SERVICE_MODE = '', CONTAINER_TYPE = '', CARGO_DESCRIPTION = 'Bob''s boxes', REEFER = '', HAZARD = '', "
+      "PROCESS_STATE = '0', PROCESS_DATE = '1899-12-30', PROCESS_REMARKS = '', LAST_ACTIVITY_CODE = '', "
+      "LAST_ACTIVITY_DATE = '2024-03-05', LAST_ACTIVITY_TIME = '0', LAST_ACTIVITY_PLACE = '', CHARGE_CODE = "
+      "'TRK', "
+      "CHARGE_QUANTITY = '0', CHARGE_CURRENCY = '', CHARGE_TARIFF_RATE = '12.5', CHARGE_TARIFF_AMOUNT = '0', "
+      "CHARGE_ACTUAL_RATE = '', CHARGE_ACTUAL_AMOUNT = '0', INVOICE_CURRENCY = '', INVOICE_AMOUNT = '0', "
+      "INVOICE_NO = '' Where JB_CONTAINER_DETAIL_ID= '" +
+          key + "'");
 
   EntityList list;
   storage.LoadElementsIntoCol("57", list);
@@ -154,7 +168,8 @@ TEST_P(JBContainerDetail, NullDatesLoadAsTheFirstOf1900) {
   EXPECT_EQ(CDate(line->Get("LastActivityDate")), Date::FromParts(1900, 1, 1));
   EXPECT_EQ(lines.getColElementsByXML(),
             kDecl + "<JBContainerDetails><JBContainerDetail Id=\"" + XmlText(line->Get("Id")) +
-                "\" JBNoId=\"57\" ContainerPrefix=\"\" ContainerNo=\"C1\" EmptyFullFlag=\"\" SOCFlag=\"\" BKNo=\"\" "
+                "\" JBNoId=\"57\" ContainerPrefix=\"\" ContainerNo=\"C1\" EmptyFullFlag=\"\" SOCFlag=\"\" "
+                "BKNo=\"\" "
                 "BLNo=\"\" ERNo=\"\" FromPlace=\"\" ToPlace=\"\" ServiceMode=\"\" ContainerType=\"\" "
                 "CargoDescription=\"\" Reefer=\"\" Hazard=\"\" ProcessState=\"0\" LastActivityCode=\"\" "
                 "LastActivityDate=\"1900-01-01\" LastActivityTime=\"0\" ChargeCode=\"\" ChargeQuantity=\"0\" "
@@ -167,14 +182,16 @@ TEST_P(JBContainerDetail, CollectionXmlKeepsInternalFieldsOut) {
   const int32_t b = InsertLine(58, "B");
   lines.loadElements("57");
   lines.loadElements("58");
-  const std::string both = kDecl + "<JBContainerDetails>" + LineElement(a, 57, "A") + LineElement(b, 58, "B") +
-                           "</JBContainerDetails>\n";
+  const std::string both = kDecl + "<JBContainerDetails>" + LineElement(a, 57, "A") +
+                           LineElement(b, 58, "B") + "</JBContainerDetails>\n";
   EXPECT_EQ(lines.getColElementsByXML(), both);
   std::string key = "58";
-  EXPECT_EQ(lines.getColElementsByXML(key), kDecl + "<JBContainerDetails>" + LineElement(b, 58, "B") + "</JBContainerDetails>\n");
+  EXPECT_EQ(lines.getColElementsByXML(key),
+            kDecl + "<JBContainerDetails>" + LineElement(b, 58, "B") + "</JBContainerDetails>\n");
   key = "59";
   EXPECT_EQ(lines.getColElementsByXML(key), kDecl + "<JBContainerDetails/>\n");
-  for (const char* hidden : {"ProcessDate", "ProcessRemarks", "LastActivityPlace", "ChargeTariffAmount", "InvoiceNo"})
+  for (const char* hidden :
+       {"ProcessDate", "ProcessRemarks", "LastActivityPlace", "ChargeTariffAmount", "InvoiceNo"})
     EXPECT_EQ(both.find(std::string(hidden) + "="), std::string::npos) << hidden;
 }
 
@@ -193,16 +210,20 @@ TEST_P(JBContainerDetail, OneNodeOnOneLineWritesOnlyTheChange) {
   lines.updateColElements(request, "57");
   EXPECT_EQ(lines.Count(), 1);
   EXPECT_EQ(lines.Item(1)->status(), esSaved);
-  EXPECT_EQ(LastStatement(*lines.Item(1)),
-            "Update JB_CONTAINER_DETAIL Set JB_NO_ID = '57', CONTAINER_PREFIX = 'ACU', CONTAINER_NO = 'A1234567', "
-            "EMPTY_FULL_FLAG = 'F', SOC_FLAG = 'N', BK_NO = 'BKA', BL_NO = 'BLA', ER_NO = 'ERA', FROM_PLACE = 'FRA', "
-            "TO_PLACE = 'TOA', SERVICE_MODE = 'CY', CONTAINER_TYPE = '40HC', CARGO_DESCRIPTION = 'cargo A', "
-            "REEFER = 'N', HAZARD = 'N', PROCESS_STATE = '2', PROCESS_DATE = '2024-03-04', PROCESS_REMARKS = "
-            "'remarks A', LAST_ACTIVITY_CODE = 'GI', LAST_ACTIVITY_DATE = '2024-03-05', LAST_ACTIVITY_TIME = '1230', "
-            "LAST_ACTIVITY_PLACE = 'YARD', CHARGE_CODE = 'XYZ', CHARGE_QUANTITY = '2', CHARGE_CURRENCY = 'USD', "
-            "CHARGE_TARIFF_RATE = '12.5', CHARGE_TARIFF_AMOUNT = '25', CHARGE_ACTUAL_RATE = '13', "
-            "CHARGE_ACTUAL_AMOUNT = '26', INVOICE_CURRENCY = 'EUR', INVOICE_AMOUNT = '24.5', INVOICE_NO = 'INVA' "
-            "Where JB_CONTAINER_DETAIL_ID= '" + std::to_string(id) + "'");
+  EXPECT_EQ(
+      LastStatement(*lines.Item(1)),
+      "Update JB_CONTAINER_DETAIL Set JB_NO_ID = '57', CONTAINER_PREFIX = 'ACU', CONTAINER_NO = 'A1234567', "
+      "EMPTY_FULL_FLAG = 'F', SOC_FLAG = 'N', BK_NO = 'BKA', BL_NO = 'BLA', ER_NO = 'ERA', FROM_PLACE = "
+      "'FRA', "
+      "TO_PLACE = 'TOA', SERVICE_MODE = 'CY', CONTAINER_TYPE = '40HC', CARGO_DESCRIPTION = 'cargo A', "
+      "REEFER = 'N', HAZARD = 'N', PROCESS_STATE = '2', PROCESS_DATE = '2024-03-04', PROCESS_REMARKS = "
+      "'remarks A', LAST_ACTIVITY_CODE = 'GI', LAST_ACTIVITY_DATE = '2024-03-05', LAST_ACTIVITY_TIME = "
+      "'1230', "
+      "LAST_ACTIVITY_PLACE = 'YARD', CHARGE_CODE = 'XYZ', CHARGE_QUANTITY = '2', CHARGE_CURRENCY = 'USD', "
+      "CHARGE_TARIFF_RATE = '12.5', CHARGE_TARIFF_AMOUNT = '25', CHARGE_ACTUAL_RATE = '13', "
+      "CHARGE_ACTUAL_AMOUNT = '26', INVOICE_CURRENCY = 'EUR', INVOICE_AMOUNT = '24.5', INVOICE_NO = 'INVA' "
+      "Where JB_CONTAINER_DETAIL_ID= '" +
+          std::to_string(id) + "'");
   std::string expected = before;
   expected.replace(expected.find("TRK"), 3, "XYZ");
   EXPECT_EQ(Row(id), expected);
@@ -222,19 +243,22 @@ TEST_P(JBContainerDetail, NodeBeyondTheLinesInsertsOnlyItsTextFields) {
   EXPECT_EQ(Row(id), before);
   auto added = lines.Item(2);
   EXPECT_EQ(added->status(), esSaved);
-  EXPECT_EQ(LastStatement(*added), "Insert Into JB_CONTAINER_DETAIL (" + kColumns +
-                                       ")Values ('57','N','N','N','N','N','N','N','N','N','N','N','N','N','N','0',"
-                                       "'1899-12-30','','','1899-12-30','0','','','0','','0','0','','0','','0','')");
+  EXPECT_EQ(LastStatement(*added),
+            "Insert Into JB_CONTAINER_DETAIL (" + kColumns +
+                ")Values ('57','N','N','N','N','N','N','N','N','N','N','N','N','N','N','0',"
+                "'1899-12-30','','','1899-12-30','0','','','0','','0','0','','0','','0','')");
   EXPECT_EQ(LineCount(57), 2);
   // The new line's charge, invoice and last activity columns hold the values of a new line.
   Col_JBContainerDetail reloaded;
   reloaded.loadElements("57");
   ASSERT_EQ(reloaded.Count(), 2);
   const std::string xml = reloaded.getColElementsByXML();
-  EXPECT_NE(xml.find("ProcessState=\"0\" LastActivityCode=\"\" LastActivityDate=\"1899-12-30\" LastActivityTime=\"0\" "
-                     "ChargeCode=\"\" ChargeQuantity=\"0\" ChargeCurrency=\"\" ChargeTariffRate=\"0\" "
-                     "ChargeActualRate=\"\" ChargeActualAmount=\"0\" InvoiceCurrency=\"\" InvoiceAmount=\"0\"/>"),
-            std::string::npos)
+  EXPECT_NE(
+      xml.find(
+          "ProcessState=\"0\" LastActivityCode=\"\" LastActivityDate=\"1899-12-30\" LastActivityTime=\"0\" "
+          "ChargeCode=\"\" ChargeQuantity=\"0\" ChargeCurrency=\"\" ChargeTariffRate=\"0\" "
+          "ChargeActualRate=\"\" ChargeActualAmount=\"0\" InvoiceCurrency=\"\" InvoiceAmount=\"0\"/>"),
+      std::string::npos)
       << xml;
 }
 
@@ -248,8 +272,8 @@ TEST_P(JBContainerDetail, NoNodesDeleteEveryLineThatStaysInTheList) {
   EXPECT_EQ(lines.Count(), 3);
   EXPECT_EQ(LineCount(57), 0);
   EXPECT_EQ(LineCount(58), 1);
-  EXPECT_EQ(LastStatement(*lines.Item(1)), "Delete JB_CONTAINER_DETAIL Where JB_CONTAINER_DETAIL_ID= '" +
-                                               std::to_string(a) + "'");
+  EXPECT_EQ(LastStatement(*lines.Item(1)),
+            "Delete JB_CONTAINER_DETAIL Where JB_CONTAINER_DETAIL_ID= '" + std::to_string(a) + "'");
   for (int16_t i = 1; i <= 3; ++i) EXPECT_EQ(lines.Item(i)->status(), esSaved);
   // The deleted lines are still written.
   EXPECT_NE(lines.getColElementsByXML().find(LineElement(a, 57, "A")), std::string::npos);
@@ -276,12 +300,36 @@ TEST_P(JBContainerDetail, QuotesAreStoredAsGiven) {
   EXPECT_EQ(CLng(reloaded.Item(1)->Get("Id")), id);
 }
 
+TEST_P(JBContainerDetail, FlagsAreTextStoredAsGiven) {
+  // The flags are no Booleans: "Y", "y", "true" and "1" are kept as written, in both steps.
+  const std::vector<std::string> flags = {"Y", "y", "true", "1"};
+  for (const std::string& flag : flags) {
+    SCOPED_TRACE(flag);
+    S_DBHelpForKX().RunSQL("Delete JB_CONTAINER_DETAIL Where JB_NO_ID= '57'");
+    Col_JBContainerDetail created;
+    created.updateColElements(Lines(NewLineElement(flag)), "57");
+    Col_JBContainerDetail stored;
+    stored.loadElements("57");
+    ASSERT_EQ(stored.Count(), 1);
+    for (const char* f : {"EmptyFullFlag", "SOCFlag", "Reefer", "Hazard"})
+      EXPECT_EQ(CStr(stored.Item(1)->Get(f)), flag) << f;
+    std::string request = stored.getColElementsByXML();
+    request.replace(request.find("SOCFlag=\"" + flag + "\""), 10 + flag.size(), "SOCFlag=\"N\"");
+    stored.updateColElements(request, "57");
+    Col_JBContainerDetail updated;
+    updated.loadElements("57");
+    EXPECT_EQ(CStr(updated.Item(1)->Get("SOCFlag")), "N");
+    EXPECT_EQ(CStr(updated.Item(1)->Get("Hazard")), flag);
+  }
+}
+
 TEST_P(JBContainerDetail, EmptyFiguresOfAStoredLineReadAsZeroAndTheFirstOf1900) {
   const int32_t id = InsertLine(57, "A");
   lines.loadElements("57");
   std::string request = lines.getColElementsByXML();
-  for (const std::string from : {"LastActivityDate=\"2024-03-05\"", "LastActivityTime=\"1230\"", "ChargeQuantity=\"2\"",
-                                 "ChargeTariffRate=\"12.5\"", "ChargeActualAmount=\"26\"", "InvoiceAmount=\"24.5\""}) {
+  for (const std::string from :
+       {"LastActivityDate=\"2024-03-05\"", "LastActivityTime=\"1230\"", "ChargeQuantity=\"2\"",
+        "ChargeTariffRate=\"12.5\"", "ChargeActualAmount=\"26\"", "InvoiceAmount=\"24.5\""}) {
     const size_t at = request.find(from);
     const size_t quote = from.find('"');
     request.replace(at, from.size(), from.substr(0, quote) + "\"\"");
@@ -290,7 +338,8 @@ TEST_P(JBContainerDetail, EmptyFiguresOfAStoredLineReadAsZeroAndTheFirstOf1900) 
   E_JBContainerDetail stored;
   stored.load(std::to_string(id));
   EXPECT_EQ(CDate(stored.Get("LastActivityDate")), Date::FromParts(1900, 1, 1));
-  for (const char* zero : {"LastActivityTime", "ChargeQuantity", "ChargeTariffRate", "ChargeActualAmount", "InvoiceAmount"})
+  for (const char* zero :
+       {"LastActivityTime", "ChargeQuantity", "ChargeTariffRate", "ChargeActualAmount", "InvoiceAmount"})
     EXPECT_EQ(CDbl(stored.Get(zero)), 0.0) << zero;
   EXPECT_EQ(CDbl(stored.Get("ChargeTariffAmount")), 25.0);  // not read, written back as loaded
   EXPECT_EQ(CStr(stored.Get("InvoiceNo")), "INVA");
@@ -364,12 +413,14 @@ TEST_P(JBContainerDetail, ProcedureTexts) {
 
 TEST_P(JBContainerDetail, SearchSpellingsAndInclusiveBounds) {
   InsertLine(57, "A");
-  S_DBHelpForKX().RunSQL("Update JB_CONTAINER_DETAIL Set PROCESS_DATE = '2024-03-06', LAST_ACTIVITY_TIME = '1300' "
-                         "Where BK_NO = 'BKA'");
+  S_DBHelpForKX().RunSQL(
+      "Update JB_CONTAINER_DETAIL Set PROCESS_DATE = '2024-03-06', LAST_ACTIVITY_TIME = '1300' "
+      "Where BK_NO = 'BKA'");
   InsertLine(57, "B");
   auto condition = [](const std::string& field, const std::string& word, const std::string& key) {
     const std::string escaped = word == "<" ? "&lt;" : word == "<=" ? "&lt;=" : word;
-    return "<Root><AccessKey Field=\"" + field + "\" SearchCondition=\"" + escaped + "\" Key=\"" + key + "\"/></Root>";
+    return "<Root><AccessKey Field=\"" + field + "\" SearchCondition=\"" + escaped + "\" Key=\"" + key +
+           "\"/></Root>";
   };
   const std::string select = "select * from JB_CONTAINER_DETAIL   where 1=1  ";
   struct Case {
@@ -442,7 +493,8 @@ std::vector<WriteCall> ContainerDetailWrites(const std::string& stored, int32_t 
       {"updateColElements", Lines(body + NewLineElement("X")), nullptr},
       {"updateColElements", "<JBContainerDetails/>", nullptr},
       {"removeColElements", "", [col] { col()->removeColElements(); }},
-      {"E_JBContainerDetail.save", std::to_string(id), [id] {
+      {"E_JBContainerDetail.save", std::to_string(id),
+       [id] {
          E_JBContainerDetail e;
          e.load(std::to_string(id));
          e.remove();
@@ -464,6 +516,7 @@ TEST_P(JBContainerDetail, EveryWriteRollsBackWithItsTransaction) {
 
 TEST_P(JBContainerDetail, LateBound) {
   const int32_t id = InsertLine(57, "A");
+  ExpectEntityAndStorageByName(*home_, "E_JBContainerDetail", "S_JBContainerDetail", id, 57);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBContainerDetail");
   Args key{Variant("57")};
@@ -491,6 +544,22 @@ TEST_P(JBContainerDetail, LateBound) {
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(bad.err, "error 0x8004270F: updateColElements SubType mismatch\n");
   EXPECT_EQ(LineCount(58), 1);
+}
+
+TEST_P(JBContainerDetail, AFailureHalfWayLeavesNothingInItsTransaction) {
+  // The second element lacks its text fields: the first line is written before the call fails.
+  const std::string request =
+      home_->WriteFile("half.xml", Lines(NewLineElement("H") + "<JBContainerDetail ContainerNo=\"X\"/>"));
+  const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 57");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err,
+            "error 0x8004270F: updateColElements SubObject variable or With block variable not set\n");
+  EXPECT_EQ(LineCount(57), 0);
+  // Without a transaction each statement stands on its own.
+  EXPECT_EQ(RunKx(*home_, "call --no-transaction Col_JBContainerDetail updateColElements @" + request + " 57")
+                .exitCode,
+            1);
+  EXPECT_EQ(LineCount(57), 1);
 }
 
 KX_ENGINE_SUITE(JBContainerDetail);

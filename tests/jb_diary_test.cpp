@@ -1,10 +1,11 @@
 // Diary entries: the statements of S_JBDiary, the collection's XML and its pairing by position,
 // the entry written straight to the database by Col_JBDiary.add with its votes and its failure
 // text, the procedure texts, and late-bound calls.
+#include "joborderdetail/jb_diary.h"
+
 #include <string>
 #include <vector>
 
-#include "joborderdetail/jb_diary.h"
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
@@ -15,37 +16,37 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
-
 // Inserts a diary entry of order `jbNoId`; returns its key.
 int32_t InsertEntry(int32_t jbNoId, const std::string& type, const std::string& text) {
   S_DBHelpForKX().RunSQL(
       "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
-      "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME) Values ('" + std::to_string(jbNoId) + "','bob','2024-03-01','800','" +
-      Str2SQL(text) + "','" + type + "','2024-03-02','815')");
+      "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME) Values ('" +
+      std::to_string(jbNoId) + "','bob','2024-03-01','800','" + Str2SQL(text) + "','" + type +
+      "','2024-03-02','815')");
   return LastKey("JB_DIARY", "JB_DIARY_NO_ID");
 }
 
 // The element the collection writes for an entry inserted by InsertEntry.
 std::string EntryElement(int32_t id, int32_t jbNoId, const std::string& type, const std::string& text) {
   return "<JBDiary Id=\"" + std::to_string(id) + "\" JBNoId=\"" + std::to_string(jbNoId) +
-         "\" LastUpdateUser=\"bob\" LastUpdateDate=\"2024-03-01\" LastUpdateTime=\"800\" JBDiaryText=\"" + text +
-         "\" JBDiaryTypeInd=\"" + type + "\" JBDiaryDate=\"2024-03-02\" JBDiaryTime=\"815\"/>";
+         "\" LastUpdateUser=\"bob\" LastUpdateDate=\"2024-03-01\" LastUpdateTime=\"800\" JBDiaryText=\"" +
+         text + "\" JBDiaryTypeInd=\"" + type + "\" JBDiaryDate=\"2024-03-02\" JBDiaryTime=\"815\"/>";
 }
 
 std::string Request(const std::string& user, const std::string& date, const std::string& text,
                     const std::string& diaryDate = "2024-04-02", const std::string& diaryTime = "1015") {
-  return "<JBDiary LastUpdateUser=\"" + user + "\" LastUpdateDate=\"" + date + "\" LastUpdateTime=\"1000\" JBDiaryText=\"" +
-         text + "\" JBDiaryTypeInd=\"MEMO\" JBDiaryDate=\"" + diaryDate + "\" JBDiaryTime=\"" + diaryTime + "\"/>";
+  return "<JBDiary LastUpdateUser=\"" + user + "\" LastUpdateDate=\"" + date +
+         "\" LastUpdateTime=\"1000\" JBDiaryText=\"" + text + "\" JBDiaryTypeInd=\"MEMO\" JBDiaryDate=\"" +
+         diaryDate + "\" JBDiaryTime=\"" + diaryTime + "\"/>";
 }
 
 std::string Entries(const std::string& elements) { return "<JBDiarys>" + elements + "</JBDiarys>"; }
 
 int32_t EntryCount(int32_t jbNoId) {
-  return S_DBHelpForKX().RunSQLReturnRS("select * from JB_DIARY where JB_NO_ID = '" + std::to_string(jbNoId) + "'")->RecordCount();
+  return S_DBHelpForKX()
+      .RunSQLReturnRS("select * from JB_DIARY where JB_NO_ID = '" + std::to_string(jbNoId) + "'")
+      ->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 class JBDiary : public EngineTest {
  protected:
@@ -65,14 +66,17 @@ TEST_P(JBDiary, StatementOfEveryOperation) {
   e.Set("JBDiaryDate", Variant(Date::FromParts(2024, 3, 5)));
   e.Set("JBDiaryTime", Variant(int16_t{931}));
   storage.save(e);
-  EXPECT_EQ(storage.strSQL(),
-            "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
-            "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values ('57','alice','2024-03-05','930','it''s done','MEMO',"
-            "'2024-03-05','931')");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
+      "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values ('57','alice','2024-03-05','930','it''s "
+      "done','MEMO',"
+      "'2024-03-05','931')");
   const std::string key = std::to_string(LastKey("JB_DIARY", "JB_DIARY_NO_ID"));
 
   EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(), "select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = '" + key + "'");
+  EXPECT_EQ(storage.strSQL(),
+            "select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = '" + key + "'");
 
   E_JBDiary loaded;
   storage.LoadByPK(key, loaded);
@@ -82,10 +86,12 @@ TEST_P(JBDiary, StatementOfEveryOperation) {
 
   loaded.Set("JBDiaryText", Variant("O'Neil"));
   storage.save(loaded);
-  EXPECT_EQ(storage.strSQL(),
-            "Update JB_DIARY Set JB_NO_ID = '57', LAST_UPDATE_USER = 'alice', LAST_UPDATE_DATE = '2024-03-05', "
-            "LAST_UPDATE_TIME = '930', JB_DIARY_TEXT = 'O''Neil', JB_DIARY_TYPE_IND = 'MEMO', JB_DIARY_DATE = "
-            "'2024-03-05', JB_DIARY_TIME = '931' Where JB_DIARY_NO_ID= '" + key + "'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "Update JB_DIARY Set JB_NO_ID = '57', LAST_UPDATE_USER = 'alice', LAST_UPDATE_DATE = '2024-03-05', "
+      "LAST_UPDATE_TIME = '930', JB_DIARY_TEXT = 'O''Neil', JB_DIARY_TYPE_IND = 'MEMO', JB_DIARY_DATE = "
+      "'2024-03-05', JB_DIARY_TIME = '931' Where JB_DIARY_NO_ID= '" +
+          key + "'");
 
   EntityList list;
   storage.LoadElementsIntoCol("57", list);
@@ -122,8 +128,10 @@ TEST_P(JBDiary, AddWritesOneStampedEntryWithoutTouchingTheList) {
   // The update stamp and the diary stamp are read from the clock one after the other.
   std::string key = "57";
   EXPECT_NE(reloaded.getColElementsByXML(key).find(
-                "<JBDiary Id=\"" + id + "\" JBNoId=\"57\" LastUpdateUser=\"alice\" LastUpdateDate=\"2024-03-05\" "
-                "LastUpdateTime=\"930\" JBDiaryText=\"Bob's 'note'\" JBDiaryTypeInd=\"MEMO\" JBDiaryDate=\"2024-03-05\" "
+                "<JBDiary Id=\"" + id +
+                "\" JBNoId=\"57\" LastUpdateUser=\"alice\" LastUpdateDate=\"2024-03-05\" "
+                "LastUpdateTime=\"930\" JBDiaryText=\"Bob's 'note'\" JBDiaryTypeInd=\"MEMO\" "
+                "JBDiaryDate=\"2024-03-05\" "
                 "JBDiaryTime=\"931\"/>"),
             std::string::npos)
       << reloaded.getColElementsByXML(key);
@@ -147,9 +155,9 @@ TEST_P(JBDiary, CollectionXmlWritesEveryEntryDeletedOnesIncluded) {
   diary.loadElements("57");
   diary.updateColElements("<JBDiarys/>", "57");
   EXPECT_EQ(EntryCount(57), 0);
-  EXPECT_EQ(diary.getColElementsByXML(),
-            kDecl + "<JBDiarys>" + EntryElement(a, 57, "EDIT", "added &amp; &lt;checked&gt;") +
-                EntryElement(b, 57, "MEMO", "call back") + "</JBDiarys>\n");
+  EXPECT_EQ(diary.getColElementsByXML(), kDecl + "<JBDiarys>" +
+                                             EntryElement(a, 57, "EDIT", "added &amp; &lt;checked&gt;") +
+                                             EntryElement(b, 57, "MEMO", "call back") + "</JBDiarys>\n");
   Col_JBDiary none;
   EXPECT_EQ(none.getColElementsByXML(), kDecl + "<JBDiarys/>\n");
 }
@@ -157,16 +165,21 @@ TEST_P(JBDiary, CollectionXmlWritesEveryEntryDeletedOnesIncluded) {
 TEST_P(JBDiary, UpdateReadsEveryFieldInBothSteps) {
   const int32_t a = InsertEntry(57, "EDIT", "old");
   diary.loadElements("57");
-  diary.updateColElements(Entries(Request("carol", "2024-04-01", "it's new", "") + Request("dave", "", "second")), "58");
+  diary.updateColElements(
+      Entries(Request("carol", "2024-04-01", "it's new", "") + Request("dave", "", "second")), "58");
   EXPECT_EQ(diary.Count(), 2);
-  EXPECT_EQ(LastStatement(*diary.Item(1)),
-            "Update JB_DIARY Set JB_NO_ID = '58', LAST_UPDATE_USER = 'carol', LAST_UPDATE_DATE = '2024-04-01', "
-            "LAST_UPDATE_TIME = '1000', JB_DIARY_TEXT = 'it''s new', JB_DIARY_TYPE_IND = 'MEMO', JB_DIARY_DATE = "
-            "'1900-01-01', JB_DIARY_TIME = '1015' Where JB_DIARY_NO_ID= '" + std::to_string(a) + "'");
-  EXPECT_EQ(LastStatement(*diary.Item(2)),
-            "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
-            "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values ('58','dave','1900-01-01','1000','second','MEMO',"
-            "'2024-04-02','1015')");
+  EXPECT_EQ(
+      LastStatement(*diary.Item(1)),
+      "Update JB_DIARY Set JB_NO_ID = '58', LAST_UPDATE_USER = 'carol', LAST_UPDATE_DATE = '2024-04-01', "
+      "LAST_UPDATE_TIME = '1000', JB_DIARY_TEXT = 'it''s new', JB_DIARY_TYPE_IND = 'MEMO', JB_DIARY_DATE = "
+      "'1900-01-01', JB_DIARY_TIME = '1015' Where JB_DIARY_NO_ID= '" +
+          std::to_string(a) + "'");
+  EXPECT_EQ(
+      LastStatement(*diary.Item(2)),
+      "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
+      "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values "
+      "('58','dave','1900-01-01','1000','second','MEMO',"
+      "'2024-04-02','1015')");
   EXPECT_EQ(EntryCount(57), 0);
   EXPECT_EQ(EntryCount(58), 2);
   E_JBDiary stored;
@@ -181,7 +194,8 @@ TEST_P(JBDiary, BadRequestsFailThroughUpdateColElements) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {Entries(Request("u", "someday", "t")), mismatch},
       {Entries(Request("u", "2024-01-01", "t", "2024-01-01", "late")), mismatch},
-      {Entries("<JBDiary LastUpdateUser=\"u\"/>"), std::string(RuntimeErrorText(RuntimeErrorCode::ObjectNotSet))},
+      {Entries("<JBDiary LastUpdateUser=\"u\"/>"),
+       std::string(RuntimeErrorText(RuntimeErrorCode::ObjectNotSet))},
   };
   const std::string before = DumpDetailTables();
   for (const auto& [request, description] : cases) {
@@ -191,8 +205,9 @@ TEST_P(JBDiary, BadRequestsFailThroughUpdateColElements) {
     EXPECT_EQ(CaptureError([&] { fresh.updateColElements(request, "57"); }).description(),
               "updateColElements Sub" + description);
   }
-  EXPECT_EQ(CaptureError([&] { diary.updateColElements(Entries(Request("u", "", "t")), "none"); }).description(),
-            "updateColElements Sub" + mismatch);
+  EXPECT_EQ(
+      CaptureError([&] { diary.updateColElements(Entries(Request("u", "", "t")), "none"); }).description(),
+      "updateColElements Sub" + mismatch);
   EXPECT_EQ(DumpDetailTables(), before);
 }
 
@@ -201,22 +216,45 @@ TEST_P(JBDiary, SearchSelectsTheNotes) {
   InsertEntry(57, "MEMO", "it's a note");
   InsertEntry(58, "MEMO", "another");
   S_JBDiary storage;
-  auto rs = storage.Query("<Root><AccessKey Field=\"JBDiaryTypeInd\" SearchCondition=\"=\" Key=\"MEMO\"/></Root>");
+  auto rs =
+      storage.Query("<Root><AccessKey Field=\"JBDiaryTypeInd\" SearchCondition=\"=\" Key=\"MEMO\"/></Root>");
   EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY   where 1=1   And JB_DIARY_TYPE_IND = 'MEMO'");
   EXPECT_EQ(rs->RecordCount(), 2);
   for (; !rs->EOF_(); rs->MoveNext()) EXPECT_EQ(CStr(rs->Field("JB_DIARY_TYPE_IND")), "MEMO");
-  EXPECT_EQ(storage.Query("<Root><AccessKey Field=\"JBDiaryText\" SearchCondition=\"Include\" Key=\"it's\"/>"
-                          "<AccessKey Field=\"JBNoId\" SearchCondition=\"=\" Key=\"57\"/></Root>")
+  EXPECT_EQ(storage
+                .Query("<Root><AccessKey Field=\"JBDiaryText\" SearchCondition=\"Include\" Key=\"it's\"/>"
+                       "<AccessKey Field=\"JBNoId\" SearchCondition=\"=\" Key=\"57\"/></Root>")
                 ->RecordCount(),
             1);
   EXPECT_EQ(storage.strSQL(),
             "select * from JB_DIARY   where 1=1   And JB_DIARY_TEXT like '%it''s%' And JB_NO_ID = '57'");
 }
 
+TEST_P(JBDiary, KeysThatAreNoNumbersFindNothing) {
+  InsertEntry(57, "EDIT", "one");
+  S_JBDiary storage;
+  for (const std::string key : {"abc", "", "1 or 1=1", "1.5", "x'y"}) {
+    SCOPED_TRACE(key);
+    EXPECT_FALSE(storage.containsPK(key));
+    EXPECT_EQ(storage.strSQL(),
+              "select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = '" + Str2SQL(key) + "'");
+    E_JBDiary e;
+    EXPECT_EQ(CaptureError([&] { storage.LoadByPK(key, e); }).description(),
+              "LoadByPK SubCan not use code '" + key + "'");
+    EntityList list;
+    storage.LoadElementsIntoCol(key, list);
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY where JB_NO_ID = '" + Str2SQL(key) + "'");
+  }
+  EXPECT_TRUE(storage.containsPK("1"));
+}
+
 TEST_P(JBDiary, ProcedureTexts) {
   E_JBDiary e;
-  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(), "JBNoId PropertyType mismatch");
-  EXPECT_EQ(CaptureError([&] { e.Set("JBDiaryDate", Variant("x")); }).description(), "JBDiaryDate PropertyType mismatch");
+  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(),
+            "JBNoId PropertyType mismatch");
+  EXPECT_EQ(CaptureError([&] { e.Set("JBDiaryDate", Variant("x")); }).description(),
+            "JBDiaryDate PropertyType mismatch");
   EXPECT_EQ(CaptureError([&] { diary.Item(0); }).description(), "Item FunctionSubscript out of range");
   diary.setColItems(nullptr);
   EXPECT_EQ(CaptureError([&] { diary.loadElements("57"); }).description(),
@@ -233,7 +271,8 @@ std::vector<WriteCall> DiaryWrites() {
   std::vector<WriteCall> calls = {
       {"add", "57 alice MEMO it's", [col] { col()->add("57", "alice", "MEMO", "it's"); }},
       {"updateColElements", Entries(Request("u", "2024-01-01", "changed")), nullptr},
-      {"updateColElements", Entries(Request("u", "", "a") + Request("v", "", "b") + Request("w", "", "c")), nullptr},
+      {"updateColElements", Entries(Request("u", "", "a") + Request("v", "", "b") + Request("w", "", "c")),
+       nullptr},
       {"updateColElements", "<JBDiarys/>", nullptr},
       {"removeColElements", "", [col] { col()->removeColElements(); }},
   };
@@ -249,6 +288,7 @@ TEST_P(JBDiary, EveryWriteRollsBackWithItsTransaction) {
 }
 
 TEST_P(JBDiary, LateBound) {
+  ExpectEntityAndStorageByName(*home_, "E_JBDiary", "S_JBDiary", InsertEntry(59, "EDIT", "by name"), 59);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBDiary");
   Args add{Variant("57"), Variant("alice"), Variant("MEMO"), Variant("late")};

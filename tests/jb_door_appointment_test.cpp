@@ -1,10 +1,11 @@
 // Door appointments: the statements of S_JBDoorAppointment, the collection's XML and pairing by
 // position, and the single-appointment calls add, modify and remove with their schema, votes,
 // failure texts and quotes; late-bound calls.
+#include "joborderdetail/jb_door_appointment.h"
+
 #include <string>
 #include <vector>
 
-#include "joborderdetail/jb_door_appointment.h"
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
@@ -15,43 +16,47 @@
 namespace kx::test {
 namespace {
 
-const std::string kDecl = "<?xml version=\"1.0\"?>\n";
 const std::string kColumns =
-    "BK_NO, BL_NO, CONTAINER_REMARKS, CUSTOMER_NAME, APPOINTMENT_ADDRESS, CUSTOMER_CONTACTOR, APPOINTMENT_PHONE, "
+    "BK_NO, BL_NO, CONTAINER_REMARKS, CUSTOMER_NAME, APPOINTMENT_ADDRESS, CUSTOMER_CONTACTOR, "
+    "APPOINTMENT_PHONE, "
     "APPOINTMENT_DATE, APPOINTMENT_TIME, APPOINTMENT_REMARKS, JB_NO_ID";
 
 // Inserts an appointment of order `jbNoId` for `customer`, at 10:00 on 5 March 2024 (the date column
 // holds the time of day too); returns its key.
 int32_t InsertAppointment(int32_t jbNoId, const std::string& customer) {
-  S_DBHelpForKX().RunSQL("Insert Into JB_DOOR_APPOINTMENT (" + kColumns + ") Values ('BK1','BL1','2 boxes','" +
-                         Str2SQL(customer) + "','1 Main St','Ann','555','2024-03-05 10:00:00','1000',NULL,'" +
+  S_DBHelpForKX().RunSQL("Insert Into JB_DOOR_APPOINTMENT (" + kColumns +
+                         ") Values ('BK1','BL1','2 boxes','" + Str2SQL(customer) +
+                         "','1 Main St','Ann','555','2024-03-05 10:00:00','1000',NULL,'" +
                          std::to_string(jbNoId) + "')");
   return LastKey("JB_DOOR_APPOINTMENT", "JB_DOOR_APPOINTMENT_ID");
 }
 
 // The element the collection writes for an appointment inserted by InsertAppointment.
 std::string AppointmentElement(int32_t id, int32_t jbNoId, const std::string& customer) {
-  return "<JBDoorAppointment Id=\"" + std::to_string(id) +
-         "\" JBNoId=\"" + std::to_string(jbNoId) + "\" BKNo=\"BK1\" BLNo=\"BL1\" ContainerRemarks=\"2 boxes\" CustomerName=\"" +
-         customer + "\" AppointmentAddress=\"1 Main St\" CustomerContactor=\"Ann\" AppointmentPhone=\"555\" "
+  return "<JBDoorAppointment Id=\"" + std::to_string(id) + "\" JBNoId=\"" + std::to_string(jbNoId) +
+         "\" BKNo=\"BK1\" BLNo=\"BL1\" ContainerRemarks=\"2 boxes\" CustomerName=\"" + customer +
+         "\" AppointmentAddress=\"1 Main St\" CustomerContactor=\"Ann\" AppointmentPhone=\"555\" "
          "AppointmentDate=\"2024-03-05\" AppointmentTime=\"1000\" AppointmentRemarks=\"\"/>";
 }
 
 // A request element; `id` empty leaves the Id out.
-std::string Request(const std::string& id, const std::string& customer, const std::string& date = "2024-04-01",
-                    const std::string& time = "930") {
+std::string Request(const std::string& id, const std::string& customer,
+                    const std::string& date = "2024-04-01", const std::string& time = "930") {
   return std::string("<JBDoorAppointment") + (id.empty() ? "" : " Id=\"" + id + "\"") +
          " BKNo=\"BK2\" BLNo=\"BL2\" ContainerRemarks=\"reefer\" CustomerName=\"" + customer +
-         "\" AppointmentAddress=\"2 Dock Rd\" CustomerContactor=\"Ben\" AppointmentPhone=\"556\" AppointmentDate=\"" +
+         "\" AppointmentAddress=\"2 Dock Rd\" CustomerContactor=\"Ben\" AppointmentPhone=\"556\" "
+         "AppointmentDate=\"" +
          date + "\" AppointmentTime=\"" + time + "\" AppointmentRemarks=\"gate 4\"/>";
 }
 
-std::string Appointments(const std::string& elements) { return "<JBDoorAppointments>" + elements + "</JBDoorAppointments>"; }
+std::string Appointments(const std::string& elements) {
+  return "<JBDoorAppointments>" + elements + "</JBDoorAppointments>";
+}
 
 // The stored row of appointment `id`, every column as text; empty when there is none.
 std::string Row(int32_t id) {
-  auto rs = S_DBHelpForKX().RunSQLReturnRS("select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = " +
-                                           std::to_string(id));
+  auto rs = S_DBHelpForKX().RunSQLReturnRS(
+      "select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = " + std::to_string(id));
   return rs->RecordCount() ? rs->ToText() : "";
 }
 
@@ -60,8 +65,6 @@ int32_t AppointmentCount(int32_t jbNoId) {
       .RunSQLReturnRS("select * from JB_DOOR_APPOINTMENT where JB_NO_ID = '" + std::to_string(jbNoId) + "'")
       ->RecordCount();
 }
-
-std::string LastStatement(const Entity& e) { return std::dynamic_pointer_cast<Storage>(e.storage())->strSQL(); }
 
 class JBDoorAppointment : public EngineTest {
  protected:
@@ -83,21 +86,26 @@ TEST_P(JBDoorAppointment, StatementOfEveryOperation) {
   const std::string key = std::to_string(LastKey("JB_DOOR_APPOINTMENT", "JB_DOOR_APPOINTMENT_ID"));
 
   EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "select Count(*) as RecCount from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
   E_JBDoorAppointment loaded;
   storage.LoadByPK(key, loaded);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
+  EXPECT_EQ(storage.strSQL(),
+            "select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
   EXPECT_EQ(CStr(loaded.Get("CustomerName")), "O'Brien");
   EXPECT_EQ(CStr(loaded.Get("BKNo")), "BK'9");
 
   loaded.Set("AppointmentRemarks", Variant("gate's"));
   storage.save(loaded);
-  EXPECT_EQ(storage.strSQL(),
-            "Update JB_DOOR_APPOINTMENT Set BK_NO = 'BK''9', BL_NO = '', CONTAINER_REMARKS = '', CUSTOMER_NAME = "
-            "'O''Brien', APPOINTMENT_ADDRESS = '', CUSTOMER_CONTACTOR = '', APPOINTMENT_PHONE = '', APPOINTMENT_DATE = "
-            "'2024-04-01', APPOINTMENT_TIME = '930', APPOINTMENT_REMARKS = 'gate''s', JB_NO_ID = '57' Where "
-            "JB_DOOR_APPOINTMENT_ID= '" + key + "'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "Update JB_DOOR_APPOINTMENT Set BK_NO = 'BK''9', BL_NO = '', CONTAINER_REMARKS = '', CUSTOMER_NAME = "
+      "'O''Brien', APPOINTMENT_ADDRESS = '', CUSTOMER_CONTACTOR = '', APPOINTMENT_PHONE = '', "
+      "APPOINTMENT_DATE = "
+      "'2024-04-01', APPOINTMENT_TIME = '930', APPOINTMENT_REMARKS = 'gate''s', JB_NO_ID = '57' Where "
+      "JB_DOOR_APPOINTMENT_ID= '" +
+          key + "'");
 
   EntityList list;
   storage.LoadElementsIntoCol("57", list);
@@ -105,11 +113,14 @@ TEST_P(JBDoorAppointment, StatementOfEveryOperation) {
   ASSERT_EQ(list.Count(), 1);
   EXPECT_EQ(CStr(list.Item(1)->Get("AppointmentRemarks")), "gate's");
 
-  EXPECT_EQ(storage.Query("<Root><AccessKey Field=\"BkNo\" SearchCondition=\"=\" Key=\"BK'9\"/>"
-                          "<AccessKey Field=\"CustomerName\" SearchCondition=\"BeginWith\" Key=\"O'\"/></Root>")
+  EXPECT_EQ(storage
+                .Query("<Root><AccessKey Field=\"BkNo\" SearchCondition=\"=\" Key=\"BK'9\"/>"
+                       "<AccessKey Field=\"CustomerName\" SearchCondition=\"BeginWith\" Key=\"O'\"/></Root>")
                 ->RecordCount(),
             1);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_DOOR_APPOINTMENT   where 1=1   And BK_NO = 'BK''9' And CUSTOMER_NAME like 'O''%'");
+  EXPECT_EQ(
+      storage.strSQL(),
+      "select * from JB_DOOR_APPOINTMENT   where 1=1   And BK_NO = 'BK''9' And CUSTOMER_NAME like 'O''%'");
 
   loaded.remove();
   storage.save(loaded);
@@ -132,9 +143,10 @@ TEST_P(JBDoorAppointment, CollectionXmlWritesAllTwelveAttributes) {
 TEST_P(JBDoorAppointment, AddInsertsTheFirstElementOnly) {
   appointments.loadElements("57");
   for (const std::string& request :
-       {Request("", "O'Brien &amp; Co"), Appointments(Request("", "O'Brien &amp; Co") + Request("", "Second")),
-        "<Root><JBOrders><JBOrder><JBDoorAppointments>" + Request("", "O'Brien &amp; Co") + Request("", "Second") +
-            "</JBDoorAppointments></JBOrder></JBOrders></Root>"}) {
+       {Request("", "O'Brien &amp; Co"),
+        Appointments(Request("", "O'Brien &amp; Co") + Request("", "Second")),
+        "<Root><JBOrders><JBOrder><JBDoorAppointments>" + Request("", "O'Brien &amp; Co") +
+            Request("", "Second") + "</JBDoorAppointments></JBOrder></JBOrders></Root>"}) {
     SCOPED_TRACE(request);
     S_DBHelpForKX().RunSQL("Delete JB_DOOR_APPOINTMENT Where JB_NO_ID= '57'");
     {
@@ -152,7 +164,8 @@ TEST_P(JBDoorAppointment, AddInsertsTheFirstElementOnly) {
     const std::string id = XmlText(reloaded.Item(1)->Get("Id"));
     EXPECT_EQ(reloaded.getColElementsByXML(),
               kDecl + "<JBDoorAppointments><JBDoorAppointment Id=\"" + id +
-                  "\" JBNoId=\"57\" BKNo=\"BK2\" BLNo=\"BL2\" ContainerRemarks=\"reefer\" CustomerName=\"O'Brien &amp; "
+                  "\" JBNoId=\"57\" BKNo=\"BK2\" BLNo=\"BL2\" ContainerRemarks=\"reefer\" "
+                  "CustomerName=\"O'Brien &amp; "
                   "Co\" AppointmentAddress=\"2 Dock Rd\" CustomerContactor=\"Ben\" AppointmentPhone=\"556\" "
                   "AppointmentDate=\"2024-04-01\" AppointmentTime=\"930\" AppointmentRemarks=\"gate 4\"/>"
                   "</JBDoorAppointments>\n");
@@ -172,7 +185,8 @@ TEST_P(JBDoorAppointment, BadRequestsWriteNothingAndVoteAbort) {
   const int32_t id = InsertAppointment(57, "Acme");
   const std::string mismatch(RuntimeErrorText(RuntimeErrorCode::TypeMismatch));
   struct Case {
-    std::string member, request, jbNoId, description;  // description: the whole text after the member's, or a part
+    std::string member, request, jbNoId,
+        description;  // description: the whole text after the member's, or a part
     bool whole;
   };
   const std::vector<Case> cases = {
@@ -268,19 +282,24 @@ TEST_P(JBDoorAppointment, UpdateColElementsReadsTheSameFieldsInBothSteps) {
   appointments.loadElements("57");
   appointments.updateColElements(Appointments(Request("", "it's")), "57");
   EXPECT_EQ(appointments.Count(), 2);
-  EXPECT_EQ(LastStatement(*appointments.Item(1)),
-            "Update JB_DOOR_APPOINTMENT Set BK_NO = 'BK2', BL_NO = 'BL2', CONTAINER_REMARKS = 'reefer', CUSTOMER_NAME = "
-            "'it''s', APPOINTMENT_ADDRESS = '2 Dock Rd', CUSTOMER_CONTACTOR = 'Ben', APPOINTMENT_PHONE = '556', "
-            "APPOINTMENT_DATE = '2024-04-01', APPOINTMENT_TIME = '930', APPOINTMENT_REMARKS = 'gate 4', JB_NO_ID = '57' "
-            "Where JB_DOOR_APPOINTMENT_ID= '" + std::to_string(a) + "'");
+  EXPECT_EQ(
+      LastStatement(*appointments.Item(1)),
+      "Update JB_DOOR_APPOINTMENT Set BK_NO = 'BK2', BL_NO = 'BL2', CONTAINER_REMARKS = 'reefer', "
+      "CUSTOMER_NAME = "
+      "'it''s', APPOINTMENT_ADDRESS = '2 Dock Rd', CUSTOMER_CONTACTOR = 'Ben', APPOINTMENT_PHONE = '556', "
+      "APPOINTMENT_DATE = '2024-04-01', APPOINTMENT_TIME = '930', APPOINTMENT_REMARKS = 'gate 4', JB_NO_ID = "
+      "'57' "
+      "Where JB_DOOR_APPOINTMENT_ID= '" +
+          std::to_string(a) + "'");
   EXPECT_EQ(AppointmentCount(57), 1);
   Col_JBDoorAppointment reloaded;
   reloaded.loadElements("57");
   reloaded.updateColElements(Appointments(Request("", "it's") + Request("", "new")), "57");
   EXPECT_EQ(reloaded.Count(), 2);
-  EXPECT_EQ(LastStatement(*reloaded.Item(2)),
-            "Insert Into JB_DOOR_APPOINTMENT (" + kColumns +
-                ")Values ('BK2','BL2','reefer','new','2 Dock Rd','Ben','556','2024-04-01','930','gate 4','57')");
+  EXPECT_EQ(
+      LastStatement(*reloaded.Item(2)),
+      "Insert Into JB_DOOR_APPOINTMENT (" + kColumns +
+          ")Values ('BK2','BL2','reefer','new','2 Dock Rd','Ben','556','2024-04-01','930','gate 4','57')");
   EXPECT_EQ(AppointmentCount(57), 2);
   EXPECT_EQ(CaptureError([&] { reloaded.updateColElements("<JBDoorAppointments>", "57"); })
                 .description()
@@ -291,12 +310,14 @@ TEST_P(JBDoorAppointment, UpdateColElementsReadsTheSameFieldsInBothSteps) {
 
 TEST_P(JBDoorAppointment, ProcedureTexts) {
   E_JBDoorAppointment e;
-  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(), "JbNoId PropertyType mismatch");
+  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(),
+            "JbNoId PropertyType mismatch");
   EXPECT_EQ(CaptureError([&] { e.Set("AppointmentTime", Variant("x")); }).description(),
             "AppointmentTime PropertyType mismatch");
   appointments.setColItems(nullptr);
-  EXPECT_EQ(CaptureError([&] { appointments.removeColElements(); }).description(),
-            "removeColElements SubCount FunctioncolItems PropertyObject variable or With block variable not set");
+  EXPECT_EQ(
+      CaptureError([&] { appointments.removeColElements(); }).description(),
+      "removeColElements SubCount FunctioncolItems PropertyObject variable or With block variable not set");
 }
 
 // Every write member of the family, each against the fixture of the test below.
@@ -334,6 +355,7 @@ TEST_P(JBDoorAppointment, EveryWriteRollsBackWithItsTransaction) {
 
 TEST_P(JBDoorAppointment, LateBound) {
   const int32_t id = InsertAppointment(57, "Acme");
+  ExpectEntityAndStorageByName(*home_, "E_JBDoorAppointment", "S_JBDoorAppointment", id, 57);
   auto& reg = Registry::Instance();
   ObjectPtr col = reg.Create("Col_JBDoorAppointment");
   Args add{Variant(Request("", "late")), Variant("57")};

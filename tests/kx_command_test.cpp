@@ -7,6 +7,7 @@
 #include <string>
 
 #include "shared/s_db_help_for_kx.h"
+#include "runtime/registry.h"
 #include "test_support.h"
 #include "tools/json.h"
 
@@ -74,6 +75,24 @@ TEST_F(KxCommand, JsonCallPrintsResultAndOut) {
   ASSERT_EQ(Kx(home_, "init").exitCode, 0);
   EXPECT_EQ(Kx(home_, "call --json S_DBHelpForKX RunSQL " + ShellQuote("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'")).out,
             "{\"result\": null, \"out\": {\"params\": null}}\n");
+}
+
+TEST_F(KxCommand, ResultSetsPrintAsRowsKeyedByColumn) {
+  ASSERT_EQ(Kx(home_, "init").exitCode, 0);
+  EXPECT_EQ(Kx(home_, "call --json S_DBHelpForKX RunSQLReturnRS " + ShellQuote("select 1 as A, 'x\"y' as B, NULL as C")).out,
+            "{\"result\": [{\"A\": 1, \"B\": \"x\\\"y\", \"C\": null}], \"out\": {\"params\": null}}\n");
+  EXPECT_EQ(Kx(home_, "call --json S_DBHelpForKX RunSQLReturnRS " + ShellQuote("select * from JB_ORDER")).out,
+            "{\"result\": [], \"out\": {\"params\": null}}\n");
+  // The late-bound members of a result set reach the same rows.
+  S_DBHelpForKX helper;
+  Args sql = {Variant("select 2 as N")};
+  auto object = CObj(Registry::Instance().Invoke(helper, "RunSQLReturnRS", sql));
+  Args none;
+  EXPECT_EQ(Registry::Instance().Invoke(*object, "RecordCount", none), Variant(1));
+  Args field = {Variant("n")};
+  EXPECT_EQ(Registry::Instance().Invoke(*object, "Fields", field), Variant(2));
+  Registry::Instance().Invoke(*object, "MoveNext", none);
+  EXPECT_EQ(Registry::Instance().Invoke(*object, "EOF", none), Variant(true));
 }
 
 TEST_F(KxCommand, TypeProfilesRoundTripThroughTheCommandLine) {

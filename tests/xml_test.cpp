@@ -1,12 +1,23 @@
 // Validated loading of request documents, safe parsing, and the document operations the
 // controllers use.
+#include "runtime/xml.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "runtime/xml.h"
+#include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "test_support.h"
+#include "type_profile_rows.h"
 
 namespace kx::test {
 namespace {
@@ -38,7 +49,8 @@ TEST_F(ValidatedLoading, RefusesWithTheParsersReason) {
   // text, and a word the reason names
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\"/></Root>", "Key"},  // required attribute
-      {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\" Key=\"1\"></Root>", "AccessKey"},  // not well formed
+      {"<Root><AccessKey Field=\"JBNo\" SearchCondition=\"=\" Key=\"1\"></Root>",
+       "AccessKey"},  // not well formed
       {"<Query/>", "Query"},
       {"", "empty"},
       {"   ", "<"},
@@ -55,9 +67,10 @@ TEST_F(ValidatedLoading, RefusesWithTheParsersReason) {
 
 TEST_F(ValidatedLoading, TypeProfileSchemaNeedsEveryAttribute) {
   const std::string schema = Sch_JBTypeProfileAddModify();
-  EXPECT_TRUE(LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\" JBTypeCategory=\"T\"/>", schema));
-  const Error e = CaptureError(
-      [&] { LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\"/>", schema); });
+  EXPECT_TRUE(
+      LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\" JBTypeCategory=\"T\"/>", schema));
+  const Error e =
+      CaptureError([&] { LoadValidated("<JBTypeProfile Code=\"TR\" JBTypeName=\"Truck\"/>", schema); });
   EXPECT_NE(e.description().find("JBTypeCategory"), std::string::npos) << e.description();
 }
 
@@ -82,14 +95,16 @@ TEST_F(ValidatedLoading, DocumentTypeDeclarationsAreRefused) {
   for (const auto& text : texts) {
     const Error e = Refusal(text, kAccessKeyPrefix);
     EXPECT_EQ(e.number(), kComponentError);
-    EXPECT_EQ(e.description().rfind(kAccessKeyPrefix + "A document type declaration (DTD)", 0), 0u) << e.description();
+    EXPECT_EQ(e.description().rfind(kAccessKeyPrefix + "A document type declaration (DTD)", 0), 0u)
+        << e.description();
     EXPECT_EQ(e.description().find("TOP-SECRET"), std::string::npos);
     EXPECT_EQ(e.description().find("root:"), std::string::npos);
   }
 }
 
 TEST_F(ValidatedLoading, MissingSchemaFileFailsWithTheLoadersReason) {
-  const Error e = CaptureError([&] { LoadValidated("<Root/>", home_.folder() + "/NoSuch.xsd", kAccessKeyPrefix); });
+  const Error e =
+      CaptureError([&] { LoadValidated("<Root/>", home_.folder() + "/NoSuch.xsd", kAccessKeyPrefix); });
   EXPECT_EQ(e.number(), kComponentError);
   EXPECT_NE(e.description().find("NoSuch.xsd"), std::string::npos) << e.description();
   EXPECT_NE(e.description().rfind(kAccessKeyPrefix, 0), 0u);  // raised as the loader gives it
@@ -100,7 +115,259 @@ TEST_F(ValidatedLoading, MissingSchemaFileFailsWithTheLoadersReason) {
   const Error joined = CaptureError([] {
     LoadValidated("<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>", Sch_AccessKey());
   });
-  EXPECT_NE(joined.description().find("schemasAccessKey_xmlschema"), std::string::npos) << joined.description();
+  EXPECT_NE(joined.description().find("schemasAccessKey_xmlschema"), std::string::npos)
+      << joined.description();
+}
+
+TEST_F(ValidatedLoading, NulByteIsRefusedWhereverItStands) {
+  using namespace std::string_literals;
+  const std::vector<std::string> texts = {
+      "<Root/>\0<!DOCTYPE Root [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><junk"s,  // after the root
+      "<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\0\"/></Root>"s,    // in a value
+      "\0<Root/>"s,
+      "<Root/>\0"s,
+  };
+  for (const auto& text : texts) {
+    std::string reason;
+    EXPECT_EQ(xml::Document::Parse(text, reason), nullptr);
+    EXPECT_NE(reason.find("NUL character"), std::string::npos) << reason;
+    const Error e = Refusal(text, kAccessKeyPrefix);
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_EQ(e.description(), kAccessKeyPrefix + reason);
+  }
+}
+
+// A well-formed access key document of exactly `size` bytes whose Key carries the padding.
+std::string AccessKeyOfSize(size_t size) {
+  const std::string head = "<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"", tail = "\"/></Root>";
+  return head + std::string(size - head.size() - tail.size(), 'k') + tail;
+}
+
+TEST_F(ValidatedLoading, TheRequestCapIsTheOnlySizeLimit) {
+  // Values and documents past the parser's own 10 MB limits up to the cap are read in full.
+  const std::string bigValue(15u << 20, 'v');
+  const std::vector<std::pair<std::string, std::string>> accepted = {
+      {"<Root><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"" + bigValue + "\"/></Root>", "attribute"},
+      {"<Root><Note>" + bigValue + "</Note><AccessKey Field=\"A\" SearchCondition=\"=\" Key=\"1\"/></Root>",
+       "text"},
+      {AccessKeyOfSize(xml::kMaxDocumentBytes), "exactly the cap"},
+  };
+  for (const auto& [text, what] : accepted) {
+    std::unique_ptr<xml::Document> doc;
+    EXPECT_NO_THROW(doc = LoadValidated(text, Sch_AccessKey(), kAccessKeyPrefix)) << what;
+    ASSERT_TRUE(doc) << what;
+    ASSERT_EQ(doc->ElementsByTagName("AccessKey").size(), 1u) << what;
+  }
+  std::string reason;
+  const auto doc = xml::Document::Parse(accepted[0].first, reason);
+  ASSERT_TRUE(doc) << reason;
+  EXPECT_EQ(doc->FirstElement("AccessKey").Attribute("Key"), bigValue);
+
+  const std::string cap = "The document is larger than the largest request accepted (16 MiB).";
+  for (const size_t size : {xml::kMaxDocumentBytes + 1, size_t{17u << 20}}) {
+    const Error e = Refusal(AccessKeyOfSize(size), kAccessKeyPrefix);
+    EXPECT_EQ(e.description(), kAccessKeyPrefix + cap) << size;
+  }
+}
+
+TEST_F(ValidatedLoading, EntitiesStayUnexpandedWithoutADocumentType) {
+  // Only the predefined entities and character references are read; any other reference is
+  // refused, since nothing can declare it.
+  const auto doc = LoadValidated(
+      "<Root><AccessKey Field=\"A&amp;B\" SearchCondition=\"&lt;=\" Key=\"&#x41;&#66;\"/></Root>",
+      Sch_AccessKey());
+  const xml::Element key = doc->FirstElement("AccessKey");
+  EXPECT_EQ(key.Attribute("Field"), "A&B");
+  EXPECT_EQ(key.Attribute("SearchCondition"), "<=");
+  EXPECT_EQ(key.Attribute("Key"), "AB");
+  for (const std::string text :
+       {"<Root><AccessKey Field=\"&x;\" SearchCondition=\"=\" Key=\"1\"/></Root>", "<Root>&lol9;</Root>"}) {
+    const Error e = Refusal(text);
+    EXPECT_NE(e.description().find("not defined"), std::string::npos) << e.description();
+  }
+}
+
+TEST_F(ValidatedLoading, RequestTextIsUtf8WhateverItsDeclarationSays) {
+  // The request is already text: a declared encoding would read its UTF-8 bytes as other characters.
+  for (const std::string encoding : {"ISO-8859-1", "UTF-16", "windows-1252", "UTF-8"}) {
+    const auto doc = LoadValidated("<?xml version=\"1.0\" encoding=\"" + encoding +
+                                       "\"?><Root><AccessKey Field=\"Name\" SearchCondition=\"=\" "
+                                       "Key=\"M\xC3\xBCller \xE2\x82\xAC\"/></Root>",
+                                   Sch_AccessKey());
+    EXPECT_EQ(doc->FirstElement("AccessKey").Attribute("Key"), "M\xC3\xBCller \xE2\x82\xAC") << encoding;
+  }
+  // Bytes that are not UTF-8 are refused, not guessed at.
+  EXPECT_NE(Refusal("<Root><AccessKey Field=\"N\" SearchCondition=\"=\" Key=\"M\xFCller\"/></Root>")
+                .description()
+                .find("UTF-8"),
+            std::string::npos);
+}
+
+// A schema requiring the attribute `required` on element E.
+std::string SchemaRequiring(const std::string& required, const std::string& padding = "") {
+  return "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">" + padding +
+         "<xs:element name=\"E\"><xs:complexType><xs:attribute name=\"" + required +
+         "\" use=\"required\"/></xs:complexType></xs:element></xs:schema>";
+}
+
+class SchemaFiles : public ::testing::Test {
+ protected:
+  // Whether `text` loads against the schema file at `path`.
+  static bool Accepts(const std::string& text, const std::string& path) {
+    try {
+      return LoadValidated(text, path) != nullptr;
+    } catch (const Error&) {
+      return false;
+    }
+  }
+  TestHome home_;
+};
+
+TEST_F(SchemaFiles, CompiledOnceAndAnEditTakesEffectOnTheNextCall) {
+  const std::string path = home_.WriteFile("E.xsd", SchemaRequiring("A"));
+  std::string reason;
+  const auto first = xml::Schema::Cached(path, reason);
+  ASSERT_TRUE(first) << reason;
+  EXPECT_EQ(xml::Schema::Cached(path, reason), first);  // the same compiled schema, shared
+  EXPECT_TRUE(Accepts("<E A=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E B=\"1\"/>", path));
+
+  // Rewritten in place (another size), then replaced by a new file of the very same size.
+  home_.WriteFile("E.xsd", SchemaRequiring("Bb"));
+  EXPECT_NE(xml::Schema::Cached(path, reason), first);
+  EXPECT_TRUE(Accepts("<E Bb=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E A=\"1\"/>", path));
+  const std::string replacement = home_.WriteFile("E.xsd.new", SchemaRequiring("Cc"));
+  ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+  EXPECT_TRUE(Accepts("<E Cc=\"1\"/>", path));
+  EXPECT_FALSE(Accepts("<E Bb=\"1\"/>", path));
+
+  // A schema that became unusable is reported, and a repaired one is used again.
+  home_.WriteFile("E.xsd", "");
+  EXPECT_FALSE(Accepts("<E Cc=\"1\"/>", path));
+  home_.WriteFile("E.xsd", SchemaRequiring("D"));
+  EXPECT_TRUE(Accepts("<E D=\"1\"/>", path));
+}
+
+TEST_F(SchemaFiles, AnUnusableSchemaIsNamedInTheError) {
+  const std::string folder = home_.folder();
+  ASSERT_EQ(mkdir((folder + "/Folder.xsd").c_str(), 0755), 0);
+  home_.WriteFile("Empty.xsd", "");
+  home_.WriteFile("Broken.xsd", "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"><xs:element");
+  home_.WriteFile("NotASchema.xsd", "<Root/>");
+  // file, and a word of its reason
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Missing.xsd", "No such file"},
+      {"Folder.xsd", "directory"},
+      {"Empty.xsd", "empty"},
+      {"Broken.xsd", "not a valid schema"},
+      {"NotASchema.xsd", "not a valid schema"},
+  };
+  for (const auto& [file, word] : cases) {
+    const std::string path = folder + "/" + file;
+    const Error e = CaptureError([&] { LoadValidated("<E/>", path, kAccessKeyPrefix); });
+    EXPECT_EQ(e.number(), kComponentError);
+    EXPECT_NE(e.description().find("\"" + path + "\""), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find(word), std::string::npos) << e.description();
+  }
+}
+
+TEST_F(SchemaFiles, ManyThreadsValidateAgainstOneSchemaAtOnce) {
+  // A schema of its own, so that the threads also meet its first compilation together.
+  const std::string path = home_.WriteFile("AccessKey.xsd", [] {
+    std::ifstream in(Sch_AccessKey(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }());
+  constexpr int kThreads = 8, kRounds = 200;
+  std::atomic<int> right{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        const std::string key = std::to_string(t) + "-" + std::to_string(i);
+        const bool valid = (i + t) % 3 != 0;
+        const std::string text = "<Root><AccessKey Field=\"F\" SearchCondition=\"=\"" +
+                                 (valid ? " Key=\"" + key + "\"" : std::string()) + "/></Root>";
+        try {
+          const auto doc = LoadValidated(text, path);
+          if (valid && doc->FirstElement("AccessKey").Attribute("Key") == key) ++right;
+        } catch (const Error& e) {
+          if (!valid && e.description().find("Key") != std::string::npos) ++right;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(right.load(), kThreads * kRounds);
+}
+
+TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  // text, and the text XML can carry
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain ASCII, tab\t LF\n CR\r", "plain ASCII, tab\t LF\n CR\r"},
+      {"M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85",
+       "M\xC3\xBCller \xE2\x82\xAC \xF0\x9F\x9A\xA2 \xC2\x85"},
+      {"a\x01z", "a" + r + "z"},
+      {std::string("a\0z", 3), "a" + r + "z"},
+      {"\x1F\x7F", r + "\x7F"},
+      {"a\xFFz", "a" + r + "z"},
+      {"\xEF\xBF\xBE\xEF\xBF\xBF\xEF\xBF\xBD", r + r + r},  // U+FFFE, U+FFFF; U+FFFD stays
+      {"\xED\xA0\x80", r + r + r},                          // a surrogate, as CESU-8 writes it
+      {"\xC0\xAF", r + r},                                  // an overlong '/'
+      {"\xF4\x90\x80\x80", r + r + r + r},                  // above U+10FFFF
+      {"\xE2\x82", r},                                      // cut short at the end
+      {"\xE2\x82z", r + "z"},                               // cut short before a letter
+      {"\x80\xBF", r + r},                                  // continuation bytes alone
+      {"", ""},
+  };
+  for (const auto& [text, safe] : cases) EXPECT_EQ(xml::SafeText(text), safe) << text;
+}
+
+TEST(XmlText, AnswersStayWellFormedWhateverTheValues) {
+  auto doc = LoadTemplate("<?xml version='1.0' ?><Root><JBTypeProfiles/></Root>");
+  xml::Element e = doc->FirstElement("JBTypeProfiles").AppendElement("JBTypeProfile");
+  e.SetAttribute("Code",
+                 "A\x01"
+                 "B");
+  e.SetAttribute("JBTypeName", "x\xFFy \xC3\xA9");
+  std::string reason;
+  const auto back = xml::Document::Parse(doc->Serialize(), reason);
+  ASSERT_TRUE(back) << reason << "\n" << doc->Serialize();
+  const xml::Element read = back->FirstElement("JBTypeProfile");
+  EXPECT_EQ(read.Attribute("Code"),
+            "A\xEF\xBF\xBD"
+            "B");
+  EXPECT_EQ(read.Attribute("JBTypeName"), "x\xEF\xBF\xBDy \xC3\xA9");
+}
+
+TEST(XmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
+  TestHome home;
+  home.ResetDatabase();
+  const std::string name = "bell\x01 byte\xFF", category = "\x02";
+  InsertRow("CTL", name, category);
+  auto& registry = Registry::Instance();
+  ObjectPtr controller = registry.Create("C_JBTypeProfile");
+  Args key{Variant("CTL")};
+  const std::string answer = CStr(registry.Invoke(*controller, "getElementByXML", key));
+  std::string reason;
+  const auto doc = xml::Document::Parse(answer, reason);
+  ASSERT_TRUE(doc) << reason << "\n" << answer;
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeName"), "bell\xEF\xBF\xBD byte\xEF\xBF\xBD");
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeCategory"), "\xEF\xBF\xBD");
+  EXPECT_EQ(StoredRow("CTL"), (std::vector<std::string>{name, category}));
+}
+
+TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {
+  const xml::Element none;
+  const std::vector<std::function<void()>> uses = {
+      [&] { none.Name(); },
+      [&] { none.Attribute("A"); },
+      [&] { none.Children(); },
+      [&] { xml::Element(none).SetAttribute("A", "1"); },
+      [&] { xml::Element(none).AppendElement("B"); },
+  };
+  for (const auto& use : uses) EXPECT_EQ(CaptureError(use).number(), 91);
 }
 
 TEST(XmlDocument, BuiltDocumentSerializesWithEscapedAttributesInOrder) {
@@ -114,7 +381,8 @@ TEST(XmlDocument, BuiltDocumentSerializesWithEscapedAttributesInOrder) {
   list.AppendElement("JBTypeProfile").SetAttribute("Code", "B");
 
   const std::string text = doc->Serialize();
-  const auto code = text.find("Code="), name = text.find("JBTypeName="), category = text.find("JBTypeCategory=");
+  const auto code = text.find("Code="), name = text.find("JBTypeName="),
+             category = text.find("JBTypeCategory=");
   EXPECT_TRUE(code < name && name < category) << text;  // attributes in the order they were set
   // What was written reads back the same.
   std::string reason;

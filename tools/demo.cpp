@@ -11,21 +11,6 @@
 namespace kx {
 namespace {
 
-// Runs one step the way a host runs a call: in its own transaction scope.
-void Step(std::ostream& out, const std::string& title, const std::function<std::string()>& call) {
-  out << "\n== " << title << "\n";
-  try {
-    TransactionScope scope;
-    const std::string result = call();
-    scope.Complete();
-    if (!result.empty()) out << result << (result.back() == '\n' ? "" : "\n");
-  } catch (const Error& e) {
-    out << "error " << e.number() << ": " << e.description() << "\n";
-  } catch (const std::exception& e) {
-    out << "error: " << e.what() << "\n";
-  }
-}
-
 // A late-bound call, as every client makes it.
 Variant Call(const ObjectPtr& object, const std::string& member, Args args = {}) {
   return Registry::Instance().Invoke(*object, member, args);
@@ -53,7 +38,8 @@ int RunDemo(std::ostream& out) {
     S_DBHelpForKX helper;
     db::InstallDatabase(helper.GetConnectionString());
     out << "Database " << helper.database() << " on " << helper.server() << " is ready.\n";
-    helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
+    Call(Registry::Instance().Create("S_DBHelpForKX"), "RunSQL",
+         {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'"});
   } catch (const Error& e) {
     out << "demo failed: " << e.description() << "\n";
     return 1;
@@ -63,7 +49,7 @@ int RunDemo(std::ostream& out) {
   }
 
   const ObjectPtr profiles = Registry::Instance().Create("C_JBTypeProfile");
-  Step(out, "add twelve job order type profiles", [&] {
+  RunStep(out, "add twelve job order type profiles", [&] {
     for (int i = 1; i <= 12; ++i) {
       const std::string n = (i < 10 ? "0" : "") + std::to_string(i);
       Call(profiles, "add",
@@ -72,37 +58,39 @@ int RunDemo(std::ostream& out) {
     }
     return std::string("added DEMO01 to DEMO12");
   });
-  Step(out, "fetch DEMO03 (a name with a quote is stored intact)",
+  RunStep(out, "fetch DEMO03 (a name with a quote is stored intact)",
        [&] { return CStr(Call(profiles, "getElementByXML", {"DEMO03"})); });
-  Step(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
+  RunStep(out, "search names that include \"rail\", page 1 of 2 per page", [&] {
     return Page(profiles, "<AccessKey Field=\"JBTypeName\" SearchCondition=\"Include\" Key=\" rail \"/>", 2,
                 1);
   });
-  Step(out, "page 3 of all profiles, 5 per page", [&] { return Page(profiles, "", 5, 3); });
-  Step(out, "modify DEMO03 and read it back", [&] {
+  RunStep(out, "page 3 of all profiles, 5 per page", [&] { return Page(profiles, "", 5, 3); });
+  RunStep(out, "modify DEMO03 and read it back", [&] {
     Call(profiles, "modify", {Profile("DEMO03", "Rail to inland depot", "RL")});
     return CStr(Call(profiles, "getElementByXML", {"DEMO03"}));
   });
-  Step(out, "an invalid request is refused before anything is written", [&] {
+  RunStep(out, "an invalid request is refused before anything is written", [&] {
     Call(profiles, "add", {"<JBTypeProfile Code=\"DEMO99\"/>"});
     return std::string("(not reached)");
   });
-  Step(out, "remove DEMO03", [&] {
+  RunStep(out, "remove DEMO03", [&] {
     Call(profiles, "remove", {"DEMO03"});
     return std::string("removed DEMO03; containsKey now answers ") +
            (CBool(Call(profiles, "containsKey", {"DEMO03"})) ? "true" : "false");
   });
-  Step(out, "remove DEMO03 again: the missing row is reported with the chain of procedures", [&] {
+  RunStep(out, "remove DEMO03 again: the missing row is reported with the chain of procedures", [&] {
     Call(profiles, "remove", {"DEMO03"});
     return std::string("(not reached)");
   });
-  Step(out, "clean up", [&] {
+  RunStep(out, "clean up", [&] {
     Args args = {Variant(), Variant()};
     Registry::Instance().Invoke(*profiles, "queryOwnedElementsByXML", args);
-    S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'");
+    Call(Registry::Instance().Create("S_DBHelpForKX"), "RunSQL",
+         {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'"});
     return "removed the demo profiles (" + CStr(args[0]) + " rows were in the table)";
   });
-  return 0;
+  out << "\n";
+  return RunRetrievingDemo(out);
 }
 
 }  // namespace kx

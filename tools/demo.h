@@ -1,13 +1,24 @@
 #pragma once
 
+#include <functional>
 #include <ostream>
+#include <string>
 
 namespace kx {
 
 // Sets up the database of the component folder and walks records through their life.
 int RunDemo(std::ostream& out);
 
-// Walks a job order through its life: add with container lines, search, issue, diary, cancel.
+// Runs one demo step the way a host runs a call, in its own transaction scope, and prints its
+// title and result or error; false when it failed.
+bool RunStep(std::ostream& out, const std::string& title, const std::function<std::string()>& call);
+
+// Walks a container retrieving work file through its life: added with three lines, each line
+// marked handled in turn, then finished; the database must be set up already.
+int RunRetrievingDemo(std::ostream& out);
+
+// Walks a job order through its life: added with container lines, found, issued, given a note,
+// cancelled and removed; the database must be set up already.
 int RunJobOrderDemo(std::ostream& out);
 
 }  // namespace kx

@@ -1,33 +1,16 @@
 // The job order part of `kx demo`: an order with container lines is added, found, issued, given a
-// note and cancelled, each step a call in its own transaction, through the class registry only.
+// note, cancelled and removed, each step a call in its own transaction, through the class registry
+// only. The database must be set up already.
 #include <functional>
 #include <ostream>
 #include <string>
 
-#include "runtime/context.h"
-#include "runtime/db/connection.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
-#include "shared/s_db_help_for_kx.h"
 #include "tools/demo.h"
 
 namespace kx {
 namespace {
-
-// One call as a host makes it: in its own transaction scope, its answer or error printed.
-void OrderStep(std::ostream& out, const std::string& title, const std::function<std::string()>& call) {
-  out << "\n== " << title << "\n";
-  try {
-    TransactionScope scope;
-    const std::string result = call();
-    scope.Complete();
-    if (!result.empty()) out << result << (result.back() == '\n' ? "" : "\n");
-  } catch (const Error& e) {
-    out << "error " << e.number() << ": " << e.description() << "\n";
-  } catch (const std::exception& e) {
-    out << "error: " << e.what() << "\n";
-  }
-}
 
 Variant Invoke(const ObjectPtr& object, const std::string& member, Args args = {}) {
   return Registry::Instance().Invoke(*object, member, args);
@@ -50,46 +33,36 @@ const char* const kOrder =
 }  // namespace
 
 int RunJobOrderDemo(std::ostream& out) {
-  try {
-    S_DBHelpForKX helper;
-    db::InstallDatabase(helper.GetConnectionString());
-  } catch (const Error& e) {
-    out << "job order demo failed: " << e.description() << "\n";
-    return 1;
-  } catch (const std::exception& e) {
-    out << "job order demo failed: " << e.what() << "\n";
-    return 1;
-  }
   const ObjectPtr orders = Registry::Instance().Create("C_JBOrder");
   std::string id;
-  OrderStep(out, "add a job order with two container lines (its number is generated)", [&] {
+  const bool added = RunStep(out, "add a job order with two container lines (its number is generated)", [&] {
     id = CStr(Invoke(orders, "add",
                      {std::string(kOrder) + "<JBContainerDetails>" + Line("1234565", "40HC", "toys") +
                           Line("7654321", "20GP", "O'Neil's tiles") + "</JBContainerDetails></JBOrder>",
                       "DEMO", "HKG"}));
     return "added job order " + id;
   });
-  if (id.empty()) return 1;
-  OrderStep(out, "fetch it with its container lines", [&] { return CStr(Invoke(orders, "getElementByXML", {id})); });
-  OrderStep(out, "search orders with a line of booking DEMOBK1, page 1 of 20 per page", [&] {
+  if (!added) return 1;
+  RunStep(out, "fetch it with its container lines", [&] { return CStr(Invoke(orders, "getElementByXML", {id})); });
+  RunStep(out, "search orders with a line of booking DEMOBK1, page 1 of 20 per page", [&] {
     Args args = {Variant(), Variant(), Variant(int32_t{20}), Variant(int32_t{1}),
                  Variant("<AccessKeys><AccessKey Field=\"BKNo\" SearchCondition=\"=\" Key=\"DEMOBK1\"/>"
                          "<AccessKey Field=\"VendorCode\" SearchCondition=\"=\" Key=\"DEMOV\"/></AccessKeys>")};
     const std::string answer = CStr(Registry::Instance().Invoke(*orders, "queryOwnedElementsByXML", args));
     return "ResultCount " + CStr(args[0]) + ", ResultPages " + CStr(args[1]) + "\n" + answer;
   });
-  OrderStep(out, "issue it to the vendor", [&] {
+  RunStep(out, "issue it to the vendor", [&] {
     return CStr(Invoke(orders, "Issue", {id, "demo", "852-2345-6789", "ops@vendor.example"}));
   });
-  OrderStep(out, "add a note to its diary", [&] {
+  RunStep(out, "add a note to its diary", [&] {
     Invoke(orders, "AddUserDiary", {id, "demo", "Driver to call the consignee an hour ahead"});
     return std::string("note added");
   });
-  OrderStep(out, "cancel it", [&] {
+  RunStep(out, "cancel it", [&] {
     return std::string("Cancel answered ") + (CBool(Invoke(orders, "Cancel", {id, "demo"})) ? "true" : "false");
   });
-  OrderStep(out, "read its diary", [&] { return CStr(Invoke(orders, "QueryJBDiary", {id, ""})); });
-  OrderStep(out, "remove it with its lines and diary", [&] {
+  RunStep(out, "read its diary", [&] { return CStr(Invoke(orders, "QueryJBDiary", {id, ""})); });
+  RunStep(out, "remove it with its lines and diary", [&] {
     Invoke(orders, "remove", {id});
     return "removed job order " + id + "; containsKey now answers " +
            (CBool(Invoke(orders, "containsKey", {id})) ? "true" : "false");

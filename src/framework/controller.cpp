@@ -87,13 +87,19 @@ xml::Element Controller::WriteEntity(Answer& answer) {
   return element;
 }
 
+std::shared_ptr<Entity> Controller::heldEntity() const {
+  if (!entity_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+  return entity_;
+}
+
 std::string Controller::getElementByXML(const std::string& key) {
-  return ControllerGuard("getElementByXML Function", [&] {
+  const auto body = [&] {
     Answer answer(def_.list);
-    entity()->load(key);
+    (def_.getElementVotes ? entity() : heldEntity())->load(key);
     WriteEntity(answer);
     return answer.Text();
-  });
+  };
+  return def_.getElementVotes ? ControllerGuard(def_.getElementProc, body) : Guard(def_.getElementProc, body);
 }
 
 bool Controller::containsKey(const std::string& key) {

@@ -73,6 +73,8 @@ class Controller : public Object {
 
  protected:
   std::shared_ptr<Storage> storage();
+  // The working entity, read without a transaction vote (Object variable not set when there is none).
+  std::shared_ptr<Entity> heldEntity() const;
   // Loads `ElementXml` validated against the record's schema; the first item element.
   std::unique_ptr<xml::Document> LoadRequest(const std::string& ElementXml) const;
   // Appends the item element of the working entity to `answer`; records with children nest them.

@@ -150,6 +150,10 @@ struct RecordDef {
 
   CollectionDef collection = {};  // className empty: the record has no collection
 
+  // The controller's getElementByXML: its procedure text, and whether it votes on the transaction.
+  std::string getElementProc = "getElementByXML Function";
+  bool getElementVotes = true;
+
   // Filled by Complete(): accessor procedure texts per field, the fields written in answers in
   // answer order.
   std::vector<std::string> procTexts = {};

@@ -1,5 +1,7 @@
 #include "framework/storage.h"
 
+#include <cstdint>
+
 #include "runtime/db/paging.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
@@ -51,6 +53,22 @@ namespace {
 
 std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.key].column); }
 
+// Whether `value` can equal a value of `field` in its column: any text for a text field, a whole
+// number within 32 bits (blanks around it allowed) for an integer field. The engines differ on other
+// text compared with an integer column (one refuses the statement, another finds no row), so no row
+// matches it here.
+bool CanMatch(const FieldSpec& field, const std::string& value) {
+  if (field.type != FieldType::Int16 && field.type != FieldType::Int32) return true;
+  const size_t start = value.find_first_not_of(' ');
+  if (start == std::string::npos) return false;
+  size_t i = start + (value[start] == '+' || value[start] == '-' ? 1 : 0);
+  const size_t digits = i;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') ++i;
+  if (i == digits || i - digits > 10 || value.find_first_not_of(' ', i) != std::string::npos) return false;
+  const long long number = std::stoll(value.substr(start, i - start));
+  return number >= INT32_MIN && number <= INT32_MAX;
+}
+
 }  // namespace
 
 bool Storage::containsPK(const std::string& PKValue) {
@@ -59,8 +77,12 @@ bool Storage::containsPK(const std::string& PKValue) {
         def_.containsFormat.empty()
             ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
             : def_.containsFormat;
-    auto rs = Read(FormatStatement(format, {Str2SQL(PKValue)}));
-    return CLng(rs->Field("RecCount")) > 0;
+    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    if (!CanMatch(def_.fields[def_.key], PKValue)) {
+      setStrSQL(sql);
+      return false;
+    }
+    return CLng(Read(sql)->Field("RecCount")) > 0;
   });
 }
 
@@ -69,8 +91,13 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
     const std::string format = def_.loadFormat.empty()
                                    ? "select * from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
                                    : def_.loadFormat;
-    auto rs = Read(FormatStatement(format, {Str2SQL(PKValue)}));
-    if (rs->RecordCount() == 0) Raise(9999, "Can not use code '" + PKValue + "'");
+    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    std::shared_ptr<db::Recordset> rs;
+    if (CanMatch(def_.fields[def_.key], PKValue))
+      rs = Read(sql);
+    else
+      setStrSQL(sql);
+    if (!rs || rs->RecordCount() == 0) Raise(9999, "Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
     entity.setStatus(esLoaded);
@@ -189,8 +216,13 @@ std::shared_ptr<Entity> Storage::NewEntity() const {
 
 void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems) {
   Guard("LoadElementsIntoCol Sub: ", [&] {
-    auto rs = Read("select * from " + def_.table + " where " + def_.collection.parentColumn + " = '" +
-                   Str2SQL(MasterKeyValue) + "'");
+    const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn +
+                            " = '" + Str2SQL(MasterKeyValue) + "'";
+    if (!CanMatch(def_.fields[def_.collection.parentKey], MasterKeyValue)) {
+      setStrSQL(sql);
+      return;
+    }
+    auto rs = Read(sql);
     for (; !rs->EOF_(); rs->MoveNext()) {
       auto entity = NewEntity();
       entity->setStatus(esLoading);

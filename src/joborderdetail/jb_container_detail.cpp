@@ -14,16 +14,25 @@ const RecordDef& JBContainerDetailDef() {
   static const RecordDef def = [] {
     // A new line takes only its fourteen text fields from its request element; a stored line also
     // takes its last activity, charge and invoice figures.
-    const std::vector<FieldRead> created = {
-        F("ContainerPrefix"), F("ContainerNo"), F("EmptyFullFlag"),    F("SOCFlag"), F("BKNo"),
-        F("BLNo"),            F("ERNo"),        F("FromPlace"),        F("ToPlace"), F("ServiceMode"),
-        F("ContainerType"),   F("CargoDescription"), F("Reefer"),     F("Hazard"),
-    };
+    const std::vector<FieldRead> created = {F("ContainerPrefix"),
+                                            F("ContainerNo"),
+                                            F("EmptyFullFlag"),
+                                            F("SOCFlag"),
+                                            F("BKNo"),
+                                            F("BLNo"),
+                                            F("ERNo"),
+                                            F("FromPlace"),
+                                            F("ToPlace"),
+                                            F("ServiceMode"),
+                                            F("ContainerType"),
+                                            F("CargoDescription"),
+                                            F("Reefer"),
+                                            F("Hazard")};
     std::vector<FieldRead> updated = created;
-    updated.insert(updated.end(), {F("LastActivityCode"), F("LastActivityDate"), F("LastActivityTime"),
-                                   F("ChargeCode"), F("ChargeQuantity"), F("ChargeCurrency"), F("ChargeTariffRate"),
-                                   F("ChargeActualRate"), F("ChargeActualAmount"), F("InvoiceCurrency"),
-                                   F("InvoiceAmount")});
+    updated.insert(updated.end(),
+                   {F("LastActivityCode"), F("LastActivityDate"), F("LastActivityTime"), F("ChargeCode"),
+                    F("ChargeQuantity"), F("ChargeCurrency"), F("ChargeTariffRate"), F("ChargeActualRate"),
+                    F("ChargeActualAmount"), F("InvoiceCurrency"), F("InvoiceAmount")});
     return Complete({
         .entityClass = "E_JBContainerDetail",
         .storageClass = "S_JBContainerDetail",

@@ -16,11 +16,20 @@ constexpr const char* kItem = "JBDoorAppointment";
 
 const RecordDef& JBDoorAppointmentDef() {
   static const RecordDef def = [] {
-    const std::vector<FieldRead> reads = {F("BKNo"),         F("BLNo"),
-                                          F("ContainerRemarks"), F("CustomerName"),
-                                          F("AppointmentAddress"), F("CustomerContactor"),
-                                          F("AppointmentPhone"),   F("AppointmentDate"),
-                                          F("AppointmentTime"),    F("AppointmentRemarks")};
+    const std::vector<FieldRead> reads = {F("BKNo"),
+                                          F("BLNo"),
+                                          F("ContainerRemarks"),
+                                          F("CustomerName"),
+                                          F("AppointmentAddress"),
+                                          F("CustomerContactor"),
+                                          F("AppointmentPhone"),
+                                          F("AppointmentDate"),
+                                          F("AppointmentTime"),
+                                          F("AppointmentRemarks")};
+    // The order's key comes last among the fields but second among the attributes, after the Id and
+    // before the fields a request carries.
+    std::vector<size_t> answerOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId")};
+    for (const FieldRead& r : reads) answerOrder.push_back(r.field);
     return Complete({
         .entityClass = "E_JBDoorAppointment",
         .storageClass = "S_JBDoorAppointment",
@@ -29,13 +38,7 @@ const RecordDef& JBDoorAppointmentDef() {
         .key = JBDoorAppointmentField("Id"),
         .identity = true,
         .schema = Sch_JBDoorAppointmentAddModify,
-        // The order's key comes last among the fields but second among the attributes.
-        .attributeOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId"), JBDoorAppointmentField("BKNo"),
-                           JBDoorAppointmentField("BLNo"), JBDoorAppointmentField("ContainerRemarks"),
-                           JBDoorAppointmentField("CustomerName"), JBDoorAppointmentField("AppointmentAddress"),
-                           JBDoorAppointmentField("CustomerContactor"), JBDoorAppointmentField("AppointmentPhone"),
-                           JBDoorAppointmentField("AppointmentDate"), JBDoorAppointmentField("AppointmentTime"),
-                           JBDoorAppointmentField("AppointmentRemarks")},
+        .attributeOrder = answerOrder,
         .addReads = reads,
         .modifyReads = reads,
         .collection = {.className = "Col_JBDoorAppointment",
@@ -49,7 +52,8 @@ const RecordDef& JBDoorAppointmentDef() {
   return def;
 }
 
-void Col_JBDoorAppointment::Apply(Entity& appointment, const xml::Element& element, const std::string& JBNoId) {
+void Col_JBDoorAppointment::Apply(Entity& appointment, const xml::Element& element,
+                                  const std::string& JBNoId) {
   appointment.Set(def().collection.parentKey, ParentKey(JBNoId));
   ReadAttributes(element, appointment, def().addReads);
   appointment.save();
@@ -93,7 +97,8 @@ void Register() {
   ExposeEntity<E_JBDoorAppointment>(def).Register();
   ExposeStorage<S_JBDoorAppointment>(def).Register();
   ExposeCollection<Col_JBDoorAppointment>(def)
-      .Method("remove", &Col_JBDoorAppointment::remove, {"JBDoorAppointmentId", Optional("JBNoId", std::string())})
+      .Method("remove", &Col_JBDoorAppointment::remove,
+              {"JBDoorAppointmentId", Optional("JBNoId", std::string())})
       .Method("add", &Col_JBDoorAppointment::add, {"ElementXml", "JBNoId"})
       .Method("modify", &Col_JBDoorAppointment::modify, {"ElementXml", "JBNoId"})
       .Register();

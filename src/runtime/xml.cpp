@@ -1,46 +1,103 @@
 #include "runtime/xml.h"
 
+#include <fcntl.h>
+#include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
+#include <libxml/xmlschemastypes.h>
 #include <libxml/xpath.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <functional>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
 
 #include "runtime/error.h"
 
 namespace kx::xml {
 namespace {
 
-// Collects the first error libxml2 reports while it is installed, and keeps libxml2 from printing.
+// Prepares libxml2's global state (and its built-in schema types) once, before any thread parses;
+// libxml2's own lazy set-up is not safe when two threads reach it first at the same time.
+void InitParser() {
+  static const bool ready = [] {
+    xmlInitParser();
+    xmlSchemaInitTypes();
+    return true;
+  }();
+  (void)ready;
+}
+
+// The library prepares the parser while it loads, before a host starts its threads.
+[[maybe_unused]] const bool kParserReadyAtLoad = (InitParser(), true);
+
+template <class T, void (*Free)(T*)>
+struct FreeWith {
+  void operator()(T* p) const { Free(p); }
+};
+
+using ParserContext = std::unique_ptr<xmlParserCtxt, FreeWith<xmlParserCtxt, xmlFreeParserCtxt>>;
+using SchemaParserContext =
+    std::unique_ptr<xmlSchemaParserCtxt, FreeWith<xmlSchemaParserCtxt, xmlSchemaFreeParserCtxt>>;
+using ValidationContext =
+    std::unique_ptr<xmlSchemaValidCtxt, FreeWith<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt>>;
+using XPathContext = std::unique_ptr<xmlXPathContext, FreeWith<xmlXPathContext, xmlXPathFreeContext>>;
+using XPathObject = std::unique_ptr<xmlXPathObject, FreeWith<xmlXPathObject, xmlXPathFreeObject>>;
+using Doc = std::unique_ptr<xmlDoc, DocumentFree>;
+
+// Frees text that libxml2 allocated.
+struct XmlFree {
+  void operator()(xmlChar* p) const { xmlFree(p); }
+};
+using XmlText = std::unique_ptr<xmlChar, XmlFree>;
+
+// Collects the first error libxml2 reports on this thread while it is installed, and keeps
+// libxml2 from printing; the handlers it replaced come back when it ends.
 class ErrorCollector {
  public:
-  ErrorCollector() {
+  ErrorCollector()
+      : previous_(xmlStructuredError),
+        previousContext_(xmlStructuredErrorContext),
+        previousGeneric_(xmlGenericError),
+        previousGenericContext_(xmlGenericErrorContext) {
     xmlSetStructuredErrorFunc(this, &ErrorCollector::OnError);
     xmlSetGenericErrorFunc(nullptr, &ErrorCollector::OnGeneric);
   }
   ~ErrorCollector() {
-    xmlSetStructuredErrorFunc(nullptr, nullptr);
-    xmlSetGenericErrorFunc(nullptr, nullptr);
+    xmlSetStructuredErrorFunc(previousContext_, previous_);
+    xmlSetGenericErrorFunc(previousGenericContext_, previousGeneric_);
   }
+  ErrorCollector(const ErrorCollector&) = delete;
+  ErrorCollector& operator=(const ErrorCollector&) = delete;
+
+  // Keeps the first error (not warning) as the reason.
   static void OnError(void* self, xmlErrorPtr error) {
     auto* collector = static_cast<ErrorCollector*>(self);
     if (collector->message.empty() && error && error->message && error->level >= XML_ERR_ERROR)
       collector->message = Clean(error->message);
   }
+  // Swallows libxml2's unstructured messages.
   static void OnGeneric(void*, const char*, ...) {}
+  // `s` without its trailing line breaks and blanks.
   static std::string Clean(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
     return s;
   }
   std::string message;
+
+ private:
+  xmlStructuredErrorFunc previous_;
+  void* previousContext_;
+  xmlGenericErrorFunc previousGeneric_;
+  void* previousGenericContext_;
 };
 
-struct DtdRefusal {
-  xmlParserCtxtPtr ctxt;
-  bool refused = false;
-};
-
+// SAX hook for a document type declaration: marks the parse refused and stops it before the
+// declaration's content is read.
 void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
   *static_cast<bool*>(ctxt->_private) = true;
@@ -57,25 +114,185 @@ void Collect(xmlNodePtr node, const xmlChar* name, std::vector<Element>& out) {
 
 const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
+// The number of bytes of the character XML can carry that starts at s[i], or 0 when the bytes
+// there are no such character; then `bad` is the length of the invalid part (the longest start of
+// a well-formed UTF-8 sequence, at least 1 byte) that one U+FFFD replaces.
+size_t XmlCharAt(std::string_view s, size_t i, size_t& bad) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  const unsigned char lead = b(0);
+  bad = 1;
+  if (lead < 0x80) return lead >= 0x20 || lead == 0x09 || lead == 0x0A || lead == 0x0D ? 1 : 0;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;   // no overlong forms
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    if (i + k >= s.size() || b(k) < (k == 1 ? low : 0x80) || b(k) > (k == 1 ? high : 0xBF)) {
+      bad = k;
+      return 0;
+    }
+  }
+  if (length == 3 && lead == 0xEF && b(1) == 0xBF && (b(2) == 0xBE || b(2) == 0xBF)) {
+    bad = 3;  // U+FFFE and U+FFFF are no characters
+    return 0;
+  }
+  return length;
+}
+
+// Why a schema file cannot be used: the reason, naming the file.
+std::string SchemaFileReason(const std::string& path, const std::string& what) {
+  return "The schema file \"" + path + "\" " + what;
+}
+
+// The state of a file as one `stat` sees it; a file in another state is compiled anew.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+
+  explicit FileIdentity(const struct stat& st)
+      : device(st.st_dev), inode(st.st_ino), size(st.st_size), modified(st.st_mtim), changed(st.st_ctim) {}
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+// Closes a file descriptor.
+struct FileCloser {
+  int fd;
+  ~FileCloser() { ::close(fd); }
+};
+
+// Reads the regular file at `path` into `content`, with the identity of what was read; false with
+// a reason naming the file.
+bool ReadSchemaFile(const std::string& path, std::string& content, std::optional<FileIdentity>& identity,
+                    std::string& reason) {
+  // Non-blocking, so that a named pipe in the schema's place cannot hold the call.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  FileCloser closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") +
+                                        (S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file"));
+    return false;
+  }
+  content.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  identity.emplace(st);
+  return true;
+}
+
+// Compiles the schema file at `path`; nullptr with a reason naming the file on failure.
+std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path,
+                                                         std::optional<FileIdentity>& identity,
+                                                         std::string& reason) {
+  InitParser();
+  std::string content;
+  if (!ReadSchemaFile(path, content, identity, reason)) return nullptr;
+  if (content.size() > static_cast<size_t>(INT32_MAX)) {
+    reason = SchemaFileReason(path, "is too large");
+    return nullptr;
+  }
+  ErrorCollector errors;
+  const Doc schemaDoc(xmlReadMemory(content.data(), static_cast<int>(content.size()), path.c_str(), nullptr,
+                                    XML_PARSE_NONET));
+  if (!schemaDoc) {
+    const std::string why = !errors.message.empty() ? errors.message
+                            : content.empty()       ? std::string("Document is empty")
+                                                    : std::string("it is not well formed");
+    reason = SchemaFileReason(path, "is not a valid schema: " + why);
+    return nullptr;
+  }
+  const SchemaParserContext parser(xmlSchemaNewDocParserCtxt(schemaDoc.get()));
+  if (!parser) throw std::bad_alloc();
+  std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
+  if (!schema) {
+    reason = SchemaFileReason(
+        path, errors.message.empty() ? "is not a valid schema" : "is not a valid schema: " + errors.message);
+    return nullptr;
+  }
+  return schema;
+}
+
 }  // namespace
 
-std::string Element::Name() const { return reinterpret_cast<const char*>(node_->name); }
+void DocumentFree::operator()(_xmlDoc* doc) const { xmlFreeDoc(doc); }
+void SchemaFree::operator()(_xmlSchema* schema) const { xmlSchemaFree(schema); }
+
+std::string SafeText(std::string_view text) {
+  std::string out;
+  size_t done = 0;  // text[0, done) is in `out`, except while no replacement was needed
+  bool replaced = false;
+  for (size_t i = 0; i < text.size();) {
+    size_t bad = 0;
+    if (const size_t n = XmlCharAt(text, i, bad)) {
+      i += n;
+      continue;
+    }
+    if (!replaced) out.reserve(text.size() + 8);
+    replaced = true;
+    out.append(text.substr(done, i - done));
+    out.append("\xEF\xBF\xBD");
+    i += bad;
+    done = i;
+  }
+  if (!replaced) return std::string(text);
+  out.append(text.substr(done));
+  return out;
+}
+
+_xmlNode* Element::Node() const {
+  if (!node_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+  return node_;
+}
+
+std::string Element::Name() const { return reinterpret_cast<const char*>(Node()->name); }
 
 std::optional<std::string> Element::Attribute(const std::string& name) const {
-  xmlAttrPtr attr = xmlHasProp(node_, X(name));
+  xmlAttrPtr attr = xmlHasProp(Node(), X(name));
   if (!attr) return std::nullopt;
-  xmlChar* value = xmlNodeListGetString(node_->doc, attr->children, 1);
-  std::string result = value ? reinterpret_cast<const char*>(value) : "";
-  xmlFree(value);
-  return result;
+  const XmlText value(xmlNodeListGetString(node_->doc, attr->children, 1));
+  return value ? std::string(reinterpret_cast<const char*>(value.get())) : std::string();
 }
 
 void Element::SetAttribute(const std::string& name, const std::string& value) {
-  if (!xmlSetProp(node_, X(name), X(value))) throw std::bad_alloc();
+  if (!xmlSetProp(Node(), X(name), X(SafeText(value)))) throw std::bad_alloc();
 }
 
 Element Element::AppendElement(const std::string& name) {
-  xmlNodePtr child = xmlNewDocNode(node_->doc, nullptr, X(name), nullptr);
+  xmlNodePtr child = xmlNewDocNode(Node()->doc, nullptr, X(name), nullptr);
   if (!child) throw std::bad_alloc();
   xmlAddChild(node_, child);
   return Element(child);
@@ -83,80 +300,100 @@ Element Element::AppendElement(const std::string& name) {
 
 std::vector<Element> Element::Children() const {
   std::vector<Element> out;
-  for (xmlNodePtr n = node_->children; n; n = n->next)
+  for (xmlNodePtr n = Node()->children; n; n = n->next)
     if (n->type == XML_ELEMENT_NODE) out.emplace_back(n);
   return out;
 }
 
-Document::~Document() { xmlFreeDoc(doc_); }
-
 std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& reason) {
+  InitParser();
   if (text.size() > kMaxDocumentBytes) {
     reason = "The document is larger than the largest request accepted (16 MiB).";
     return nullptr;
   }
+  // The parser would take a NUL byte for the end of the text and accept whatever follows it.
+  if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+    reason =
+        "The document holds a NUL character (byte " + std::to_string(nul) + "), which XML does not allow.";
+    return nullptr;
+  }
   ErrorCollector errors;
-  xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+  const ParserContext ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
   bool refused = false;
   ctxt->_private = &refused;
   ctxt->sax->internalSubset = &RefuseDocumentType;
-  // No entity substitution, no DTD loading, no network; the parser's own amplification limits stay.
-  xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), nullptr,
-                                    nullptr, XML_PARSE_NONET);
-  const bool wellFormed = ctxt->wellFormed && doc && !refused;
-  if (!wellFormed) {
-    if (refused) {
-      reason = "A document type declaration (DTD) is not allowed in a request.";
-    } else if (!errors.message.empty()) {
-      reason = errors.message;
-    } else {
-      reason = ErrorCollector::Clean(ctxt->lastError.message ? ctxt->lastError.message : "The document is not well formed.");
-    }
-    if (doc) xmlFreeDoc(doc);
-    xmlFreeParserCtxt(ctxt);
-    return nullptr;
+  // The 16 MiB cap above is the size limit, so the parser's own text limits are lifted (HUGE).
+  // Entities cannot be declared (a DTD is refused), so nothing expands; no network, no DTD
+  // loading, and the text is UTF-8 whatever its declaration says.
+  Doc doc(xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                            XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC));
+  if (ctxt->wellFormed && doc && !refused) return std::unique_ptr<Document>(new Document(doc.release()));
+  if (refused) {
+    reason = "A document type declaration (DTD) is not allowed in a request.";
+  } else if (!errors.message.empty()) {
+    reason = errors.message;
+  } else {
+    reason = ErrorCollector::Clean(ctxt->lastError.message ? ctxt->lastError.message
+                                                           : "The document is not well formed.");
   }
-  xmlFreeParserCtxt(ctxt);
-  return std::unique_ptr<Document>(new Document(doc));
+  return nullptr;
 }
 
-Schema::~Schema() { xmlSchemaFree(static_cast<xmlSchemaPtr>(schema_)); }
-
 std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reason) {
-  ErrorCollector errors;
-  xmlDocPtr schemaDoc = xmlReadFile(path.c_str(), nullptr, XML_PARSE_NONET);
-  if (!schemaDoc) {
-    reason = errors.message.empty() ? "failed to load the schema file \"" + path + "\"" : errors.message;
+  std::optional<FileIdentity> identity;
+  auto schema = CompileSchemaFile(path, identity, reason);
+  return schema ? std::unique_ptr<Schema>(new Schema(schema.release())) : nullptr;
+}
+
+std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::string& reason) {
+  struct Entry {
+    FileIdentity identity;
+    std::shared_ptr<const Schema> schema;
+  };
+  static std::mutex mutex;
+  static std::map<std::string, Entry> cache;
+  // Bounds the cache when very many schema paths come and go.
+  constexpr size_t kMaxEntries = 64;
+
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
     return nullptr;
   }
-  xmlSchemaParserCtxtPtr parser = xmlSchemaNewDocParserCtxt(schemaDoc);
-  xmlSchemaPtr schema = parser ? xmlSchemaParse(parser) : nullptr;
-  if (parser) xmlSchemaFreeParserCtxt(parser);
-  xmlFreeDoc(schemaDoc);
-  if (!schema) {
-    reason = errors.message.empty() ? "The schema file \"" + path + "\" is not a valid schema" : errors.message;
-    return nullptr;
+  {
+    std::lock_guard lock(mutex);
+    const auto it = cache.find(path);
+    if (it != cache.end() && it->second.identity == FileIdentity(st)) return it->second.schema;
   }
-  return std::unique_ptr<Schema>(new Schema(schema));
+  // Compiled outside the lock: other schemas stay available meanwhile.
+  std::optional<FileIdentity> identity;
+  auto compiled = CompileSchemaFile(path, identity, reason);
+  if (!compiled) return nullptr;
+  std::shared_ptr<const Schema> schema(new Schema(compiled.release()));
+  std::lock_guard lock(mutex);
+  if (cache.size() >= kMaxEntries && !cache.count(path)) cache.clear();
+  cache.insert_or_assign(path, Entry{*identity, schema});
+  return schema;
 }
 
 bool Schema::Validate(const Document& doc, std::string& reason) const {
+  // Each call has its own validation context, and libxml2 gives that context its own string
+  // dictionary: threads share no dictionary they write to (the compiled schema's is only read).
   ErrorCollector errors;
-  xmlSchemaValidCtxtPtr valid = xmlSchemaNewValidCtxt(static_cast<xmlSchemaPtr>(schema_));
+  const ValidationContext valid(xmlSchemaNewValidCtxt(schema_.get()));
   if (!valid) throw std::bad_alloc();
-  const int rc = xmlSchemaValidateDoc(valid, doc.doc_);
-  xmlSchemaFreeValidCtxt(valid);
+  const int rc = xmlSchemaValidateDoc(valid.get(), doc.doc_.get());
   if (rc == 0) return true;
   reason = errors.message.empty() ? "The document is not valid against its schema" : errors.message;
   return false;
 }
 
-Element Document::Root() const { return Element(xmlDocGetRootElement(doc_)); }
+Element Document::Root() const { return Element(xmlDocGetRootElement(doc_.get())); }
 
 std::vector<Element> Document::ElementsByTagName(const std::string& name) const {
   std::vector<Element> out;
-  Collect(xmlDocGetRootElement(doc_), X(name), out);
+  Collect(xmlDocGetRootElement(doc_.get()), X(name), out);
   return out;
 }
 
@@ -167,29 +404,27 @@ Element Document::FirstElement(const std::string& name) const {
 
 std::vector<Element> Document::SelectNodes(const std::string& xpath) const {
   std::vector<Element> out;
-  xmlXPathContextPtr ctx = xmlXPathNewContext(doc_);
+  const XPathContext ctx(xmlXPathNewContext(doc_.get()));
   if (!ctx) throw std::bad_alloc();
-  xmlXPathObjectPtr result = xmlXPathEvalExpression(X(xpath), ctx);
-  if (result && result->nodesetval) {
+  ErrorCollector errors;
+  const XPathObject result(xmlXPathEvalExpression(X(xpath), ctx.get()));
+  if (!result) throw Error(9999 + kObjectErrorBase, "KX", "Invalid XPath expression: " + xpath);
+  if (result->nodesetval) {
     for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
       xmlNodePtr n = result->nodesetval->nodeTab[i];
       if (n->type == XML_ELEMENT_NODE) out.emplace_back(n);
     }
   }
-  xmlXPathFreeObject(result);
-  xmlXPathFreeContext(ctx);
-  if (!result) throw Error(9999 + kObjectErrorBase, "KX", "Invalid XPath expression: " + xpath);
   return out;
 }
 
 std::string Document::Serialize() const {
   xmlChar* buffer = nullptr;
   int size = 0;
-  xmlDocDumpMemory(doc_, &buffer, &size);
-  if (!buffer) throw std::bad_alloc();
-  std::string text(reinterpret_cast<const char*>(buffer), static_cast<size_t>(size));
-  xmlFree(buffer);
-  return text;
+  xmlDocDumpMemory(doc_.get(), &buffer, &size);
+  const XmlText owned(buffer);
+  if (!owned) throw std::bad_alloc();
+  return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(size));
 }
 
 }  // namespace kx::xml

@@ -6,15 +6,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct _xmlDoc;
 struct _xmlNode;
+struct _xmlSchema;
 
 namespace kx::xml {
 
-// The largest request text that is parsed at all.
+// The largest request text that is parsed at all; it is the only size limit a request meets.
 inline constexpr size_t kMaxDocumentBytes = 16u << 20;
+
+// `text` as XML 1.0 can carry it: each invalid UTF-8 sequence and each character XML cannot hold
+// (controls other than tab, LF and CR; U+FFFE, U+FFFF; surrogates) becomes U+FFFD.
+std::string SafeText(std::string_view text);
 
 class Element {
  public:
@@ -22,9 +28,11 @@ class Element {
   explicit Element(_xmlNode* node) : node_(node) {}
   explicit operator bool() const { return node_ != nullptr; }
 
+  // The element's name; an empty Element fails as an object that is not set.
   std::string Name() const;
   // The attribute's value, or nothing when the element has no such attribute.
   std::optional<std::string> Attribute(const std::string& name) const;
+  // Sets the attribute; what XML cannot carry in `value` is written as U+FFFD (see SafeText).
   void SetAttribute(const std::string& name, const std::string& value);
   // Creates an element `name` and appends it as the last child.
   Element AppendElement(const std::string& name);
@@ -33,17 +41,29 @@ class Element {
   _xmlNode* node() const { return node_; }
 
  private:
+  // The node, or the run-time error "object not set" for an empty Element.
+  _xmlNode* Node() const;
   _xmlNode* node_ = nullptr;
+};
+
+// Frees a libxml2 document.
+struct DocumentFree {
+  void operator()(_xmlDoc* doc) const;
+};
+
+// Frees a compiled libxml2 schema.
+struct SchemaFree {
+  void operator()(_xmlSchema* schema) const;
 };
 
 class Document {
  public:
-  ~Document();
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  // Parses `text`. Documents with a document type declaration are refused, as are texts over
-  // kMaxDocumentBytes. On failure returns nullptr and sets `reason` to the parser's reason text.
+  // Parses `text` as UTF-8 (an encoding declaration in it is not followed). Refused, with nullptr
+  // and the reason in `reason`: texts over kMaxDocumentBytes, texts holding a NUL byte, documents
+  // with a document type declaration, and whatever the parser finds not well formed.
   static std::unique_ptr<Document> Parse(const std::string& text, std::string& reason);
 
   Element Root() const;
@@ -59,24 +79,28 @@ class Document {
  private:
   friend class Schema;
   explicit Document(_xmlDoc* doc) : doc_(doc) {}
-  _xmlDoc* doc_;
+  std::unique_ptr<_xmlDoc, DocumentFree> doc_;
 };
 
-// A compiled XSD schema, read from its file.
+// A compiled XSD schema, read from its file. A compiled schema is only read after compiling, so
+// one instance validates on many threads at once.
 class Schema {
  public:
-  ~Schema();
   Schema(const Schema&) = delete;
   Schema& operator=(const Schema&) = delete;
 
-  // Reads and compiles the XSD file at `path`; nullptr with the loader's reason on failure.
+  // Reads and compiles the XSD file at `path`; nullptr with a reason naming the file on failure.
   static std::unique_ptr<Schema> Load(const std::string& path, std::string& reason);
+  // The compiled schema of the file at `path`, compiled once for each state of the file (one
+  // `stat`: device, inode, size, modification and change times) and shared by every thread: an
+  // edited file is compiled anew on the next call. Failures are not kept; nullptr with the reason.
+  static std::shared_ptr<const Schema> Cached(const std::string& path, std::string& reason);
   // Validates `doc`; false with the validator's reason text.
   bool Validate(const Document& doc, std::string& reason) const;
 
  private:
-  explicit Schema(void* schema) : schema_(schema) {}
-  void* schema_;
+  explicit Schema(_xmlSchema* schema) : schema_(schema) {}
+  std::unique_ptr<_xmlSchema, SchemaFree> schema_;
 };
 
 }  // namespace kx::xml

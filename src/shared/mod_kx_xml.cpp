@@ -24,7 +24,7 @@ std::string Sch_JBContainerRetrievingTempFileModify() {
 std::unique_ptr<xml::Document> LoadValidated(const std::string& text, const std::string& schemaPath,
                                              const std::string& reasonPrefix) {
   std::string reason;
-  const auto schema = xml::Schema::Load(schemaPath, reason);
+  const auto schema = xml::Schema::Cached(schemaPath, reason);
   if (!schema) RaiseError(9999, reason);
   auto doc = xml::Document::Parse(text, reason);
   if (!doc || !schema->Validate(*doc, reason)) RaiseError(9999, reasonPrefix + reason);

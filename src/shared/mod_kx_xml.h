@@ -17,9 +17,10 @@ std::string Sch_JBDoorAppointmentAddModify();
 std::string Sch_JBContainerRetrievingTempFileAdd();
 std::string Sch_JBContainerRetrievingTempFileModify();
 
-// Loads `text` validated against the schema file `schemaPath`: the schema is read first (its
-// loader's error is raised as is), then the text is parsed and validated; a failure raises error
-// 9999 with `reasonPrefix` followed by the parser's reason. Nothing of a refused text is returned.
+// Loads `text` validated against the schema file `schemaPath`: the schema comes first (compiled
+// once per state of its file and shared by all threads; its loader's error, which names the file,
+// is raised as is), then the text is parsed and validated; a failure raises error 9999 with
+// `reasonPrefix` followed by the parser's reason. Nothing of a refused text is returned.
 std::unique_ptr<xml::Document> LoadValidated(const std::string& text, const std::string& schemaPath,
                                              const std::string& reasonPrefix = "");
 

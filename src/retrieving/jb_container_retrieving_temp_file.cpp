@@ -1,0 +1,145 @@
+#include "retrieving/jb_container_retrieving_temp_file.h"
+
+#include "framework/registration.h"
+#include "runtime/error.h"
+#include "runtime/host.h"
+#include "shared/mod_kx_common.h"
+#include "shared/mod_kx_xml.h"
+
+namespace kx {
+
+const RecordDef& JBContainerRetrievingTempFileDef() {
+  using E = E_JBContainerRetrievingTempFile;
+  static const std::vector<FieldRead> headerReads = [] {
+    std::vector<FieldRead> r;
+    for (size_t i = E::kSourceCategory; i <= E::kERNo; ++i) r.push_back({i});
+    return r;
+  }();
+  static const RecordDef def = Complete({
+      .entityClass = "E_JBContainerRetrievingTempFile",
+      .storageClass = "S_JBContainerRetrievingTempFile",
+      .table = "JB_CONTAINER_RETRIEVING_TEMP_FILE",
+      .fields = kJBContainerRetrievingTempFileFields,
+      .key = E::kId,
+      .identity = true,
+      .insertProcedure = "JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc",
+      .controllerClass = "C_JBContainerRetrievingTempFile",
+      .list = "JBContainerRetrievingTempFiles",
+      .item = "JBContainerRetrievingTempFile",
+      .addReads = headerReads,
+      .getElementProc = "getelementbyxml Function",
+      .getElementVotes = false,
+  });
+  return def;
+}
+
+std::shared_ptr<Col_JBContainerRetrievingTempDetail>
+E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail() {
+  return Guard("ColJBContainerRetrievingTempDetail Property", [&] {
+    return std::static_pointer_cast<Col_JBContainerRetrievingTempDetail>(
+        lines_.Get(*this, kId, [] { return std::make_shared<Col_JBContainerRetrievingTempDetail>(); }));
+  });
+}
+
+namespace {
+
+// Stamps the file as changed now by the request's LastUpdateUser.
+void Stamp(E_JBContainerRetrievingTempFile& file, const xml::Element& element) {
+  const LocalTime now = ToLocal(Now());
+  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateDate, Date::FromParts(now.year, now.month, now.day));
+  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateTime, GetTime());
+  ReadAttributes(element, file, {{E_JBContainerRetrievingTempFile::kLastUpdateUser}});
+}
+
+}  // namespace
+
+std::shared_ptr<E_JBContainerRetrievingTempFile> C_JBContainerRetrievingTempFile::File() {
+  auto file = std::dynamic_pointer_cast<E_JBContainerRetrievingTempFile>(heldEntity());
+  if (!file) ThrowRuntimeError(RuntimeErrorCode::TypeMismatch);
+  return file;
+}
+
+xml::Element C_JBContainerRetrievingTempFile::WriteEntity(Answer& answer) {
+  xml::Element element = Controller::WriteEntity(answer);
+  auto lines = File()->ColJBContainerRetrievingTempDetail();
+  Guard("getColElementsByXML Function",
+        [&] { lines->WriteItems(element.AppendElement(lines->def().collection.root)); });
+  return element;
+}
+
+bool C_JBContainerRetrievingTempFile::add(const std::string& ElementXml) {
+  return ControllerGuard("add Function", [&] {
+    const auto doc = LoadValidated(ElementXml, Sch_JBContainerRetrievingTempFileAdd());
+    const xml::Element element = FirstRequired(*doc, def().item);
+    auto file = File();
+    file->add();
+    ReadAttributes(element, *file, def().addReads);
+    file->setProcessState(0);
+    Stamp(*file, element);
+    file->save();
+    file->ColJBContainerRetrievingTempDetail()->updateColElements(ElementXml, std::to_string(file->Id()));
+    return true;
+  });
+}
+
+void C_JBContainerRetrievingTempFile::modify(const std::string& ElementXml) {
+  ControllerGuard("modify Sub", [&] {
+    const auto doc = LoadValidated(ElementXml, Sch_JBContainerRetrievingTempFileModify());
+    const xml::Element element = FirstRequired(*doc, def().item);
+    auto file = File();
+    file->load(RequiredAttribute(element, "Id"));
+    Stamp(*file, element);
+    file->save();
+    file->ColJBContainerRetrievingTempDetail()->updateColElements(ElementXml, std::to_string(file->Id()));
+    const bool finished = file->ColJBContainerRetrievingTempDetail()->isAllFinished(file->Id());
+    file->setProcessState(finished ? 2 : 1);
+    // The state the lines give is stored, not only held.
+    file->save();
+  });
+}
+
+void C_JBContainerRetrievingTempFile::remove(const std::string& ElementId) {
+  ControllerGuard("remove Sub", [&] {
+    auto file = File();
+    file->load(ElementId);
+    file->ColJBContainerRetrievingTempDetail()->removeColElements();
+    file->remove();
+    file->save();
+  });
+}
+
+void C_JBContainerRetrievingTempFile::Finish(const std::string& ElementId) {
+  ControllerGuard("Finish Sub", [&] {
+    auto file = File();
+    auto lines = file->ColJBContainerRetrievingTempDetail();
+    const int32_t id = CLng(Variant(ElementId));
+    if (!lines->isAllFinished(id)) Raise(9999, "Some Containers Detail have not been handled.");
+    // The finished state is stored on the file, not only held.
+    file->load(std::to_string(id));
+    file->setProcessState(2);
+    file->save();
+  });
+}
+
+namespace {
+
+void Register() {
+  using C = C_JBContainerRetrievingTempFile;
+  const RecordDef& def = JBContainerRetrievingTempFileDef();
+  ExposeEntity<E_JBContainerRetrievingTempFile>(def)
+      .Get("ColJBContainerRetrievingTempDetail",
+           &E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail)
+      .Register();
+  ExposeStorage<S_JBContainerRetrievingTempFile>(def).Register();
+  ExposeController<C>(def)
+      .Method("add", &C::add, {"ElementXml"})
+      .Method("modify", &C::modify, {"ElementXml"})
+      .Method("remove", &C::remove, {"ElementId"})
+      .Method("Finish", &C::Finish, {"ElementId"})
+      .Register();
+}
+
+const AtLoad registered(Register);
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,135 @@
+// The class registry: creation by name, late-bound calls with conversions taken from the member's
+// signature, by-reference arguments, defaults, and which registration wins a name.
+#include "runtime/registry.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "runtime/expose.h"
+#include "test_support.h"
+
+namespace kx::test {
+namespace {
+
+class Probe : public Object {
+ public:
+  std::string_view ClassName() const override { return name; }
+  std::string Join(const std::string& a, int16_t b, bool c) {
+    return a + "/" + std::to_string(b) + "/" + (c ? "T" : "F");
+  }
+  void Bump(Variant& counter, std::string& text, int32_t by) {
+    counter = Variant(CLng(counter) + by);
+    text += "!";
+  }
+  double Half(double x) const { return x / 2; }
+  int32_t value() const { return value_; }
+  void setValue(int32_t v) { value_ = v; }
+  std::shared_ptr<Probe> Self() { return std::static_pointer_cast<Probe>(shared_from_this()); }
+  std::string name = "KXProbe";
+
+ private:
+  int32_t value_ = 0;
+};
+
+Expose<Probe> ProbeClass(const std::string& name) {
+  Expose<Probe> x(name, [name] {
+    auto p = std::make_shared<Probe>();
+    p->name = name;
+    return std::static_pointer_cast<Object>(p);
+  });
+  x.Method("Join", &Probe::Join, {"a", Optional("b", int16_t{7}), Optional("c", false)})
+      .Method("Bump", &Probe::Bump, {"counter", "text", "by"})
+      .Method("Half", &Probe::Half, {"x"})
+      .Property("Value", &Probe::value, &Probe::setValue)
+      .Get("Self", &Probe::Self);
+  return x;
+}
+
+const AtLoad registered([] { ProbeClass("KXProbe").Register(); });
+
+Variant Call(Object& o, const std::string& member, Args args) {
+  return Registry::Instance().Invoke(o, member, args);
+}
+
+TEST(Registry, ConversionsComeFromTheSignature) {
+  auto probe = Registry::Instance().Create("kxprobe");  // names without regard to case
+  EXPECT_EQ(Call(*probe, "join", {Variant("x"), Variant("12"), Variant(int32_t{1})}), Variant("x/12/T"));
+  EXPECT_EQ(Call(*probe, "Join", {Variant("x")}),
+            Variant("x/7/F"));  // defaults of omitted trailing arguments
+  EXPECT_EQ(Call(*probe, "Half", {Variant("3")}), Variant(1.5));
+  EXPECT_EQ(CaptureError([&] { Call(*probe, "Join", {Variant("x"), Variant("many")}); }).number(), 13);
+  EXPECT_EQ(CaptureError([&] { Call(*probe, "Join", {Variant("x"), Variant(40000)}); }).number(), 6);
+  Call(*probe, "Value", {Variant(int16_t{42})});
+  EXPECT_EQ(Call(*probe, "Value", {}), Variant(42));
+  const Variant self = Call(*probe, "Self", {});
+  EXPECT_EQ(CObj(self), probe);
+}
+
+TEST(Registry, ByReferenceArgumentsComeBack) {
+  auto probe = Registry::Instance().Create("KXProbe");
+  Args args = {Variant(int16_t{1}), Variant("a"), Variant("2")};
+  Registry::Instance().Invoke(*probe, "Bump", args);
+  EXPECT_EQ(args[0], Variant(3));
+  EXPECT_EQ(args[1], Variant("a!"));
+  EXPECT_EQ(args[2], Variant("2"));  // by value: unchanged
+  const ClassInfo& info = Registry::Instance().Class("KXProbe");
+  const MemberInfo* bump = info.Find("Bump", 3);
+  ASSERT_NE(bump, nullptr);
+  EXPECT_TRUE(bump->params[0].byRef);
+  EXPECT_TRUE(bump->params[1].byRef);
+  EXPECT_FALSE(bump->params[2].byRef);
+}
+
+TEST(Registry, CallsThatDoNotFitAreRefused) {
+  auto probe = Registry::Instance().Create("KXProbe");
+  struct Case {
+    std::string member;
+    size_t args;
+    int32_t number;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Nothing", 0, 438}, {"Join", 0, 449}, {"Join", 4, 450}, {"Bump", 2, 449}, {"Half", 2, 450}}) {
+    SCOPED_TRACE(c.member + " with " + std::to_string(c.args));
+    EXPECT_EQ(CaptureError([&] { Call(*probe, c.member, Args(c.args, Variant("1"))); }).number(), c.number);
+  }
+  EXPECT_EQ(CaptureError([] { Registry::Instance().Create("NoSuchClass"); }).number(), 429);
+}
+
+TEST(Registry, ParameterNamesMustFitTheSignature) {
+  EXPECT_THROW(Expose<Probe>("KXProbeBad").Method("Join", &Probe::Join, {"a", "b"}), std::logic_error);
+  EXPECT_THROW(Expose<Probe>("KXProbeBad").Method("Half", &Probe::Half), std::logic_error);
+}
+
+TEST(Registry, ADeploymentClassWinsItsName) {
+  auto& registry = Registry::Instance();
+  ProbeClass("KXProbeDefault").Register(Origin::Default);
+  // A second default of the same name is a mistake.
+  EXPECT_THROW(ProbeClass("KXProbeDefault").Register(Origin::Default), std::logic_error);
+  // The deployment's class replaces the default...
+  Expose<Probe> deployment("KXProbeDefault", [] {
+    auto p = std::make_shared<Probe>();
+    p->name = "KXProbeDefault";
+    p->setValue(99);
+    return std::static_pointer_cast<Object>(p);
+  });
+  deployment.Property("Value", &Probe::value, &Probe::setValue).Register(Origin::Deployment);
+  auto created = registry.Create("KXProbeDefault");
+  EXPECT_EQ(Call(*created, "Value", {}), Variant(99));
+  // ...and a default registered after it does not take the name back.
+  ProbeClass("KXProbeDefault").Register(Origin::Default);
+  EXPECT_EQ(Call(*registry.Create("KXProbeDefault"), "Value", {}), Variant(99));
+  // A second deployment class of the name is refused, an explicit replacement is not.
+  EXPECT_THROW(ProbeClass("KXProbeDefault").Register(Origin::Deployment), std::logic_error);
+  ProbeClass("KXProbeDefault").Register(Origin::Replace);
+  EXPECT_EQ(Call(*registry.Create("KXProbeDefault"), "Value", {}), Variant(0));
+}
+
+TEST(Registry, EveryClassOfTheComponentIsRegistered) {
+  const auto names = Registry::Instance().ClassNames();
+  for (const char* name : {"S_DBHelpForKX", "Recordset", "Command", "Collection", "E_JBTypeProfile",
+                           "S_JBTypeProfile", "C_JBTypeProfile"})
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+}
+
+}  // namespace
+}  // namespace kx::test
