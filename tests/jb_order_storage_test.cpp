@@ -246,6 +246,43 @@ TEST_P(JBOrderStorage, SearchRowsMatchOnOneLine) {
   EXPECT_EQ(ids(Condition("ContainerNo", "=", "C2") + Condition("BKNo", "=", "BK2")), std::vector<int32_t>{});
 }
 
+TEST_P(JBOrderStorage, PagesSelectWhatTheSearchStatementSelects) {
+  S_DBHelpForKX db;
+  for (int i = 1; i <= 6; ++i) {
+    auto e = Stored("JB00" + std::to_string(i));
+    e->Set(E::kVendorCode, i % 2 ? "V1" : "V2");
+    e->save();
+    for (int l = 0; l < i % 3; ++l)
+      db.RunSQL("Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, BK_NO, CONTAINER_NO, REEFER) Values ('" + std::to_string(i) +
+                "', 'BK" + std::to_string(l) + "', 'C" + std::to_string(i + l) + "', " + (l ? "NULL" : "'Y'") + ")");
+  }
+  db.RunSQL("Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, BK_NO) Values (NULL, 'BK0')");
+  const std::vector<std::string> cases = {
+      "",
+      Condition("BKNo", "=", "BK0"),
+      Condition("BKNo", "=", "BK1") + Condition("VendorCode", "=", "V2"),
+      Condition("ContainerNo", "BeginWith", "C") + Condition("BKNo", "=", "BK0"),
+      Condition("Reefer", "=", "Y") + Condition("VendorCode", "=", "V1"),
+      Condition("ContainerNo", "=", "none"),
+  };
+  auto ids = [](db::Recordset& rs) {
+    std::vector<int32_t> out;
+    for (; !rs.EOF_(); rs.MoveNext()) out.push_back(CLng(rs.Field("JB_NO_ID")));
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  for (const auto& conditions : cases) {
+    SCOPED_TRACE(conditions);
+    const std::string ak = conditions.empty() ? "" : "<AccessKeys>" + conditions + "</AccessKeys>";
+    const auto all = ids(*storage.Query(ak));
+    const auto page = storage.QueryPage(ak, 0, 0);
+    EXPECT_EQ(ids(*page.rows), all);
+    EXPECT_EQ(page.count, static_cast<int32_t>(all.size()));
+    // strSQL holds the search statement as written.
+    EXPECT_EQ(storage.strSQL(), SearchStatement(ak.empty() ? "" : conditions));
+  }
+}
+
 KX_ENGINE_SUITE(JBOrderStorage);
 
 }  // namespace
