@@ -377,6 +377,18 @@ TEST(JBOrderCommand, AFailedAddLeavesNothingBehind) {
   EXPECT_EQ(run.out, "{\"result\": true, \"out\": {\"JBNoId\": \"1\"}}\n") << run.err;
   run = RunKx(home, "call E_JBOrder CompanyCode");
   EXPECT_EQ(run.exitCode, 0) << run.err;
+  // The outside components answer through the command line too.
+  run = RunKx(home, "call BookingContainerProvider GetContainers BK1");
+  EXPECT_EQ(
+      run.out,
+      "<?xml version=\"1.0\"?>\n<Root><Containers><Container ContainerPrefix=\"ABCU\" ContainerNo=\"1\" "
+      "ContainerType=\"40HC\" BKNo=\"BK1\" BLNo=\"BL1\"/></Containers></Root>\n\n")
+      << run.err;
+  run = RunKx(home, "call --json PartnerNotifyProvider GetPartnerNotifyInfo V001 IJ FAX before");
+  EXPECT_EQ(run.out, "{\"result\": false, \"out\": {\"strResult\": \"before\"}}\n") << run.err;
+  run =
+      RunKx(home, "call SerialNoGenerator GenerateSerialNo \"<CDSerialNo COMPANYCODE='C' OFFICECODE='H'/>\"");
+  EXPECT_EQ(run.out.substr(0, 2), "CH") << run.err;
 }
 
 }  // namespace

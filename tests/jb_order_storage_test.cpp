@@ -253,8 +253,9 @@ TEST_P(JBOrderStorage, PagesSelectWhatTheSearchStatementSelects) {
     e->Set(E::kVendorCode, i % 2 ? "V1" : "V2");
     e->save();
     for (int l = 0; l < i % 3; ++l)
-      db.RunSQL("Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, BK_NO, CONTAINER_NO, REEFER) Values ('" + std::to_string(i) +
-                "', 'BK" + std::to_string(l) + "', 'C" + std::to_string(i + l) + "', " + (l ? "NULL" : "'Y'") + ")");
+      db.RunSQL("Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, BK_NO, CONTAINER_NO, REEFER) Values ('" +
+                std::to_string(i) + "', 'BK" + std::to_string(l) + "', 'C" + std::to_string(i + l) + "', " +
+                (l ? "NULL" : "'Y'") + ")");
   }
   db.RunSQL("Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, BK_NO) Values (NULL, 'BK0')");
   const std::vector<std::string> cases = {

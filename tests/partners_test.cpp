@@ -215,8 +215,10 @@ TEST_P(Partners, ADeploymentReplacesADefaultComponent) {
   Expose<OfficeGenerator>(partners::kSerialNoGenerator)
       .Method(partners::kGenerateSerialNo, &OfficeGenerator::GenerateSerialNo, {"requestXml"})
       .Register(Origin::Replace);
-  // A later default registration does not take the name back.
-  partners::RegisterDefaults(Origin::Default);
+  // A default registration that comes later does not take the name back.
+  Expose<SerialNoGenerator>(partners::kSerialNoGenerator)
+      .Method(partners::kGenerateSerialNo, &SerialNoGenerator::GenerateSerialNo, {"requestXml"})
+      .Register(Origin::Default);
   C_JBOrder orders;
   const std::string id = orders.add(OrderXml({{"JBNo", ""}}), "CO", "HKG");
   EXPECT_EQ(AttributeValues(orders.getElementByXML(id), "JBOrder", "JBNo"),
