@@ -90,7 +90,9 @@ int RunDemo(std::ostream& out) {
     return "removed the demo profiles (" + CStr(args[0]) + " rows were in the table)";
   });
   out << "\n";
-  return RunRetrievingDemo(out);
+  const int orders = RunJobOrderDemo(out);
+  out << "\n";
+  return RunRetrievingDemo(out) || orders;
 }
 
 }  // namespace kx
