@@ -11,6 +11,33 @@ namespace kx::db {
 
 const std::map<std::string, std::string>& DatabaseScripts();
 
+std::string_view CategoryName(ErrorCategory category) {
+  switch (category) {
+    case ErrorCategory::Constraint: return "constraint";
+    case ErrorCategory::Busy: return "busy";
+    case ErrorCategory::Connection: return "connection";
+    case ErrorCategory::Syntax: return "syntax";
+    case ErrorCategory::Other: break;
+  }
+  return "other";
+}
+
+ErrorCategory PostgresErrorCategory(std::string_view state) {
+  const std::string_view cls = state.substr(0, 2);
+  if (cls == "23") return ErrorCategory::Constraint;
+  // Serialization failure, deadlock, lock not available, object in use.
+  if (state == "40001" || state == "40P01" || state == "55P03" || state == "55006") return ErrorCategory::Busy;
+  // Connection exceptions, refused logins, a missing database, a server shutting down or full.
+  if (cls == "08" || cls == "28" || state == "3D000" || state == "57P01" || state == "57P02" ||
+      state == "57P03" || state == "53300")
+    return ErrorCategory::Connection;
+  if (cls == "42") return ErrorCategory::Syntax;
+  return ErrorCategory::Other;
+}
+
+DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
+    : std::runtime_error(text), category_(category), nativeCode_(std::move(nativeCode)) {}
+
 bool EngineOfProvider(const std::string& provider, Engine& engine) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) {
     engine = Engine::SQLite;
@@ -37,10 +64,10 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     const std::string marker = kMarkers[i];
     const auto at = cs.find(marker, pos);
     if (at == std::string::npos || (i == 0 && at != 0) || (tail != std::string::npos && at > tail))
-      throw DatabaseError("Invalid connection string attribute");
+      throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     const size_t start = at + marker.size();
     size_t end = i < 4 ? cs.find(kMarkers[i + 1], start) : (tail == std::string::npos ? cs.size() : tail);
-    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute");
+    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     *fields[i] = cs.substr(start, end - start);
     pos = end;
   }
@@ -52,7 +79,8 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     }
   }
   if (!EngineOfProvider(info.provider, info.engine))
-    throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")");
+    throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")",
+                        ErrorCategory::Connection);
   return info;
 }
 
@@ -63,7 +91,8 @@ std::unique_ptr<Connection> Open(const ConnectionInfo& info) {
     case Engine::SqlServer: break;
   }
   throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
-                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini");
+                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
+                      ErrorCategory::Connection);
 }
 
 std::string AdaptStatement(Engine engine, const std::string& sql) {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/db/recordset.h"
@@ -41,10 +43,31 @@ struct ProcedureArgument {
   Variant value;
 };
 
-// A database failure; the description is the engine's own message text.
+// What kind of failure an engine reported. Each engine maps its own codes in one function.
+enum class ErrorCategory { Constraint, Busy, Connection, Syntax, Other };
+
+// The lower-case name of a category ("constraint", "busy", "connection", "syntax", "other").
+std::string_view CategoryName(ErrorCategory category);
+
+// The category of an SQLite result code (extended or primary); `preparing` tells that the failure
+// came while the statement text was compiled, where a generic error means the text was refused.
+ErrorCategory SqliteErrorCategory(int resultCode, bool preparing);
+// The category of a PostgreSQL SQLSTATE ("23505", ...); an empty state is Other.
+ErrorCategory PostgresErrorCategory(std::string_view sqlState);
+
+// A database failure: the engine's own message text, its category and the engine's native code.
 class DatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DatabaseError(const std::string& text, ErrorCategory category = ErrorCategory::Other,
+                         std::string nativeCode = {});
+  ErrorCategory category() const noexcept { return category_; }
+  // The engine's code: SQLite's extended result code in decimal, PostgreSQL's SQLSTATE; empty for
+  // failures of the database layer itself.
+  const std::string& nativeCode() const noexcept { return nativeCode_; }
+
+ private:
+  ErrorCategory category_;
+  std::string nativeCode_;
 };
 
 class Connection {

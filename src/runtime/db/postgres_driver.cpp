@@ -95,10 +95,10 @@ class PostgresConnection : public Connection {
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
     if (PQstatus(conn_) != CONNECTION_OK) {
-      std::string message = Trimmed(PQerrorMessage(conn_));
+      const DatabaseError e = Failure(nullptr);
       PQfinish(conn_);
       conn_ = nullptr;
-      throw DatabaseError(message);
+      throw e;
     }
     PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
   }
@@ -116,7 +116,7 @@ class PostgresConnection : public Connection {
   std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                            const std::vector<ProcedureArgument>& args) override {
     if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.") != std::string::npos)
-      throw DatabaseError("Could not find stored procedure '" + name + "'.");
+      throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
     std::string sql = "SELECT * FROM " + name + "(";
     std::vector<std::string> texts;
     std::vector<const char*> values;
@@ -155,8 +155,19 @@ class PostgresConnection : public Connection {
     ResultPtr res(raw, &PQclear);
     const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY) return res;
-    const char* primary = res ? PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    throw DatabaseError(primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_)));
+    throw Failure(res.get());
+  }
+
+  // The failure of `res` (or of the connection when there is no result): the server's primary
+  // message and SQLSTATE; a failure of the connection itself has no state from the server and is
+  // reported as a connection failure (08006).
+  DatabaseError Failure(const PGresult* res) const {
+    const char* primary = res ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+    std::string code = state ? state : "";
+    if (code.empty() && PQstatus(conn_) != CONNECTION_OK) code = "08006";
+    return DatabaseError(primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_)),
+                         PostgresErrorCategory(code), code);
   }
 
   static std::shared_ptr<Recordset> ToRecordset(const PGresult* res) {

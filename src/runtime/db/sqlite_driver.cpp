@@ -2,19 +2,49 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <memory>
 
 #include "runtime/db/connection.h"
 #include "runtime/host.h"
 
 namespace kx::db {
+
+ErrorCategory SqliteErrorCategory(int resultCode, bool preparing) {
+  switch (resultCode & 0xff) {
+    case SQLITE_CONSTRAINT: return ErrorCategory::Constraint;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ErrorCategory::Busy;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ErrorCategory::Connection;
+    // A generic error while compiling means the text was refused (syntax, unknown table or column).
+    case SQLITE_ERROR: return preparing ? ErrorCategory::Syntax : ErrorCategory::Other;
+    default: return ErrorCategory::Other;
+  }
+}
+
 namespace {
+
+// The failure `db` reports for result code `rc`, with the engine's text and extended code.
+DatabaseError SqliteError(sqlite3* db, int rc, bool preparing = false) {
+  const int code = db ? sqlite3_extended_errcode(db) : rc;
+  return DatabaseError(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), SqliteErrorCategory(code, preparing),
+                       std::to_string(code));
+}
+
+// Closes a connection handle; close_v2 defers the close until the last statement is finalized.
+struct CloseHandle {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Handle = std::unique_ptr<sqlite3, CloseHandle>;
 
 class Statement {
  public:
   Statement(sqlite3* db, const char*& sql) {
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail) != SQLITE_OK)
-      throw DatabaseError(sqlite3_errmsg(db));
+    const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail);
+    if (rc != SQLITE_OK) throw SqliteError(db, rc, /*preparing=*/true);
     sql = tail;
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -58,19 +88,18 @@ class SqliteConnection : public Connection {
   explicit SqliteConnection(const ConnectionInfo& info) {
     const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
     const std::string path = folder + "/" + info.catalog + ".db";
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    // The handle is owned from here on, so that any failure below closes it.
+    db_.reset(raw);
     if (rc != SQLITE_OK) {
-      std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-      sqlite3_close(db_);
-      db_ = nullptr;
-      throw DatabaseError(message + " (" + path + ")");
+      const DatabaseError e = SqliteError(db_.get(), rc);
+      throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
-    sqlite3_busy_timeout(db_, info.timeoutSeconds * 1000);
-    sqlite3_extended_result_codes(db_, 0);
+    sqlite3_busy_timeout(db_.get(), info.timeoutSeconds * 1000);
     // Readers do not block the writer, and concurrent writers wait for each other.
     ExecuteScript("PRAGMA journal_mode=WAL;");
   }
-  ~SqliteConnection() override { sqlite3_close_v2(db_); }
 
   Engine engine() const override { return Engine::SQLite; }
 
@@ -88,35 +117,36 @@ class SqliteConnection : public Connection {
     std::string body;
     {
       const char* lookup = "SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1";
-      Statement stmt(db_, lookup);
+      Statement stmt(db_.get(), lookup);
       sqlite3_bind_text(stmt.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
       const int rc = sqlite3_step(stmt.get());
       if (rc == SQLITE_ROW) {
         body = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
       } else if (rc == SQLITE_DONE) {
-        throw DatabaseError("Could not find stored procedure '" + name + "'.");
+        throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
       } else {
-        throw DatabaseError(sqlite3_errmsg(db_));
+        throw SqliteError(db_.get(), rc);
       }
     }
     const char* sql = body.c_str();
-    Statement stmt(db_, sql);
+    Statement stmt(db_.get(), sql);
     if (sqlite3_bind_parameter_count(stmt.get()) != static_cast<int>(args.size()))
       throw DatabaseError("Procedure or function '" + name + "' expects " +
                           std::to_string(sqlite3_bind_parameter_count(stmt.get())) +
-                          " parameters, " + std::to_string(args.size()) + " were supplied.");
+                          " parameters, " + std::to_string(args.size()) + " were supplied.",
+                          ErrorCategory::Syntax);
     for (size_t i = 0; i < args.size(); ++i) Bind(stmt.get(), static_cast<int>(i) + 1, args[i].value);
     return Collect(stmt.get());
   }
 
   void ResetIsolation() override {
     // SQLite always reads committed data; a transaction left open by a failed caller is undone.
-    if (!sqlite3_get_autocommit(db_)) Rollback();
+    if (!sqlite3_get_autocommit(db_.get())) Rollback();
   }
   void Begin() override { ExecuteScript("BEGIN IMMEDIATE"); }
   void Commit() override { ExecuteScript("COMMIT"); }
   void Rollback() override {
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   bool Healthy() const override { return db_ != nullptr; }
 
@@ -135,7 +165,7 @@ class SqliteConnection : public Connection {
         rc = sqlite3_bind_text(stmt, index, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
       }
     }
-    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
+    if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
   }
 
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
@@ -146,7 +176,7 @@ class SqliteConnection : public Connection {
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw DatabaseError(sqlite3_errmsg(db_));
+      if (rc != SQLITE_ROW) throw SqliteError(db_.get(), rc);
       std::vector<Variant> row;
       row.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
@@ -159,14 +189,14 @@ class SqliteConnection : public Connection {
   void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
     const char* rest = sql.c_str();
     while (rest && *rest) {
-      Statement stmt(db_, rest);
+      Statement stmt(db_.get(), rest);
       if (!stmt) continue;  // blank or comment
       auto rows = Collect(stmt.get());
       if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
     }
   }
 
-  sqlite3* db_ = nullptr;
+  Handle db_;
 };
 
 }  // namespace
