@@ -16,13 +16,7 @@ std::string Name(ErrorCategory c) { return std::string(db::CategoryName(c)); }
 
 // The database error `fn` throws; fails the test when it throws none.
 db::DatabaseError CaptureDatabaseError(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const db::DatabaseError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected a database error, none was thrown";
-  return db::DatabaseError("none");
+  return CaptureThrown(fn, db::DatabaseError("none"));
 }
 
 TEST(DatabaseErrorCategory, SqliteResultCodes) {

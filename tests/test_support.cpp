@@ -87,14 +87,6 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() { home_.reset(); }
 
-kx::Error CaptureError(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const kx::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error, none was raised";
-  return kx::Error(0, "", "");
-}
+kx::Error CaptureError(const std::function<void()>& fn) { return CaptureThrown(fn, kx::Error(0, "", "")); }
 
 }  // namespace kx::test

@@ -51,6 +51,18 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<TestHome> home_;
 };
 
+// The exception of type E that `fn` throws; fails the test and returns `none` when it throws none.
+template <class E>
+E CaptureThrown(const std::function<void()>& fn, E none) {
+  try {
+    fn();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an exception, none was thrown";
+  return none;
+}
+
 // The component error `fn` raises; fails the test when it raises none.
 kx::Error CaptureError(const std::function<void()>& fn);
 
