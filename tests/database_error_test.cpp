@@ -109,8 +109,7 @@ TEST_P(EngineFailure, AnUnreachableDatabaseIsAConnectionFailure) {
   const db::DatabaseError e = CaptureDatabaseError([&] { db::Open(info); });
   EXPECT_EQ(Name(e.category()), "connection") << e.what();
   EXPECT_EQ(e.nativeCode(), sqlite() ? "14" : "08006");
-  EXPECT_NE(std::string(e.what()).find(sqlite() ? "unable to open" : "no_such_database"), std::string::npos)
-      << e.what();
+  EXPECT_NE(std::string(e.what()).find("no_such_database"), std::string::npos) << e.what();
 }
 
 KX_ENGINE_SUITE(EngineFailure);

@@ -4,8 +4,11 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "runtime/context.h"
 #include "runtime/db/connection.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
@@ -44,6 +47,45 @@ TEST_F(SqliteConnection, AFailureWhileSettingUpTheConnectionClosesTheFile) {
     EXPECT_EQ(e.category(), db::ErrorCategory::Connection);
   }
   EXPECT_EQ(DescriptorsOf(DatabaseFile()), 0);
+}
+
+// The database files in the home folder (the file and its write-ahead log and shared memory).
+std::vector<std::string> DatabaseFilesIn(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind("kxtest.db", 0) == 0) files.push_back(entry.path().filename());
+  return files;
+}
+
+TEST_F(SqliteConnection, OnlySettingUpTheDatabaseCreatesTheFile) {
+  S_DBHelpForKX helper;
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+      {"read", [&] { helper.RunSQLReturnRS("select 1"); }},
+      {"write", [&] { helper.RunSQL("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'"); }},
+      {"procedure", [&] { helper.RunSPReturnInteger("JB_ORDERInsProc"); }},
+      {"scope",
+       [&] {
+         TransactionScope scope;
+         helper.RunSQLReturnRS("select 1");
+       }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    const Error e = CaptureError(call);
+    EXPECT_NE(e.description().find("The database file " + DatabaseFile() + " does not exist; run `kx init`"),
+              std::string::npos)
+        << e.description();
+    EXPECT_TRUE(DatabaseFilesIn(home_.folder()).empty());
+  }
+  const CommandOutcome call = RunKx(home_, "call S_DBHelpForKX RunSQLReturnRS " + ShellQuoted("select 1"));
+  EXPECT_EQ(call.exitCode, 1);
+  EXPECT_NE(call.err.find(DatabaseFile() + " does not exist; run `kx init`"), std::string::npos) << call.err;
+  EXPECT_TRUE(DatabaseFilesIn(home_.folder()).empty());
+
+  const CommandOutcome init = RunKx(home_, "init");
+  EXPECT_EQ(init.exitCode, 0) << init.err;
+  EXPECT_TRUE(std::filesystem::exists(DatabaseFile()));
+  EXPECT_EQ(helper.RunSQLReturnRS("select * from JB_TYPE_PROFILE")->RecordCount(), 0);
 }
 
 }  // namespace

@@ -66,6 +66,16 @@ E CaptureThrown(const std::function<void()>& fn, E none) {
 // The component error `fn` raises; fails the test when it raises none.
 kx::Error CaptureError(const std::function<void()>& fn);
 
+// What a command printed and how it ended.
+struct CommandOutcome {
+  int exitCode = -1;
+  std::string out, err;
+};
+// `s` quoted for the shell.
+std::string ShellQuoted(const std::string& s);
+// Runs the `kx` command with `--home` set to `home` and `args` (already quoted for the shell).
+CommandOutcome RunKx(const TestHome& home, const std::string& args);
+
 // The source tree's schema folder, with a final separator.
 std::string SchemaFolder();
 

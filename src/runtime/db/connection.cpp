@@ -84,9 +84,9 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
   return info;
 }
 
-std::unique_ptr<Connection> Open(const ConnectionInfo& info) {
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode) {
   switch (info.engine) {
-    case Engine::SQLite: return OpenSqlite(info);
+    case Engine::SQLite: return OpenSqlite(info, mode);
     case Engine::PostgreSQL: return OpenPostgres(info);
     case Engine::SqlServer: break;
   }
@@ -191,7 +191,7 @@ std::vector<std::string> InstallScripts(Engine engine) {
 void InstallDatabase(const std::string& connectionString) {
   const ConnectionInfo info = ConnectionInfo::Parse(connectionString);
   // Every script is idempotent, so a run that stops half-way is simply run again.
-  auto connection = Open(info);
+  auto connection = Open(info, OpenMode::Create);
   for (const auto& script : InstallScripts(info.engine)) connection->ExecuteScript(script);
 }
 

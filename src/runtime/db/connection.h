@@ -92,10 +92,14 @@ class Connection {
   virtual bool Healthy() const = 0;
 };
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info);
+// Whether opening may create the database: only setting up the database (`kx init`) creates the
+// SQLite file; every other call on a missing file fails and creates nothing.
+enum class OpenMode { Existing, Create };
+
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode);
 std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info);
 // Opens a connection of the engine the info names.
-std::unique_ptr<Connection> Open(const ConnectionInfo& info);
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing);
 
 // Adapts a statement written for SQL Server to `engine`; the text the component keeps in strSQL
 // stays as it is.
@@ -129,7 +133,7 @@ void ClearPool();
 
 // The table and procedure scripts of an engine, in the order they run.
 std::vector<std::string> InstallScripts(Engine engine);
-// Creates the component's database objects (idempotent).
+// Creates the database (the SQLite file) and the component's database objects (idempotent).
 void InstallDatabase(const std::string& connectionString);
 
 }  // namespace kx::db

@@ -1,6 +1,8 @@
 // The SQLite engine: a database file per connection string, procedures kept as named statements.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -85,14 +87,20 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
 
 class SqliteConnection : public Connection {
  public:
-  explicit SqliteConnection(const ConnectionInfo& info) {
+  SqliteConnection(const ConnectionInfo& info, OpenMode mode) {
     const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
     const std::string path = folder + "/" + info.catalog + ".db";
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     // The handle is owned from here on, so that any failure below closes it.
     db_.reset(raw);
     if (rc != SQLITE_OK) {
+      struct stat st;
+      if (mode == OpenMode::Existing && (rc & 0xff) == SQLITE_CANTOPEN && stat(path.c_str(), &st) != 0 &&
+          errno == ENOENT)
+        throw DatabaseError("The database file " + path + " does not exist; run `kx init` to create it",
+                            ErrorCategory::Connection, std::to_string(rc));
       const DatabaseError e = SqliteError(db_.get(), rc);
       throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
@@ -201,8 +209,8 @@ class SqliteConnection : public Connection {
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info) {
-  return std::make_unique<SqliteConnection>(info);
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode) {
+  return std::make_unique<SqliteConnection>(info, mode);
 }
 
 }  // namespace kx::db
