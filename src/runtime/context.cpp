@@ -45,9 +45,20 @@ bool TransactionScope::Complete() {
 db::Connection& TransactionScope::ConnectionFor(const std::string& connectionString) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   if (!lease_) {
-    lease_ = db::AcquireConnection(connectionString);
+    // The scope keeps the connection only once its transaction has begun.
+    db::Lease lease = db::AcquireConnection(connectionString);
+    try {
+      lease->Begin();
+    } catch (const db::DatabaseError& e) {
+      // A pooled connection that turns out to be lost before any statement of the call ran is
+      // replaced once by a new one; nothing was written, so nothing can run twice.
+      if (e.category() != db::ErrorCategory::Connection || lease.fresh()) throw;
+      lease.Discard();
+      lease = db::OpenConnection(connectionString);
+      lease->Begin();
+    }
+    lease_ = std::move(lease);
     key_ = connectionString;
-    lease_->Begin();
   } else if (key_ != connectionString) {
     throw db::DatabaseError("One call cannot write to two databases within one transaction");
   }

@@ -84,7 +84,12 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
   return info;
 }
 
-std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode) {
+namespace {
+
+std::mutex decoratorMutex;
+ConnectionDecorator decorator;
+
+std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode) {
   switch (info.engine) {
     case Engine::SQLite: return OpenSqlite(info, mode);
     case Engine::PostgreSQL: return OpenPostgres(info);
@@ -93,6 +98,26 @@ std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode) {
   throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
                       "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
                       ErrorCategory::Connection);
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode) {
+  auto connection = OpenEngine(info, mode);
+  ConnectionDecorator wrap;
+  {
+    std::lock_guard lock(decoratorMutex);
+    wrap = decorator;
+  }
+  return wrap ? wrap(std::move(connection)) : std::move(connection);
+}
+
+void SetConnectionDecorator(ConnectionDecorator next) {
+  {
+    std::lock_guard lock(decoratorMutex);
+    decorator = std::move(next);
+  }
+  ClearPool();
 }
 
 std::string AdaptStatement(Engine engine, const std::string& sql) {
@@ -121,14 +146,15 @@ constexpr size_t kMaxIdlePerKey = 8;
 
 }  // namespace
 
-Lease::Lease(std::string key, std::unique_ptr<Connection> connection)
-    : key_(std::move(key)), connection_(std::move(connection)) {}
+Lease::Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh)
+    : key_(std::move(key)), connection_(std::move(connection)), fresh_(fresh) {}
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Release();
     key_ = std::move(other.key_);
     connection_ = std::move(other.connection_);
+    fresh_ = other.fresh_;
   }
   return *this;
 }
@@ -150,23 +176,30 @@ void Lease::Release() {
 }
 
 Lease AcquireConnection(const std::string& connectionString) {
-  {
-    Pool& pool = ThePool();
-    std::unique_lock lock(pool.mutex);
-    auto& list = pool.idle[connectionString];
-    while (!list.empty()) {
-      auto connection = std::move(list.back());
+  Pool& pool = ThePool();
+  for (;;) {
+    std::unique_ptr<Connection> connection;
+    {
+      std::lock_guard lock(pool.mutex);
+      auto& list = pool.idle[connectionString];
+      if (list.empty()) break;
+      connection = std::move(list.back());
       list.pop_back();
-      lock.unlock();
-      if (connection->Healthy()) {
-        Lease lease(connectionString, std::move(connection));
-        lease->ResetIsolation();
-        return lease;
-      }
-      lock.lock();
     }
+    // A connection whose server went away (a restart) is dropped, as is one that cannot be reset.
+    if (!connection->Healthy() || !connection->Alive()) continue;
+    try {
+      connection->ResetIsolation();
+    } catch (const DatabaseError&) {
+      continue;
+    }
+    return Lease(connectionString, std::move(connection), /*fresh=*/false);
   }
-  Lease lease(connectionString, Open(ConnectionInfo::Parse(connectionString)));
+  return OpenConnection(connectionString);
+}
+
+Lease OpenConnection(const std::string& connectionString) {
+  Lease lease(connectionString, Open(ConnectionInfo::Parse(connectionString)), /*fresh=*/true);
   lease->ResetIsolation();
   return lease;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -90,7 +91,15 @@ class Connection {
   virtual void Rollback() = 0;
   // False once the connection is lost and should not go back to the pool.
   virtual bool Healthy() const = 0;
+  // Whether the server is still there, told without a round trip (a server that went away while
+  // the connection was idle has closed it); a connection found dead is not used again.
+  virtual bool Alive() = 0;
 };
+
+// Wraps every connection opened from now on (tests inject faults); an empty function wraps none.
+// Idle pooled connections are closed, so that every later call gets a wrapped one.
+using ConnectionDecorator = std::function<std::unique_ptr<Connection>(std::unique_ptr<Connection>)>;
+void SetConnectionDecorator(ConnectionDecorator decorator);
 
 // Whether opening may create the database: only setting up the database (`kx init`) creates the
 // SQLite file; every other call on a missing file fails and creates nothing.
@@ -109,7 +118,7 @@ std::string AdaptStatement(Engine engine, const std::string& sql);
 class Lease {
  public:
   Lease() = default;
-  Lease(std::string key, std::unique_ptr<Connection> connection);
+  Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh);
   Lease(Lease&&) noexcept = default;
   Lease& operator=(Lease&&) noexcept;
   Lease(const Lease&) = delete;
@@ -119,15 +128,23 @@ class Lease {
   Connection& operator*() const { return *connection_; }
   Connection* operator->() const { return connection_.get(); }
   explicit operator bool() const { return connection_ != nullptr; }
+  // True when the connection was opened for this lease rather than taken from the pool.
+  bool fresh() const { return fresh_; }
+  // Closes the connection instead of returning it to the pool.
+  void Discard() { connection_.reset(); }
 
  private:
   void Release();
   std::string key_;
   std::unique_ptr<Connection> connection_;
+  bool fresh_ = false;
 };
 
-// Connections pooled per connection string.
+// A connection for `connectionString`: an idle pooled one that is still alive (dead ones are
+// dropped), else a new one.
 Lease AcquireConnection(const std::string& connectionString);
+// A new connection for `connectionString`, never one from the pool.
+Lease OpenConnection(const std::string& connectionString);
 // Closes every idle pooled connection.
 void ClearPool();
 

@@ -1,5 +1,6 @@
 // The PostgreSQL engine through libpq; procedures are functions called with untyped arguments.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <memory>
@@ -149,6 +150,17 @@ class PostgresConnection : public Connection {
   }
   void Rollback() override { PQclear(PQexec(conn_, "ROLLBACK")); }
   bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+  bool Alive() override {
+    // An idle connection has nothing to read: anything waiting is the farewell of a server that
+    // shut down (its error message, then the end of the stream), which libpq turns into a bad
+    // connection once it reads it.
+    for (int i = 0; i < 4 && Healthy(); ++i) {
+      pollfd waiting{PQsocket(conn_), POLLIN, 0};
+      if (poll(&waiting, 1, 0) <= 0) break;
+      if (!PQconsumeInput(conn_)) return false;
+    }
+    return Healthy();
+  }
 
  private:
   ResultPtr Check(PGresult* raw) {

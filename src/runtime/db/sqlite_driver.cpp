@@ -157,6 +157,8 @@ class SqliteConnection : public Connection {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   bool Healthy() const override { return db_ != nullptr; }
+  // A database file has no server that could go away.
+  bool Alive() override { return Healthy(); }
 
  private:
   void Bind(sqlite3_stmt* stmt, int index, const Variant& v) {
