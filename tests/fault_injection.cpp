@@ -30,6 +30,7 @@ class FaultyConnection : public db::Connection {
     return rows;
   }
   void ResetIsolation() override { inner_->ResetIsolation(); }
+  void ApplyLimits(const db::Limits& limits) override { inner_->ApplyLimits(limits); }
   void Begin() override {
     log_->begins++;
     if (plan_.failBegin) Fail();

@@ -42,11 +42,11 @@ bool TransactionScope::Complete() {
   return true;
 }
 
-db::Connection& TransactionScope::ConnectionFor(const std::string& connectionString) {
+db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   if (!lease_) {
     // The scope keeps the connection only once its transaction has begun.
-    db::Lease lease = db::AcquireConnection(connectionString);
+    db::Lease lease = db::AcquireConnection(target);
     try {
       lease->Begin();
     } catch (const db::DatabaseError& e) {
@@ -54,12 +54,12 @@ db::Connection& TransactionScope::ConnectionFor(const std::string& connectionStr
       // replaced once by a new one; nothing was written, so nothing can run twice.
       if (e.category() != db::ErrorCategory::Connection || lease.fresh()) throw;
       lease.Discard();
-      lease = db::OpenConnection(connectionString);
+      lease = db::OpenConnection(target);
       lease->Begin();
     }
     lease_ = std::move(lease);
-    key_ = connectionString;
-  } else if (key_ != connectionString) {
+    key_ = target.connectionString;
+  } else if (key_ != target.connectionString) {
     throw db::DatabaseError("One call cannot write to two databases within one transaction");
   }
   return *lease_;

@@ -30,9 +30,9 @@ class TransactionScope {
   // throws. Returns true when the work was committed.
   bool Complete();
 
-  // The scope's connection for `connectionString`, opened and begun on first use. A scope holds
-  // one connection; a second database within one call is refused.
-  db::Connection& ConnectionFor(const std::string& connectionString);
+  // The scope's connection for the target, opened and begun on first use. A scope holds one
+  // connection; a second database within one call is refused.
+  db::Connection& ConnectionFor(const db::Target& target);
 
  private:
   TransactionScope* previous_;

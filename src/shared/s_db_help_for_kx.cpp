@@ -53,9 +53,9 @@ Variant ConvertForType(int32_t type, const Variant& value) {
 
 // Runs `fn` on the connection of the call: the transaction scope's, or a pooled one.
 template <class Fn>
-auto WithConnection(const std::string& connectionString, Fn&& fn) {
-  if (auto* scope = TransactionScope::Current()) return fn(scope->ConnectionFor(connectionString));
-  db::Lease lease = db::AcquireConnection(connectionString);
+auto WithConnection(const db::Target& target, Fn&& fn) {
+  if (auto* scope = TransactionScope::Current()) return fn(scope->ConnectionFor(target));
+  db::Lease lease = db::AcquireConnection(target);
   return fn(*lease);
 }
 
@@ -78,6 +78,22 @@ std::string config::DefaultServer(const std::string& provider) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) return ComponentFolder();
   if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) return "(local)";
   return "localhost";
+}
+
+db::Limits config::ReadLimits(const std::string& path) {
+  db::Limits limits;
+  const std::string timeout =
+      Trim(sGetINI(path, kDatabaseSection, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
+  // Whole seconds whose milliseconds still fit the engines' 32-bit setting.
+  const bool digits = !timeout.empty() && timeout.size() <= 7 &&
+                      timeout.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stol(timeout) > 2147483)
+    throw db::DatabaseError(path + ": key " + kStatementTimeout + " of section " + kDatabaseSection +
+                            " must be a whole number of seconds from 0 (no limit) to 2147483, not '" + timeout +
+                            "'");
+  limits.statementTimeoutSeconds = static_cast<int>(std::stol(timeout));
+  limits.jit = Trim(sGetINI(path, kDatabaseSection, kJit, "0")) == "1";
+  return limits;
 }
 
 std::string Command::ToText() const {
@@ -108,6 +124,10 @@ std::string S_DBHelpForKX::GetConnectionString() {
     return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
            ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
   });
+}
+
+db::Target S_DBHelpForKX::TargetForCall() {
+  return {GetConnectionString(), config::ReadLimits(ConfigPath())};
 }
 
 std::string S_DBHelpForKX::UnscrambleUserId(const std::string& text) {
@@ -152,8 +172,7 @@ std::vector<CommandParameter> S_DBHelpForKX::collectParams(const Variant& params
 std::shared_ptr<db::Recordset> S_DBHelpForKX::ReturnRS(const char* operation, const std::string& strSP,
                                                        const Variant& params, bool procedure) {
   return GuardWith([&](const std::string& d) { return operation + ("(" + strSP + ")") + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    return WithConnection(cs, [&](db::Connection& c) {
+    return WithConnection(TargetForCall(), [&](db::Connection& c) {
       if (procedure) return c.CallProcedure(strSP, Arguments(collectParams(params)));
       RefuseSqlParameters(params);
       return c.Query(strSP);
@@ -176,16 +195,14 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::RunSQLReturnRS_RW(const std::strin
 
 Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return "RunSP(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    WithConnection(cs, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
+    WithConnection(TargetForCall(), [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
     return Variant();
   });
 }
 
 Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return d + "RunSQL(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    WithConnection(cs, [&](db::Connection& c) {
+    WithConnection(TargetForCall(), [&](db::Connection& c) {
       RefuseSqlParameters(params);
       c.Execute(strSP);
       return 0;
@@ -196,8 +213,7 @@ Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
 
 int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return "RunSPReturnInteger(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    auto rs = WithConnection(cs, [&](db::Connection& c) {
+    auto rs = WithConnection(TargetForCall(), [&](db::Connection& c) {
       return c.CallProcedure(strSP, Arguments(collectParams(params)));
     });
     // A procedure that returns nothing returns 0.
@@ -209,12 +225,12 @@ int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Varian
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return "RunSQLReturnCmd(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
+    const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = " Set TRANSACTION ISOLATION LEVEL READ COMMITTED " + strSP;
     cmd->commandType = 1;
     cmd->parameters = collectParams(params);
-    WithConnection(cs, [&](db::Connection& c) {
+    WithConnection(target, [&](db::Connection& c) {
       RefuseSqlParameters(params);
       c.Execute(strSP);
       return 0;
@@ -225,12 +241,12 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return "RunSPReturnCmd(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
+    const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = strSP;
     cmd->commandType = 4;
     cmd->parameters = collectParams(params);
-    WithConnection(cs, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
+    WithConnection(target, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
     return cmd;
   });
 }

@@ -76,6 +76,8 @@ class S_DBHelpForKX : public Object {
   static std::vector<CommandParameter> collectParams(const Variant& params);
 
  private:
+  // Where the statements of this call go and the limits they run under.
+  db::Target TargetForCall();
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,
                                           const Variant& params, bool procedure);
   std::string server_, database_, userId_, password_;
@@ -90,11 +92,17 @@ inline constexpr const char* kDatabaseName = "DATABASENAME";
 inline constexpr const char* kUserId = "USERID";
 inline constexpr const char* kPassword = "PASSWORD";
 inline constexpr const char* kFlag = "FLAG";
+inline constexpr const char* kStatementTimeout = "STATEMENTTIMEOUT";  // seconds a statement may run; 0: none
+inline constexpr const char* kJit = "JIT";  // "1": PostgreSQL may compile queries just in time
 inline constexpr const char* kDefaultProvider = "SQLite";
 inline constexpr const char* kDefaultDatabase = "QLP_DB";
 inline constexpr const char* kDefaultUserId = "sa";
 inline constexpr const char* kDefaultPassword = "2977";
 inline constexpr const char* kDefaultFlag = "0";
+inline constexpr int kDefaultStatementTimeout = 30;
+// The limits of section DATABASE of the Config.ini at `path`; a STATEMENTTIMEOUT that is no whole
+// number of seconds from 0 to 2147483 fails with an error naming the file and the key.
+db::Limits ReadLimits(const std::string& path);
 // The default SERVERNAME: the component folder for SQLite, "localhost" for PostgreSQL, "(local)"
 // for SQL Server.
 std::string DefaultServer(const std::string& provider);

@@ -35,6 +35,11 @@ ErrorCategory PostgresErrorCategory(std::string_view state) {
   return ErrorCategory::Other;
 }
 
+std::string StatementTimeoutNote(int seconds) {
+  return " (the statement time limit of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+         ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
+}
+
 DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
     : std::runtime_error(text), category_(category), nativeCode_(std::move(nativeCode)) {}
 
@@ -89,10 +94,10 @@ namespace {
 std::mutex decoratorMutex;
 ConnectionDecorator decorator;
 
-std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode) {
+std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
   switch (info.engine) {
-    case Engine::SQLite: return OpenSqlite(info, mode);
-    case Engine::PostgreSQL: return OpenPostgres(info);
+    case Engine::SQLite: return OpenSqlite(info, mode, limits);
+    case Engine::PostgreSQL: return OpenPostgres(info, limits);
     case Engine::SqlServer: break;
   }
   throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
@@ -102,8 +107,8 @@ std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode
 
 }  // namespace
 
-std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode) {
-  auto connection = OpenEngine(info, mode);
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
+  auto connection = OpenEngine(info, mode, limits);
   ConnectionDecorator wrap;
   {
     std::lock_guard lock(decoratorMutex);
@@ -175,13 +180,13 @@ void Lease::Release() {
   connection_.reset();
 }
 
-Lease AcquireConnection(const std::string& connectionString) {
+Lease AcquireConnection(const Target& target) {
   Pool& pool = ThePool();
   for (;;) {
     std::unique_ptr<Connection> connection;
     {
       std::lock_guard lock(pool.mutex);
-      auto& list = pool.idle[connectionString];
+      auto& list = pool.idle[target.connectionString];
       if (list.empty()) break;
       connection = std::move(list.back());
       list.pop_back();
@@ -190,16 +195,19 @@ Lease AcquireConnection(const std::string& connectionString) {
     if (!connection->Healthy() || !connection->Alive()) continue;
     try {
       connection->ResetIsolation();
+      connection->ApplyLimits(target.limits);
     } catch (const DatabaseError&) {
       continue;
     }
-    return Lease(connectionString, std::move(connection), /*fresh=*/false);
+    return Lease(target.connectionString, std::move(connection), /*fresh=*/false);
   }
-  return OpenConnection(connectionString);
+  return OpenConnection(target);
 }
 
-Lease OpenConnection(const std::string& connectionString) {
-  Lease lease(connectionString, Open(ConnectionInfo::Parse(connectionString)), /*fresh=*/true);
+Lease OpenConnection(const Target& target) {
+  Lease lease(target.connectionString,
+              Open(ConnectionInfo::Parse(target.connectionString), OpenMode::Existing, target.limits),
+              /*fresh=*/true);
   lease->ResetIsolation();
   return lease;
 }

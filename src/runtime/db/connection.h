@@ -36,6 +36,24 @@ struct ConnectionInfo {
 // Engine of a provider name ("SQLite", "PostgreSQL", "SQLOLEDB"), without regard to case.
 bool EngineOfProvider(const std::string& provider, Engine& engine);
 
+// The limits every call runs under (section DATABASE of Config.ini).
+struct Limits {
+  // STATEMENTTIMEOUT: how long one statement may run, in seconds; 0: no limit.
+  int statementTimeoutSeconds = 30;
+  // JIT=1: PostgreSQL may compile queries just in time; off otherwise.
+  bool jit = false;
+  bool operator==(const Limits&) const = default;
+};
+
+// What is appended to the engine's text when the statement time limit stopped a statement.
+std::string StatementTimeoutNote(int seconds);
+
+// Where the statements of a call go and the limits they run under.
+struct Target {
+  std::string connectionString;
+  Limits limits;
+};
+
 // A procedure argument: name, ADO data type code, size and value (already converted to its type).
 struct ProcedureArgument {
   std::string name;
@@ -86,6 +104,8 @@ class Connection {
                                                    const std::vector<ProcedureArgument>& args) = 0;
   // Sets the isolation of the next statements to READ COMMITTED (at the start of every call).
   virtual void ResetIsolation() = 0;
+  // Puts `limits` in force for the next statements; costs nothing when they are already in force.
+  virtual void ApplyLimits(const Limits& limits) = 0;
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
@@ -105,10 +125,11 @@ void SetConnectionDecorator(ConnectionDecorator decorator);
 // SQLite file; every other call on a missing file fails and creates nothing.
 enum class OpenMode { Existing, Create };
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode);
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info);
-// Opens a connection of the engine the info names.
-std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing);
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits);
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits);
+// Opens a connection of the engine the info names, with `limits` in force.
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
+                                 const Limits& limits = {});
 
 // Adapts a statement written for SQL Server to `engine`; the text the component keeps in strSQL
 // stays as it is.
@@ -140,11 +161,11 @@ class Lease {
   bool fresh_ = false;
 };
 
-// A connection for `connectionString`: an idle pooled one that is still alive (dead ones are
-// dropped), else a new one.
-Lease AcquireConnection(const std::string& connectionString);
-// A new connection for `connectionString`, never one from the pool.
-Lease OpenConnection(const std::string& connectionString);
+// A connection for the target's connection string with its limits in force: an idle pooled one
+// that is still alive (dead ones are dropped), else a new one.
+Lease AcquireConnection(const Target& target);
+// A new connection for the target, never one from the pool.
+Lease OpenConnection(const Target& target);
 // Closes every idle pooled connection.
 void ClearPool();
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "runtime/db/connection.h"
+#include "runtime/db/sql_text.h"
 
 namespace kx::db {
 namespace {
@@ -63,7 +64,7 @@ void IgnoreNotice(void*, const char*) {}
 
 class PostgresConnection : public Connection {
  public:
-  explicit PostgresConnection(const ConnectionInfo& info) {
+  PostgresConnection(const ConnectionInfo& info, const Limits& limits) : limits_(limits) {
     std::string host = info.dataSource, port;
     // "host,port" as SQL Server writes it, or "host:port".
     auto sep = host.find(',');
@@ -89,9 +90,14 @@ class PostgresConnection : public Connection {
     add("user", info.user);
     add("password", info.password);
     add("connect_timeout", timeout);
-    add("application_name", std::string("kx"));
-    const std::string encoding = "UTF8";
+    const std::string application = "kx", encoding = "UTF8";
+    add("application_name", application);
     add("client_encoding", encoding);
+    // The session's isolation and limits go with the connection request: no round trip.
+    const std::string options = "-c default_transaction_isolation=read\\ committed -c statement_timeout=" +
+                                std::to_string(limits.statementTimeoutSeconds * 1000) +
+                                " -c jit=" + (limits.jit ? "on" : "off");
+    add("options", options);
     keys.push_back(nullptr);
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
@@ -107,11 +113,16 @@ class PostgresConnection : public Connection {
 
   Engine engine() const override { return Engine::PostgreSQL; }
 
-  void Execute(const std::string& sql) override { Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())); }
+  void Execute(const std::string& sql) override {
+    Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str()));
+    RestoreSession(sql);
+  }
   void ExecuteScript(const std::string& sql) override { Check(PQexec(conn_, sql.c_str())); }
 
   std::shared_ptr<Recordset> Query(const std::string& sql) override {
-    return ToRecordset(Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())).get());
+    auto rows = ToRecordset(Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())).get());
+    RestoreSession(sql);
+    return rows;
   }
 
   std::shared_ptr<Recordset> CallProcedure(const std::string& name,
@@ -149,7 +160,12 @@ class PostgresConnection : public Connection {
     if (failed) throw DatabaseError("The transaction was rolled back after an earlier error");
   }
   void Rollback() override { PQclear(PQexec(conn_, "ROLLBACK")); }
-  bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+  void ApplyLimits(const Limits& limits) override {
+    if (limits == limits_) return;
+    ExecuteScript(LimitStatements(limits));
+    limits_ = limits;
+  }
+  bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK && !sessionChanged_; }
   bool Alive() override {
     // An idle connection has nothing to read: anything waiting is the farewell of a server that
     // shut down (its error message, then the end of the stream), which libpq turns into a bad
@@ -170,6 +186,22 @@ class PostgresConnection : public Connection {
     throw Failure(res.get());
   }
 
+  // The statements that put `limits` in force for the session.
+  static std::string LimitStatements(const Limits& limits) {
+    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) + "; SET jit = " +
+           (limits.jit ? "on" : "off");
+  }
+
+  // After a caller's statement that may have changed the session's settings, the isolation and
+  // the limits are put back at once (a caller cannot lift them), and the connection does not go
+  // back to the pool (nothing else it changed reaches the next call).
+  void RestoreSession(const std::string& sql) {
+    if (!ChangesSession(Engine::PostgreSQL, sql)) return;
+    sessionChanged_ = true;
+    ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED; " +
+                  LimitStatements(limits_));
+  }
+
   // The failure of `res` (or of the connection when there is no result): the server's primary
   // message and SQLSTATE; a failure of the connection itself has no state from the server and is
   // reported as a connection failure (08006).
@@ -178,8 +210,10 @@ class PostgresConnection : public Connection {
     const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
     std::string code = state ? state : "";
     if (code.empty() && PQstatus(conn_) != CONNECTION_OK) code = "08006";
-    return DatabaseError(primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_)),
-                         PostgresErrorCategory(code), code);
+    std::string text = primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_));
+    // Statements are cancelled only by the statement time limit.
+    if (code == "57014") text += StatementTimeoutNote(limits_.statementTimeoutSeconds);
+    return DatabaseError(text, PostgresErrorCategory(code), code);
   }
 
   static std::shared_ptr<Recordset> ToRecordset(const PGresult* res) {
@@ -196,12 +230,14 @@ class PostgresConnection : public Connection {
   }
 
   PGconn* conn_ = nullptr;
+  Limits limits_;
+  bool sessionChanged_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info) {
-  return std::make_unique<PostgresConnection>(info);
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+  return std::make_unique<PostgresConnection>(info, limits);
 }
 
 }  // namespace kx::db

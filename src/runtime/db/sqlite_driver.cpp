@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
 #include "runtime/db/connection.h"
+#include "runtime/db/sql_text.h"
 #include "runtime/host.h"
 
 namespace kx::db {
@@ -87,7 +89,7 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
 
 class SqliteConnection : public Connection {
  public:
-  SqliteConnection(const ConnectionInfo& info, OpenMode mode) {
+  SqliteConnection(const ConnectionInfo& info, OpenMode mode, const Limits& limits) : limits_(limits) {
     const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
     const std::string path = folder + "/" + info.catalog + ".db";
     sqlite3* raw = nullptr;
@@ -105,18 +107,24 @@ class SqliteConnection : public Connection {
       throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
     sqlite3_busy_timeout(db_.get(), info.timeoutSeconds * 1000);
+    // The statement time limit: the engine asks every few thousand steps whether to stop.
+    sqlite3_progress_handler(db_.get(), kProgressSteps, &SqliteConnection::PastDeadline, this);
     // Readers do not block the writer, and concurrent writers wait for each other.
     ExecuteScript("PRAGMA journal_mode=WAL;");
   }
 
   Engine engine() const override { return Engine::SQLite; }
 
-  void Execute(const std::string& sql) override { Run(AdaptStatement(Engine::SQLite, sql), nullptr); }
+  void Execute(const std::string& sql) override {
+    Run(AdaptStatement(Engine::SQLite, sql), nullptr);
+    NoteSessionChange(sql);
+  }
   void ExecuteScript(const std::string& sql) override { Run(sql, nullptr); }
 
   std::shared_ptr<Recordset> Query(const std::string& sql) override {
     std::shared_ptr<Recordset> result;
     Run(AdaptStatement(Engine::SQLite, sql), &result);
+    NoteSessionChange(sql);
     return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
   }
 
@@ -156,7 +164,8 @@ class SqliteConnection : public Connection {
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
-  bool Healthy() const override { return db_ != nullptr; }
+  void ApplyLimits(const Limits& limits) override { limits_ = limits; }
+  bool Healthy() const override { return db_ != nullptr && !sessionChanged_; }
   // A database file has no server that could go away.
   bool Alive() override { return Healthy(); }
 
@@ -178,7 +187,12 @@ class SqliteConnection : public Connection {
     if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
   }
 
+  // Steps `stmt` to its end within the statement time limit and returns its rows.
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
+    timedOut_ = false;
+    deadline_ = limits_.statementTimeoutSeconds > 0
+                    ? std::chrono::steady_clock::now() + std::chrono::seconds(limits_.statementTimeoutSeconds)
+                    : std::chrono::steady_clock::time_point::max();
     std::vector<std::string> columns;
     const int n = sqlite3_column_count(stmt);
     for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
@@ -186,6 +200,11 @@ class SqliteConnection : public Connection {
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
+      if (rc == SQLITE_INTERRUPT && timedOut_) {
+        const DatabaseError e = SqliteError(db_.get(), rc);
+        throw DatabaseError(e.what() + StatementTimeoutNote(limits_.statementTimeoutSeconds), e.category(),
+                            e.nativeCode());
+      }
       if (rc != SQLITE_ROW) throw SqliteError(db_.get(), rc);
       std::vector<Variant> row;
       row.reserve(static_cast<size_t>(n));
@@ -206,13 +225,31 @@ class SqliteConnection : public Connection {
     }
   }
 
+  // Whether the running statement is past its deadline (the progress handler: nonzero stops it).
+  static int PastDeadline(void* self) {
+    auto* c = static_cast<SqliteConnection*>(self);
+    c->timedOut_ = std::chrono::steady_clock::now() > c->deadline_;
+    return c->timedOut_ ? 1 : 0;
+  }
+
+  // A caller's statement that changed a setting of this connection (a PRAGMA) keeps it from the
+  // pool, so that the next call finds the settings it expects.
+  void NoteSessionChange(const std::string& sql) {
+    if (ChangesSession(Engine::SQLite, sql)) sessionChanged_ = true;
+  }
+
+  static constexpr int kProgressSteps = 4000;
   Handle db_;
+  Limits limits_;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  bool timedOut_ = false;
+  bool sessionChanged_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode) {
-  return std::make_unique<SqliteConnection>(info, mode);
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
+  return std::make_unique<SqliteConnection>(info, mode, limits);
 }
 
 }  // namespace kx::db
