@@ -86,6 +86,16 @@ TEST_P(EngineFailure, StatementFailuresCarryCategoryCodeAndTheEnginesText) {
   }
 }
 
+TEST_P(EngineFailure, AHugeReasonIsCut) {
+  auto c = db::Open(Info());
+  const std::string unclosed = "select '" + std::string(1 << 20, 'x');  // the engine quotes the text
+  const db::DatabaseError e = CaptureDatabaseError([&] { c->Query(unclosed); });
+  const std::string text = e.what();
+  EXPECT_LE(text.size(), db::kDescriptionLimit + 3) << text.substr(0, 80);
+  EXPECT_EQ(text.substr(text.size() - 3), "\u2026");
+  EXPECT_EQ(Name(e.category()), "syntax");
+}
+
 TEST_P(EngineFailure, AWriterHeldUpByAnotherIsBusy) {
   auto holder = db::Open(Info());
   holder->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");

@@ -151,7 +151,52 @@ TEST_P(Helper, PagesOfAResultSet) {
   EXPECT_TRUE(rs->EOF_());
 }
 
+TEST_P(Helper, HugeStatementsAndReasonsAreCutInDescriptions) {
+  const std::string code(1 << 20, 'x');
+  const std::string ellipsis = "\u2026";
+  struct Case {
+    std::string name, sql;
+  };
+  const std::vector<Case> cases = {
+      {"huge statement", "select * from NO_SUCH_TABLE where A = '" + code + "'"},
+      {"huge statement and reason", "select '" + code},  // the engine quotes the unclosed text
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Error read = CaptureError([&] { helper_.RunSQLReturnRS(c.sql); });
+    EXPECT_LT(read.description().size(), 10000u);
+    const std::string shown = c.sql.substr(0, kx::db::kDescriptionLimit) + ellipsis + ")";
+    EXPECT_EQ(read.description().rfind("RunSQLReturnRS(" + shown, 0), 0u) << read.description().substr(0, 80);
+    // RunSQL keeps its shape T + "RunSQL(" + S + ")" + T with both parts cut.
+    const Error write = CaptureError([&] { helper_.RunSQL(c.sql); });
+    EXPECT_LT(write.description().size(), 10000u);
+    const auto [before, after] = Around(write, "RunSQL(" + shown);
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(before.empty());
+  }
+}
+
 KX_ENGINE_SUITE(Helper);
+
+TEST(HelperDescriptions, TextsAreCutToTheLimitInWholeCharacters) {
+  const std::string e = "\u00e9";  // two bytes in UTF-8
+  auto times = [](const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"short", "short"},
+      {std::string(2000, 'a'), std::string(2000, 'a')},
+      {std::string(2001, 'a'), std::string(2000, 'a') + "\u2026"},
+      {times(e, 2000), times(e, 2000)},
+      {times(e, 2001), times(e, 2000) + "\u2026"},
+      {std::string(1999, 'a') + e + "b", std::string(1999, 'a') + e + "\u2026"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(kx::db::Abbreviate(text), expected) << text.size();
+  EXPECT_EQ(kx::db::Abbreviate("abcdef", 3), "abc\u2026");
+}
 
 // ---- settings, without a database
 

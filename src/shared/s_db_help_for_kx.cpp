@@ -51,6 +51,12 @@ Variant ConvertForType(int32_t type, const Variant& value) {
   }
 }
 
+// The failure text of `operation` on `strSP`: operation + "(" + strSP + ")" + the trapped
+// description, with the statement and the description each cut to the description limit.
+std::string Failed(const char* operation, const std::string& strSP, const std::string& trapped) {
+  return operation + ("(" + db::Abbreviate(strSP) + ")") + db::Abbreviate(trapped);
+}
+
 // Runs `fn` on the connection of the call: the transaction scope's, or a pooled one.
 template <class Fn>
 auto WithConnection(const db::Target& target, Fn&& fn) {
@@ -171,7 +177,7 @@ std::vector<CommandParameter> S_DBHelpForKX::collectParams(const Variant& params
 
 std::shared_ptr<db::Recordset> S_DBHelpForKX::ReturnRS(const char* operation, const std::string& strSP,
                                                        const Variant& params, bool procedure) {
-  return GuardWith([&](const std::string& d) { return operation + ("(" + strSP + ")") + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return Failed(operation, strSP, d); }, [&] {
     return WithConnection(TargetForCall(), [&](db::Connection& c) {
       if (procedure) return c.CallProcedure(strSP, Arguments(collectParams(params)));
       RefuseSqlParameters(params);
@@ -194,14 +200,14 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::RunSQLReturnRS_RW(const std::strin
 }
 
 Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSP(" + strSP + ")" + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return Failed("RunSP", strSP, d); }, [&] {
     WithConnection(TargetForCall(), [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
     return Variant();
   });
 }
 
 Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return d + "RunSQL(" + strSP + ")" + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", strSP, d); }, [&] {
     WithConnection(TargetForCall(), [&](db::Connection& c) {
       RefuseSqlParameters(params);
       c.Execute(strSP);
@@ -212,7 +218,7 @@ Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
 }
 
 int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSPReturnInteger(" + strSP + ")" + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return Failed("RunSPReturnInteger", strSP, d); }, [&] {
     auto rs = WithConnection(TargetForCall(), [&](db::Connection& c) {
       return c.CallProcedure(strSP, Arguments(collectParams(params)));
     });
@@ -224,7 +230,7 @@ int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Varian
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSQLReturnCmd(" + strSP + ")" + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return Failed("RunSQLReturnCmd", strSP, d); }, [&] {
     const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = " Set TRANSACTION ISOLATION LEVEL READ COMMITTED " + strSP;
@@ -240,7 +246,7 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSPReturnCmd(" + strSP + ")" + d; }, [&] {
+  return GuardWith([&](const std::string& d) { return Failed("RunSPReturnCmd", strSP, d); }, [&] {
     const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = strSP;

@@ -40,8 +40,18 @@ std::string StatementTimeoutNote(int seconds) {
          ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
 }
 
+std::string Abbreviate(std::string_view text, size_t limit) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Count the first byte of every UTF-8 sequence; cut before the first one past the limit.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters > limit) return std::string(text.substr(0, i)) + "\u2026";
+  }
+  return std::string(text);
+}
+
 DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
-    : std::runtime_error(text), category_(category), nativeCode_(std::move(nativeCode)) {}
+    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {}
 
 bool EngineOfProvider(const std::string& provider, Engine& engine) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) {

@@ -62,6 +62,12 @@ struct ProcedureArgument {
   Variant value;
 };
 
+// How many characters of a statement text or an engine's reason an error description holds.
+inline constexpr size_t kDescriptionLimit = 2000;
+
+// `text` cut to `limit` characters (UTF-8 sequences stay whole) and marked with "…" when longer.
+std::string Abbreviate(std::string_view text, size_t limit = kDescriptionLimit);
+
 // What kind of failure an engine reported. Each engine maps its own codes in one function.
 enum class ErrorCategory { Constraint, Busy, Connection, Syntax, Other };
 
@@ -74,7 +80,8 @@ ErrorCategory SqliteErrorCategory(int resultCode, bool preparing);
 // The category of a PostgreSQL SQLSTATE ("23505", ...); an empty state is Other.
 ErrorCategory PostgresErrorCategory(std::string_view sqlState);
 
-// A database failure: the engine's own message text, its category and the engine's native code.
+// A database failure: the engine's own message text (cut to kDescriptionLimit characters), its
+// category and the engine's native code.
 class DatabaseError : public std::runtime_error {
  public:
   explicit DatabaseError(const std::string& text, ErrorCategory category = ErrorCategory::Other,
