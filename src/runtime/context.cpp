@@ -42,6 +42,11 @@ bool TransactionScope::Complete() {
   return true;
 }
 
+const db::Target& TransactionScope::TargetFor(const std::function<db::Target()>& workOut) {
+  if (!target_) target_ = workOut();
+  return *target_;
+}
+
 db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   if (!lease_) {

@@ -4,6 +4,7 @@
 
 #include "runtime/context.h"
 #include "runtime/host.h"
+#include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {
@@ -86,20 +87,58 @@ std::string config::DefaultServer(const std::string& provider) {
   return "localhost";
 }
 
-db::Limits config::ReadLimits(const std::string& path) {
+namespace {
+
+// The value of `key` in section DATABASE.
+std::string DatabaseValue(const IniFile& ini, const char* key, const std::string& defaultValue) {
+  return ini.Value(config::kDatabaseSection, key, defaultValue);
+}
+
+// The failure of a value that cannot be used, naming the file and the key.
+db::DatabaseError Unusable(const std::string& path, const char* key, const std::string& what) {
+  return db::DatabaseError(path + ": key " + key + " of section " + config::kDatabaseSection + " " + what);
+}
+
+db::Limits LimitsOf(const IniFile& ini, const std::string& path) {
+  using namespace config;
   db::Limits limits;
-  const std::string timeout =
-      Trim(sGetINI(path, kDatabaseSection, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
+  const std::string timeout = Trim(DatabaseValue(ini, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
   // Whole seconds whose milliseconds still fit the engines' 32-bit setting.
   const bool digits = !timeout.empty() && timeout.size() <= 7 &&
                       timeout.find_first_not_of("0123456789") == std::string::npos;
   if (!digits || std::stol(timeout) > 2147483)
-    throw db::DatabaseError(path + ": key " + kStatementTimeout + " of section " + kDatabaseSection +
-                            " must be a whole number of seconds from 0 (no limit) to 2147483, not '" + timeout +
-                            "'");
+    throw Unusable(path, kStatementTimeout,
+                   "must be a whole number of seconds from 0 (no limit) to 2147483, not '" + timeout + "'");
   limits.statementTimeoutSeconds = static_cast<int>(std::stol(timeout));
-  limits.jit = Trim(sGetINI(path, kDatabaseSection, kJit, "0")) == "1";
+  limits.jit = Trim(DatabaseValue(ini, kJit, "0")) == "1";
   return limits;
+}
+
+// The stored text of `key` unscrambled; one that is no scrambled value fails naming the key.
+std::string Unscrambled(const IniFile& ini, const std::string& path, const char* key, const std::string& stored,
+                        std::string (*unscramble)(const std::string&)) {
+  try {
+    return unscramble(stored);
+  } catch (const std::exception&) {
+    throw Unusable(path, key,
+                   (ini.Has(config::kDatabaseSection, key) ? "holds" : "is missing, and its default '" + stored + "' is") +
+                       std::string(" no scrambled value, as FLAG=1 requires"));
+  }
+}
+
+}  // namespace
+
+db::Limits config::ReadLimits(const std::string& path) { return LimitsOf(*IniFile::Load(path), path); }
+
+std::string config::Problem(const std::string& path) {
+  try {
+    const auto ini = IniFile::Load(path);
+    S_DBHelpForKX().ConnectionStringFrom(*ini, path);
+    LimitsOf(*ini, path);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
 }
 
 std::string Command::ToText() const {
@@ -114,26 +153,46 @@ int32_t S_DBHelpForKX::ClassDebugID() const {
 }
 
 std::string S_DBHelpForKX::GetConnectionString() {
-  return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); }, [&] {
-    using namespace config;
-    const std::string path = ConfigPath();
-    const std::string provider = sGetINI(path, kDatabaseSection, kProvider, kDefaultProvider);
-    server_ = sGetINI(path, kDatabaseSection, kServerName, DefaultServer(provider));
-    database_ = sGetINI(path, kDatabaseSection, kDatabaseName, kDefaultDatabase);
-    userId_ = sGetINI(path, kDatabaseSection, kUserId, kDefaultUserId);
-    password_ = sGetINI(path, kDatabaseSection, kPassword, kDefaultPassword);
-    const int16_t flag = CInt(Variant(sGetINI(path, kDatabaseSection, kFlag, kDefaultFlag)));
-    if (flag == 1) {
-      userId_ = UnscrambleUserId(userId_);
-      password_ = UnscramblePassword(password_);
-    }
-    return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
-           ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
-  });
+  const std::string path = ConfigPath();
+  const auto ini = IniFile::Load(path);
+  return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
+                   [&] { return ConnectionStringFrom(*ini, path); });
+}
+
+std::string S_DBHelpForKX::ConnectionStringFrom(const IniFile& ini, const std::string& path) {
+  using namespace config;
+  const std::string provider = DatabaseValue(ini, kProvider, kDefaultProvider);
+  server_ = DatabaseValue(ini, kServerName, DefaultServer(provider));
+  database_ = DatabaseValue(ini, kDatabaseName, kDefaultDatabase);
+  userId_ = DatabaseValue(ini, kUserId, kDefaultUserId);
+  password_ = DatabaseValue(ini, kPassword, kDefaultPassword);
+  const std::string flag = DatabaseValue(ini, kFlag, kDefaultFlag);
+  int16_t flagValue = 0;
+  try {
+    flagValue = CInt(Variant(flag));
+  } catch (const Error&) {
+    throw Unusable(path, kFlag, "must be a number, not '" + flag + "'");
+  }
+  if (flagValue == 1) {
+    userId_ = Unscrambled(ini, path, kUserId, userId_, &UnscrambleUserId);
+    password_ = Unscrambled(ini, path, kPassword, password_, &UnscramblePassword);
+  }
+  return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
+         ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
 }
 
 db::Target S_DBHelpForKX::TargetForCall() {
-  return {GetConnectionString(), config::ReadLimits(ConfigPath())};
+  // Config.ini is looked at once per call, and inside a transaction scope once for the whole scope.
+  auto workOut = [this] {
+    const std::string path = ConfigPath();
+    const auto ini = IniFile::Load(path);
+    std::string connectionString =
+        GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
+                  [&] { return ConnectionStringFrom(*ini, path); });
+    return db::Target{std::move(connectionString), LimitsOf(*ini, path)};
+  };
+  if (auto* scope = TransactionScope::Current()) return scope->TargetFor(workOut);
+  return workOut();
 }
 
 std::string S_DBHelpForKX::UnscrambleUserId(const std::string& text) {

@@ -14,6 +14,8 @@
 
 namespace kx {
 
+class IniFile;
+
 // ADO data type codes used by the component's parameters.
 enum AdoType : int32_t {
   adSmallInt = 2, adInteger = 3, adSingle = 4, adDouble = 5, adCurrency = 6, adDate = 7,
@@ -72,6 +74,10 @@ class S_DBHelpForKX : public Object {
   // The inverse, with the same key rule: what a stored value looks like for `plain`.
   static std::string Scramble(const std::string& plain, const std::string& key);
 
+  // The connection string from the parsed Config.ini at `path`, keeping the settings read; a value
+  // that cannot be used fails with an error naming the file and the key.
+  std::string ConnectionStringFrom(const IniFile& ini, const std::string& path);
+
   // Turns the parameter array into command parameters (each element exactly six values).
   static std::vector<CommandParameter> collectParams(const Variant& params);
 
@@ -103,6 +109,9 @@ inline constexpr int kDefaultStatementTimeout = 30;
 // The limits of section DATABASE of the Config.ini at `path`; a STATEMENTTIMEOUT that is no whole
 // number of seconds from 0 to 2147483 fails with an error naming the file and the key.
 db::Limits ReadLimits(const std::string& path);
+// What makes section DATABASE of the Config.ini at `path` unusable, naming the file and the key;
+// empty when it can be used.
+std::string Problem(const std::string& path);
 // The default SERVERNAME: the component folder for SQLite, "localhost" for PostgreSQL, "(local)"
 // for SQL Server.
 std::string DefaultServer(const std::string& provider);
