@@ -37,5 +37,7 @@ export KX_TEST_PG_USER=kx
 pg_ctl_restart="$PG_BIN/pg_ctl -D $PG_DIR/data -l $PG_DIR/server.log -w -m fast restart"
 if [ "$(id -u)" -eq 0 ]; then pg_ctl_restart="runuser -u $PG_USER -- $pg_ctl_restart"; fi
 export KX_TEST_PG_CTL="$pg_ctl_restart"
+# The session tests read the statements the server logs.
+export KX_TEST_PG_LOG="$PG_DIR/server.log"
 cd build
 ctest --output-on-failure "$@"

@@ -3,6 +3,7 @@
 // during a call fails the call without running anything again.
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,58 @@ TEST_F(ServerRestart, ARestartDuringACallFailsItWithTheServersText) {
   EXPECT_EQ(RowCount(), 0);
   InsertInOneCall({"E"});
   EXPECT_EQ(RowCount(), 1);
+}
+
+// ---- what a call sends to the PostgreSQL server, from the server's statement log
+
+class ServerStatements : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* log = std::getenv("KX_TEST_PG_LOG");
+    if (!EngineAvailable("PostgreSQL") || !log || !*log) GTEST_SKIP() << "no server log given (KX_TEST_PG_LOG)";
+    log_ = log;
+    home_ = std::make_unique<TestHome>("PostgreSQL");
+    home_->ResetDatabase();
+    Admin("SET log_statement = 'all'");
+  }
+  void TearDown() override {
+    if (home_) Admin("RESET log_statement");
+  }
+  // Sets or resets the database's `log_statement` for the sessions opened from now on.
+  void Admin(const std::string& change) {
+    auto c = db::Open(db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()));
+    c->ExecuteScript("ALTER DATABASE " + c->Query("select current_database() as D")->Field("D").get<std::string>() +
+                     " " + change);
+    db::ClearPool();
+  }
+  std::streamoff LogSize() const { return std::ifstream(log_, std::ios::ate | std::ios::binary).tellg(); }
+  // The statements the server logged after `offset`.
+  std::vector<std::string> StatementsSince(std::streamoff offset) const {
+    std::ifstream in(log_, std::ios::binary);
+    in.seekg(offset);
+    std::vector<std::string> statements;
+    const std::string marker = "LOG:  statement: ";
+    for (std::string line; std::getline(in, line);)
+      if (const auto at = line.find(marker); at != std::string::npos) statements.push_back(line.substr(at + marker.size()));
+    return statements;
+  }
+
+  std::string log_;
+  std::unique_ptr<TestHome> home_;
+};
+
+TEST_F(ServerStatements, ACallSendsItsStatementsAndNothingElse) {
+  RowCount();  // the connection is opened (its settings travel with the request) and pooled
+  const auto mark = LogSize();
+  RowCount();
+  RowCount();
+  InsertInOneCall({"A"});
+  const std::string count = "select Count(*) as N from JB_TYPE_PROFILE";
+  EXPECT_EQ(StatementsSince(mark),
+            (std::vector<std::string>{
+                count, count, "BEGIN ISOLATION LEVEL READ COMMITTED",
+                "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')",
+                "COMMIT"}));
 }
 
 }  // namespace

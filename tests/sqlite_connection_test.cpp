@@ -2,16 +2,19 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
+#include "type_profile_rows.h"
 
 namespace kx::test {
 namespace {
@@ -86,6 +89,72 @@ TEST_F(SqliteConnection, OnlySettingUpTheDatabaseCreatesTheFile) {
   EXPECT_EQ(init.exitCode, 0) << init.err;
   EXPECT_TRUE(std::filesystem::exists(DatabaseFile()));
   EXPECT_EQ(helper.RunSQLReturnRS("select * from JB_TYPE_PROFILE")->RecordCount(), 0);
+}
+
+class SqliteTransaction : public SqliteConnection {
+ protected:
+  void SetUp() override { home_.ResetDatabase(); }
+  // A connection of its own that does not wait for locks.
+  std::unique_ptr<db::Connection> Impatient() const {
+    db::ConnectionInfo info = Info();
+    info.timeoutSeconds = 0;
+    return db::Open(info);
+  }
+};
+
+TEST_F(SqliteTransaction, ACallThatOnlyReadsTakesNoWriteLock) {
+  TransactionScope scope;
+  EXPECT_EQ(RowCount(), 0);
+  EXPECT_TRUE(StoredRow("A").empty());
+  // Another writer gets the lock at once while the reading call is still open.
+  auto writer = Impatient();
+  writer->ExecuteScript("BEGIN IMMEDIATE");
+  writer->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('W','n','TR')");
+  writer->Commit();
+  EXPECT_TRUE(scope.Complete());
+}
+
+TEST_F(SqliteTransaction, AReadingCallThatWritesWaitsForOtherWritersInsteadOfFailing) {
+  const std::string insertW =
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('W','n','TR')";
+  auto writer = Impatient();
+  std::thread committer;
+  struct Case {
+    std::string name;
+    std::function<void()> beforeRead, afterRead;
+  };
+  const std::vector<Case> cases = {
+      // Another writer holds the lock when the call first writes, and commits a little later.
+      {"another writer holds the lock",
+       [&] {
+         writer->ExecuteScript("BEGIN IMMEDIATE");
+         writer->Execute(insertW);
+         committer = std::thread([&] {
+           std::this_thread::sleep_for(std::chrono::milliseconds(300));
+           writer->Commit();
+         });
+       },
+       [] {}},
+      // Another writer committed between the call's read and its first write.
+      {"another writer committed since the call read", [] {}, [&] { writer->Execute(insertW); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE");
+    c.beforeRead();
+    try {
+      TransactionScope scope;
+      EXPECT_EQ(RowCount(), 0);  // the call reads first: it holds a snapshot without W
+      c.afterRead();
+      InsertRow("A", "n", "TR");
+      EXPECT_EQ(RowCount(), 2);  // the write began the transaction again: W is seen now
+      EXPECT_TRUE(scope.Complete());
+    } catch (const Error& e) {
+      ADD_FAILURE() << e.description();
+    }
+    if (committer.joinable()) committer.join();
+    EXPECT_EQ(RowCount(), 2);
+  }
 }
 
 }  // namespace

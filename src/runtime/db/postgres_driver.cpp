@@ -149,8 +149,10 @@ class PostgresConnection : public Connection {
   }
 
   void ResetIsolation() override {
+    // READ COMMITTED is the session's default from its connection request on, and a caller who
+    // changes it loses the connection from the pool (RestoreSession): only a transaction left
+    // open is undone here.
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Rollback();
-    ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED");
   }
   void Begin() override { ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED"); }
   void Commit() override {

@@ -159,7 +159,9 @@ class SqliteConnection : public Connection {
     // SQLite always reads committed data; a transaction left open by a failed caller is undone.
     if (!sqlite3_get_autocommit(db_.get())) Rollback();
   }
-  void Begin() override { ExecuteScript("BEGIN IMMEDIATE"); }
+  // The transaction starts deferred: a call that only reads never takes the write lock. Its first
+  // write takes it, waiting under the busy timeout (see Collect).
+  void Begin() override { ExecuteScript("BEGIN"); }
   void Commit() override { ExecuteScript("COMMIT"); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -197,9 +199,16 @@ class SqliteConnection : public Connection {
     const int n = sqlite3_column_count(stmt);
     for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
     std::vector<std::vector<Variant>> rows;
+    bool restarted = false;
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
+      if ((rc & 0xff) == SQLITE_BUSY && !restarted && rows.empty() && MustRestartToWrite(stmt)) {
+        sqlite3_reset(stmt);
+        RestartToWrite();
+        restarted = true;
+        continue;
+      }
       if (rc == SQLITE_INTERRUPT && timedOut_) {
         const DatabaseError e = SqliteError(db_.get(), rc);
         throw DatabaseError(e.what() + StatementTimeoutNote(limits_.statementTimeoutSeconds), e.category(),
@@ -223,6 +232,22 @@ class SqliteConnection : public Connection {
       auto rows = Collect(stmt.get());
       if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
     }
+  }
+
+  // Whether `stmt` failed to take the write lock for a transaction that has only read so far. A
+  // transaction that holds a read snapshot is not given the busy wait (another writer holds the
+  // lock, or has committed since the snapshot was taken), so it has to start again.
+  bool MustRestartToWrite(sqlite3_stmt* stmt) const {
+    return !sqlite3_get_autocommit(db_.get()) && sqlite3_txn_state(db_.get(), nullptr) == SQLITE_TXN_READ &&
+           !sqlite3_stmt_readonly(stmt);
+  }
+
+  // Ends the transaction, which has written nothing, and begins it again with the write lock,
+  // waiting for it under the busy timeout. Each statement reads committed data, so what the call
+  // read before stays valid: the statements that follow see the newest committed rows.
+  void RestartToWrite() {
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    ExecuteScript("BEGIN IMMEDIATE");
   }
 
   // Whether the running statement is past its deadline (the progress handler: nonzero stops it).
