@@ -14,13 +14,13 @@ class FaultyConnection : public db::Connection {
       : inner_(std::move(inner)), plan_(plan), log_(std::move(log)) {}
 
   db::Engine engine() const override { return inner_->engine(); }
-  void Execute(const std::string& sql) override {
-    Statement([&] { inner_->Execute(sql); });
+  void Execute(const std::string& sql, const std::vector<Variant>& params) override {
+    Statement([&] { inner_->Execute(sql, params); });
   }
   void ExecuteScript(const std::string& sql) override { inner_->ExecuteScript(sql); }
-  std::shared_ptr<db::Recordset> Query(const std::string& sql) override {
+  std::shared_ptr<db::Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<db::Recordset> rows;
-    Statement([&] { rows = inner_->Query(sql); });
+    Statement([&] { rows = inner_->Query(sql, params); });
     return rows;
   }
   std::shared_ptr<db::Recordset> CallProcedure(const std::string& name,

@@ -73,10 +73,12 @@ std::vector<db::ProcedureArgument> Arguments(const std::vector<CommandParameter>
   return args;
 }
 
-// Statements are plain text: parameters go to stored procedures only.
-void RefuseSqlParameters(const Variant& params) {
-  if (!S_DBHelpForKX::collectParams(params).empty())
-    throw db::DatabaseError("Parameters are only passed to stored procedures");
+// The values of the input parameters, in order, for the placeholders of a statement.
+std::vector<Variant> Values(const std::vector<CommandParameter>& params) {
+  std::vector<Variant> values;
+  for (const auto& p : params)
+    if (p.direction == 1) values.push_back(p.value);
+  return values;
 }
 
 }  // namespace
@@ -239,8 +241,7 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::ReturnRS(const char* operation, co
   return GuardWith([&](const std::string& d) { return Failed(operation, strSP, d); }, [&] {
     return WithConnection(TargetForCall(), [&](db::Connection& c) {
       if (procedure) return c.CallProcedure(strSP, Arguments(collectParams(params)));
-      RefuseSqlParameters(params);
-      return c.Query(strSP);
+      return c.Query(strSP, Values(collectParams(params)));
     });
   });
 }
@@ -268,8 +269,7 @@ Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
 Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", strSP, d); }, [&] {
     WithConnection(TargetForCall(), [&](db::Connection& c) {
-      RefuseSqlParameters(params);
-      c.Execute(strSP);
+      c.Execute(strSP, Values(collectParams(params)));
       return 0;
     });
     return Variant();
@@ -296,8 +296,7 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
     cmd->commandType = 1;
     cmd->parameters = collectParams(params);
     WithConnection(target, [&](db::Connection& c) {
-      RefuseSqlParameters(params);
-      c.Execute(strSP);
+      c.Execute(strSP, Values(cmd->parameters));
       return 0;
     });
     return cmd;

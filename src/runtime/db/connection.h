@@ -100,11 +100,15 @@ class Connection {
  public:
   virtual ~Connection() = default;
   virtual Engine engine() const = 0;
-  // Runs one statement (or, with `script`, several) that returns no rows.
-  virtual void Execute(const std::string& sql) = 0;
+  // Runs a statement written for SQL Server (adapted to the engine) that returns no rows; `params`
+  // are bound to its placeholders (`?`) in order, and a text with parameters is one statement.
+  virtual void Execute(const std::string& sql, const std::vector<Variant>& params) = 0;
+  void Execute(const std::string& sql) { Execute(sql, {}); }
+  // Runs the engine's own script of one or more statements, as it is.
   virtual void ExecuteScript(const std::string& sql) = 0;
-  // Runs a statement and returns all its rows.
-  virtual std::shared_ptr<Recordset> Query(const std::string& sql) = 0;
+  // Runs a statement like Execute and returns all its rows.
+  virtual std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) = 0;
+  std::shared_ptr<Recordset> Query(const std::string& sql) { return Query(sql, {}); }
   // Runs the stored procedure `name` with its arguments bound in order and returns its rows; for an
   // insert procedure the one row holds the new key.
   virtual std::shared_ptr<Recordset> CallProcedure(const std::string& name,

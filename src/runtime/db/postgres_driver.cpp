@@ -113,14 +113,14 @@ class PostgresConnection : public Connection {
 
   Engine engine() const override { return Engine::PostgreSQL; }
 
-  void Execute(const std::string& sql) override {
-    Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str()));
+  void Execute(const std::string& sql, const std::vector<Variant>& params) override {
+    RunStatement(sql, params);
     RestoreSession(sql);
   }
   void ExecuteScript(const std::string& sql) override { Check(PQexec(conn_, sql.c_str())); }
 
-  std::shared_ptr<Recordset> Query(const std::string& sql) override {
-    auto rows = ToRecordset(Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())).get());
+  std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
+    auto rows = ToRecordset(RunStatement(sql, params).get());
     RestoreSession(sql);
     return rows;
   }
@@ -130,22 +130,13 @@ class PostgresConnection : public Connection {
     if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.") != std::string::npos)
       throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
     std::string sql = "SELECT * FROM " + name + "(";
-    std::vector<std::string> texts;
-    std::vector<const char*> values;
-    texts.reserve(args.size());
+    std::vector<Variant> values;
     for (size_t i = 0; i < args.size(); ++i) {
       sql += (i ? ",$" : "$") + std::to_string(i + 1);
-      const Variant& v = args[i].value;
-      if (v.IsNull() || v.IsEmpty()) {
-        values.push_back(nullptr);
-      } else {
-        texts.push_back(ArgumentText(v));
-        values.push_back(texts.back().c_str());
-      }
+      values.push_back(args[i].value);
     }
     sql += ")";
-    return ToRecordset(Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(args.size()), nullptr,
-                                          values.data(), nullptr, nullptr, 0)).get());
+    return ToRecordset(ExecuteWith(sql, values).get());
   }
 
   void ResetIsolation() override {
@@ -186,6 +177,36 @@ class PostgresConnection : public Connection {
     const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY) return res;
     throw Failure(res.get());
+  }
+
+  // Runs a statement written for SQL Server: adapted, and with parameters its `?` placeholders
+  // numbered and bound in order.
+  ResultPtr RunStatement(const std::string& sql, const std::vector<Variant>& params) {
+    const std::string adapted = AdaptStatement(Engine::PostgreSQL, sql);
+    if (params.empty()) return Check(PQexec(conn_, adapted.c_str()));
+    if (SeveralStatements(Engine::PostgreSQL, adapted))
+      throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
+    size_t expected = 0;
+    const std::string numbered = NumberPlaceholders(adapted, expected);
+    if (expected != params.size())
+      throw DatabaseError("The statement expects " + std::to_string(expected) + " parameters, " +
+                              std::to_string(params.size()) + " were supplied.",
+                          ErrorCategory::Syntax);
+    return ExecuteWith(numbered, params);
+  }
+
+  // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
+  // Empty as NULL), so that the server reads each as the type its place needs.
+  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values) {
+    std::vector<std::string> texts(values.size());
+    std::vector<const char*> pointers(values.size(), nullptr);
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (values[i].IsNull() || values[i].IsEmpty()) continue;
+      texts[i] = ArgumentText(values[i]);
+      pointers[i] = texts[i].c_str();
+    }
+    return Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, pointers.data(),
+                              nullptr, nullptr, 0));
   }
 
   // The statements that put `limits` in force for the session.

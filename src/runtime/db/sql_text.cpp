@@ -117,6 +117,28 @@ std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql) {
   return words;
 }
 
+std::string NumberPlaceholders(std::string_view sql, size_t& count) {
+  const std::string code = CodeOnly(Engine::PostgreSQL, sql);
+  std::string out;
+  out.reserve(sql.size() + 8);
+  count = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    if (code[i] == '?') {
+      out += "$" + std::to_string(++count);
+    } else {
+      out += sql[i];
+    }
+  }
+  return out;
+}
+
+bool SeveralStatements(Engine engine, std::string_view sql) {
+  const std::string code = CodeOnly(engine, sql);
+  const size_t semicolon = code.find(';');
+  return semicolon != std::string::npos &&
+         code.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos;
+}
+
 bool ChangesSession(Engine engine, std::string_view sql) {
   for (const auto& word : LeadingKeywords(engine, sql))
     if (word == "SET" || word == "RESET" || word == "DISCARD" || word == "PRAGMA") return true;

@@ -21,4 +21,11 @@ std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql);
 // call of set_config), which a pooled connection must not carry to the next call.
 bool ChangesSession(Engine engine, std::string_view sql);
 
+// `sql` with every `?` outside quotes and comments replaced by PostgreSQL's numbered placeholder
+// `$1`, `$2`, ... in order; `count` gets how many there are.
+std::string NumberPlaceholders(std::string_view sql, size_t& count);
+
+// Whether `sql` holds more than one statement (text after a `;` outside quotes and comments).
+bool SeveralStatements(Engine engine, std::string_view sql);
+
 }  // namespace kx::db

@@ -115,15 +115,15 @@ class SqliteConnection : public Connection {
 
   Engine engine() const override { return Engine::SQLite; }
 
-  void Execute(const std::string& sql) override {
-    Run(AdaptStatement(Engine::SQLite, sql), nullptr);
+  void Execute(const std::string& sql, const std::vector<Variant>& params) override {
+    RunStatement(AdaptStatement(Engine::SQLite, sql), params, nullptr);
     NoteSessionChange(sql);
   }
   void ExecuteScript(const std::string& sql) override { Run(sql, nullptr); }
 
-  std::shared_ptr<Recordset> Query(const std::string& sql) override {
+  std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<Recordset> result;
-    Run(AdaptStatement(Engine::SQLite, sql), &result);
+    RunStatement(AdaptStatement(Engine::SQLite, sql), params, &result);
     NoteSessionChange(sql);
     return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
   }
@@ -146,12 +146,9 @@ class SqliteConnection : public Connection {
     }
     const char* sql = body.c_str();
     Statement stmt(db_.get(), sql);
-    if (sqlite3_bind_parameter_count(stmt.get()) != static_cast<int>(args.size()))
-      throw DatabaseError("Procedure or function '" + name + "' expects " +
-                          std::to_string(sqlite3_bind_parameter_count(stmt.get())) +
-                          " parameters, " + std::to_string(args.size()) + " were supplied.",
-                          ErrorCategory::Syntax);
-    for (size_t i = 0; i < args.size(); ++i) Bind(stmt.get(), static_cast<int>(i) + 1, args[i].value);
+    std::vector<Variant> values;
+    for (const auto& a : args) values.push_back(a.value);
+    BindAll(stmt.get(), values, "Procedure or function '" + name + "'");
     return Collect(stmt.get());
   }
 
@@ -221,6 +218,31 @@ class SqliteConnection : public Connection {
       rows.push_back(std::move(row));
     }
     return std::make_shared<Recordset>(std::move(columns), std::move(rows));
+  }
+
+  // Binds `values` to the placeholders of `stmt` in order; `what` names the statement when their
+  // numbers differ.
+  void BindAll(sqlite3_stmt* stmt, const std::vector<Variant>& values, const std::string& what) {
+    const int expected = stmt ? sqlite3_bind_parameter_count(stmt) : 0;
+    if (expected != static_cast<int>(values.size()))
+      throw DatabaseError(what + " expects " + std::to_string(expected) + " parameters, " +
+                              std::to_string(values.size()) + " were supplied.",
+                          ErrorCategory::Syntax);
+    for (size_t i = 0; i < values.size(); ++i) Bind(stmt, static_cast<int>(i) + 1, values[i]);
+  }
+
+  // Runs `sql`: without parameters every statement of it, with parameters its one statement with
+  // them bound in order. The rows of the last statement that has columns go to `result`.
+  void RunStatement(const std::string& sql, const std::vector<Variant>& params,
+                    std::shared_ptr<Recordset>* result) {
+    if (params.empty()) return Run(sql, result);
+    if (SeveralStatements(Engine::SQLite, sql))
+      throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
+    const char* rest = sql.c_str();
+    Statement stmt(db_.get(), rest);
+    BindAll(stmt.get(), params, "The statement");
+    auto rows = Collect(stmt.get());
+    if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
   }
 
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
