@@ -4,9 +4,14 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "runtime/db/connection.h"
+#include "runtime/registry.h"
+#include "test_support.h"
 
 namespace kx::test {
 
@@ -49,5 +54,17 @@ class FaultInjector {
  private:
   std::shared_ptr<FaultLog> log_ = std::make_shared<FaultLog>();
 };
+
+// Every table of the database of the current home, each as its rows in text, sorted.
+using TableDump = std::map<std::string, std::vector<std::string>>;
+TableDump DumpTables();
+
+// Runs `member` of a new `className` through the registry inside a transaction scope, as a host
+// does: once with a failure injected at each statement of the call in turn (before it runs, and
+// after it ran with its answer lost) and once at the commit, checking after each that the call
+// failed and every table is exactly as before; finally once without a failure, checking that the
+// call succeeded and changed something.
+void ExpectAllOrNothing(const TestHome& home, const std::string& className, const std::string& member,
+                        const Args& args);
 
 }  // namespace kx::test
