@@ -3,7 +3,6 @@
 // that the database is busy.
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <set>
 #include <string>
 #include <thread>
@@ -77,47 +76,48 @@ class Concurrency : public EngineTest {
   }
 };
 
-TEST_P(Concurrency, ThreadsOfOneProcess) {
-  std::mutex mutex;
-  std::vector<std::string> failures;
-  std::vector<std::thread> threads;
-  for (int who = 0; who < kCallers; ++who) {
-    threads.emplace_back([&, who] {
-      Work("T", who, kProfilesPerThread, [&](const std::string& member, const std::string& argument) {
-        // As a host runs a call: a transaction scope around one late-bound call.
-        try {
-          TransactionScope scope;
-          auto controller = Registry::Instance().Create("C_JBTypeProfile");
-          Args args = {Variant(argument)};
-          Registry::Instance().Invoke(*controller, member, args);
-          if (!scope.Complete()) throw std::runtime_error("aborted");
-        } catch (const std::exception& e) {
-          std::lock_guard lock(mutex);
-          failures.push_back(member + " " + argument + ": " + e.what());
-        }
-      });
-    });
-  }
-  for (auto& t : threads) t.join();
-  ExpectTheWorkOfEveryCaller("T", kProfilesPerThread, failures);
-}
-
-TEST_P(Concurrency, SeparateProcesses) {
+// Runs the work of every caller at once, each on a thread of its own that makes its calls with
+// `call`, which answers what went wrong (empty when nothing did); returns what went wrong.
+std::vector<std::string> RunCallers(const std::string& prefix, int count,
+                                    const std::function<std::string(const std::string&, const std::string&)>& call) {
   std::mutex mutex;
   std::vector<std::string> failures;
   std::vector<std::thread> callers;
   for (int who = 0; who < kCallers; ++who) {
     callers.emplace_back([&, who] {
-      Work("P", who, kProfilesPerProcess, [&](const std::string& member, const std::string& argument) {
-        const CommandOutcome r = RunKx(*home_, "--quiet call C_JBTypeProfile " + member + " " + ShellQuoted(argument));
-        if (r.exitCode != 0) {
+      Work(prefix, who, count, [&](const std::string& member, const std::string& argument) {
+        if (const std::string failure = call(member, argument); !failure.empty()) {
           std::lock_guard lock(mutex);
-          failures.push_back(member + " " + argument + ": " + r.err);
+          failures.push_back(member + " " + argument + ": " + failure);
         }
       });
     });
   }
   for (auto& t : callers) t.join();
+  return failures;
+}
+
+TEST_P(Concurrency, ThreadsOfOneProcess) {
+  const auto failures = RunCallers("T", kProfilesPerThread, [](const std::string& member, const std::string& argument) {
+    // As a host runs a call: a transaction scope around one late-bound call.
+    try {
+      TransactionScope scope;
+      auto controller = Registry::Instance().Create("C_JBTypeProfile");
+      Args args = {Variant(argument)};
+      Registry::Instance().Invoke(*controller, member, args);
+      return std::string(scope.Complete() ? "" : "aborted");
+    } catch (const std::exception& e) {
+      return std::string(e.what());
+    }
+  });
+  ExpectTheWorkOfEveryCaller("T", kProfilesPerThread, failures);
+}
+
+TEST_P(Concurrency, SeparateProcesses) {
+  const auto failures = RunCallers("P", kProfilesPerProcess, [this](const std::string& member, const std::string& argument) {
+    const CommandOutcome r = RunKx(*home_, "--quiet call C_JBTypeProfile " + member + " " + ShellQuoted(argument));
+    return r.exitCode == 0 ? std::string() : r.err;
+  });
   ExpectTheWorkOfEveryCaller("P", kProfilesPerProcess, failures);
 }
 

@@ -11,6 +11,35 @@ namespace {
 
 using db::Engine;
 
+TEST(SqlText, DeleteWithoutFromIsAdaptedForEveryEngineButSqlServer) {
+  struct Case {
+    std::string in, out;  // out on SQLite and PostgreSQL; SQL Server keeps `in`
+  };
+  const std::vector<Case> cases = {
+      {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'", "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'"},
+      {"delete t where a = 1", "DELETE FROM t where a = 1"},
+      {"  Delete\tT\n Where A = '1'", "  DELETE FROM T\n Where A = '1'"},
+      {"Delete fromage Where A = '1'", "DELETE FROM fromage Where A = '1'"},
+      {"-- clean up\nDelete T Where A = '1'", "-- clean up\nDELETE FROM T Where A = '1'"},
+      {"Delete A Where X = '1'; Delete B Where Y = ';'", "DELETE FROM A Where X = '1'; DELETE FROM B Where Y = ';'"},
+      // Texts that stay as they are.
+      {"delete from T where A = 1", "delete from T where A = 1"},
+      {"DELETE FROM T", "DELETE FROM T"},
+      {"Delete\nFrom T", "Delete\nFrom T"},
+      {"Update T Set A = 'Delete T Where'", "Update T Set A = 'Delete T Where'"},
+      {"Insert Into T (A) Values ('delete x where y')", "Insert Into T (A) Values ('delete x where y')"},
+      {"select 'x'; select 'Delete T'", "select 'x'; select 'Delete T'"},
+      {"Deleted T", "Deleted T"},
+      {"Delete", "Delete"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(db::AdaptStatement(Engine::SQLite, c.in), c.out) << c.in;
+    EXPECT_EQ(db::AdaptStatement(Engine::PostgreSQL, c.in), c.out) << c.in;
+    EXPECT_EQ(db::AdaptStatement(Engine::SqlServer, c.in), c.in) << c.in;
+  }
+}
+
 TEST(SqlText, PlaceholdersOutsideQuotesAndCommentsAreNumbered) {
   struct Case {
     std::string in, out;

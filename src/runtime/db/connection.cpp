@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <mutex>
-#include <regex>
 
 #include "runtime/error.h"
 
@@ -133,14 +132,6 @@ void SetConnectionDecorator(ConnectionDecorator next) {
     decorator = std::move(next);
   }
   ClearPool();
-}
-
-std::string AdaptStatement(Engine engine, const std::string& sql) {
-  if (engine == Engine::SqlServer) return sql;
-  // T-SQL allows "Delete T Where ..."; the other engines need "DELETE FROM T WHERE ...".
-  static const std::regex deleteWithoutFrom(R"(^(\s*)delete\s+(?!from\b))", std::regex::icase);
-  return std::regex_replace(sql, deleteWithoutFrom, "$1DELETE FROM ",
-                            std::regex_constants::format_first_only);
 }
 
 // ---- pool

@@ -142,9 +142,6 @@ std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limit
 std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
                                  const Limits& limits = {});
 
-// Adapts a statement written for SQL Server to `engine`; the text the component keeps in strSQL
-// stays as it is.
-std::string AdaptStatement(Engine engine, const std::string& sql);
 
 // A pooled connection; returned to the pool when released, unless it is no longer healthy.
 class Lease {

@@ -147,6 +147,9 @@ class PostgresConnection : public Connection {
   }
   void Begin() override { ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED"); }
   void Commit() override {
+    // COMMIT without a transaction only warns: report it as the failure it is, as SQLite does.
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE)
+      throw DatabaseError("cannot commit - no transaction is active");
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
     const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
     ExecuteScript("COMMIT");

@@ -100,6 +100,32 @@ std::string CodeOnly(Engine engine, std::string_view sql) {
   return out;
 }
 
+std::string AdaptStatement(Engine engine, const std::string& sql) {
+  if (engine == Engine::SqlServer) return sql;
+  const std::string code = CodeOnly(engine, sql);
+  // The position of the next word in the code at or after `i`, skipping blanks.
+  auto wordAt = [&](size_t i) {
+    while (i < code.size() && std::isspace(static_cast<unsigned char>(code[i]))) ++i;
+    return i;
+  };
+  auto isWord = [&](size_t at, std::string_view word) {
+    return at + word.size() <= code.size() && Upper(code.substr(at, word.size())) == word &&
+           (at + word.size() == code.size() || !IsWordChar(code[at + word.size()]));
+  };
+  std::string out;
+  size_t copied = 0;
+  for (size_t start = 0; start < code.size(); start = code.find(';', start) + 1) {
+    const size_t at = wordAt(start);
+    const size_t next = wordAt(at + 6);
+    if (isWord(at, "DELETE") && next > at + 6 && next < code.size() && !isWord(next, "FROM")) {
+      out += sql.substr(copied, at - copied) + "DELETE FROM ";
+      copied = next;
+    }
+    if (code.find(';', start) == std::string::npos) break;
+  }
+  return copied == 0 ? sql : out + sql.substr(copied);
+}
+
 std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql) {
   const std::string code = CodeOnly(engine, sql);
   std::vector<std::string> words;

@@ -14,6 +14,11 @@ namespace kx::db {
 // is left are the statement's own words at their own positions.
 std::string CodeOnly(Engine engine, std::string_view sql);
 
+// Adapts a statement written for SQL Server to `engine` (the text the component keeps in strSQL
+// stays as it is): every statement "Delete T Where ..." becomes "DELETE FROM T Where ...", which
+// the other engines need; a delete that names FROM, and quoted text and comments, stay unchanged.
+std::string AdaptStatement(Engine engine, const std::string& sql);
+
 // The first word of every statement of `sql`, in upper case ("SELECT", "SET", ...).
 std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql);
 
