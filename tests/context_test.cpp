@@ -142,6 +142,38 @@ TEST_P(Scope, ConcurrentCallsWaitForEachOtherInsteadOfFailing) {
   EXPECT_EQ(CLng(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N")), 30);
 }
 
+TEST_P(Scope, AScopeEndsOnlyOnce) {
+  struct Case {
+    std::string code;
+    bool write, abort, committed;
+  };
+  const std::vector<Case> cases = {{"DONE", true, false, true}, {"ABORTED", true, true, false}, {"UNUSED", false, false, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    TransactionScope scope;
+    if (c.write) Insert(c.code);
+    if (c.abort) CtxSetAbort();
+    EXPECT_EQ(scope.Complete(), c.committed);
+    EXPECT_THROW(scope.Complete(), db::DatabaseError);
+    // The ended scope runs nothing more.
+    const Error late = CaptureError([&] { Insert(c.code + "2"); });
+    EXPECT_NE(late.description().find("The transaction scope has already ended"), std::string::npos)
+        << late.description();
+  }
+  EXPECT_EQ(RowsSeenElsewhere("DONE"), 1);
+  EXPECT_EQ(RowsSeenElsewhere("ABORTED"), 0);
+  EXPECT_EQ(CLng(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N")), 1);
+}
+
+TEST_P(Scope, CommittingATransactionTwiceFails) {
+  auto c = db::Open(db::ConnectionInfo::Parse(helper_.GetConnectionString()));
+  c->Begin();
+  c->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('ONCE','n','TR')");
+  c->Commit();
+  EXPECT_THROW(c->Commit(), db::DatabaseError);
+  EXPECT_EQ(RowsSeenElsewhere("ONCE"), 1);
+}
+
 KX_ENGINE_SUITE(Scope);
 
 }  // namespace

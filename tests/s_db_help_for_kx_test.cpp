@@ -151,7 +151,101 @@ TEST_P(Helper, PagesOfAResultSet) {
   EXPECT_TRUE(rs->EOF_());
 }
 
+TEST_P(Helper, StatementsTakeParametersForTheirPlaceholders) {
+  const Variant insert = Variant::MakeArray({mp("@CODE", adVarChar, 20, "Q?'1", 0, 0),
+                                             mp("@NAME", adVarChar, 100, "it's ? bound", 0, 0),
+                                             mp("@CATEGORY", adVarChar, 2, Variant::Null(), 0, 0)});
+  helper_.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values (?, ?, ?)", insert);
+  InsertProfile(helper_, "OTHER", "?");
+  const Variant byCode = Variant::MakeArray({mp("@CODE", adVarChar, 20, "Q?'1", 0, 0)});
+  for (const char* read : {"RunSQLReturnRS", "RunSQLReturnRS_RW"}) {
+    SCOPED_TRACE(read);
+    const std::string sql = "select * from JB_TYPE_PROFILE where JB_TYPE_NAME <> '?' and JB_TYPE_CODE = ?";
+    auto rs = std::string(read) == "RunSQLReturnRS" ? helper_.RunSQLReturnRS(sql, byCode)
+                                                    : helper_.RunSQLReturnRS_RW(sql, byCode);
+    ASSERT_EQ(rs->RecordCount(), 1);
+    EXPECT_EQ(CStr(rs->Field("JB_TYPE_NAME")), "it's ? bound");
+    EXPECT_TRUE(rs->Field("JB_TYPE_CATEGORY").IsNull());
+  }
+  // A number bound where a number is compared; a delete adapted and bound.
+  const Variant count = Variant::MakeArray({mp("@N", adInteger, 4, 1, 0, 0)});
+  EXPECT_EQ(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE having Count(*) > ?", count)
+                ->RecordCount(), 1);
+  auto cmd = helper_.RunSQLReturnCmd("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= ?", byCode);
+  ASSERT_EQ(cmd->parameters.size(), 1u);
+  EXPECT_EQ(CStr(cmd->parameters[0].value), "Q?'1");
+  EXPECT_EQ(CLng(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N")), 1);
+}
+
+TEST_P(Helper, ParametersThatDoNotFitTheStatementAreRefused) {
+  const Variant one = Variant::MakeArray({mp("@CODE", adVarChar, 20, "X", 0, 0)});
+  const Variant two = Variant::MakeArray({mp("@A", adVarChar, 20, "X", 0, 0), mp("@B", adVarChar, 20, "Y", 0, 0)});
+  struct Case {
+    std::string sql;
+    Variant params;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?", two, "The statement expects 1 parameters, 2 were supplied."},
+      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = '?'", one, "The statement expects 0 parameters, 1 were supplied."},
+      {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE = ?; Delete JB_TYPE_PROFILE", one,
+       "A statement with parameters must be a single statement"},
+  };
+  InsertProfile(helper_, "X", "x");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    const Error e = CaptureError([&] { helper_.RunSQL(c.sql, c.params); });
+    EXPECT_EQ(e.description(), c.reason + "RunSQL(" + c.sql + ")" + c.reason);
+  }
+  EXPECT_EQ(CLng(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE")->Field("N")), 1);
+}
+
+TEST_P(Helper, HugeStatementsAndReasonsAreCutInDescriptions) {
+  const std::string code(1 << 20, 'x');
+  const std::string ellipsis = "\u2026";
+  struct Case {
+    std::string name, sql;
+  };
+  const std::vector<Case> cases = {
+      {"huge statement", "select * from NO_SUCH_TABLE where A = '" + code + "'"},
+      {"huge statement and reason", "select '" + code},  // the engine quotes the unclosed text
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Error read = CaptureError([&] { helper_.RunSQLReturnRS(c.sql); });
+    EXPECT_LT(read.description().size(), 10000u);
+    const std::string shown = c.sql.substr(0, kx::db::kDescriptionLimit) + ellipsis + ")";
+    EXPECT_EQ(read.description().rfind("RunSQLReturnRS(" + shown, 0), 0u) << read.description().substr(0, 80);
+    // RunSQL keeps its shape T + "RunSQL(" + S + ")" + T with both parts cut.
+    const Error write = CaptureError([&] { helper_.RunSQL(c.sql); });
+    EXPECT_LT(write.description().size(), 10000u);
+    const auto [before, after] = Around(write, "RunSQL(" + shown);
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(before.empty());
+  }
+}
+
 KX_ENGINE_SUITE(Helper);
+
+TEST(HelperDescriptions, TextsAreCutToTheLimitInWholeCharacters) {
+  const std::string e = "\u00e9";  // two bytes in UTF-8
+  auto times = [](const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"short", "short"},
+      {std::string(2000, 'a'), std::string(2000, 'a')},
+      {std::string(2001, 'a'), std::string(2000, 'a') + "\u2026"},
+      {times(e, 2000), times(e, 2000)},
+      {times(e, 2001), times(e, 2000) + "\u2026"},
+      {std::string(1999, 'a') + e + "b", std::string(1999, 'a') + e + "\u2026"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(kx::db::Abbreviate(text), expected) << text.size();
+  EXPECT_EQ(kx::db::Abbreviate("abcdef", 3), "abc\u2026");
+}
 
 // ---- settings, without a database
 

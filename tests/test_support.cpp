@@ -1,10 +1,12 @@
 #include "test_support.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "runtime/db/connection.h"
 #include "runtime/host.h"
@@ -87,14 +89,34 @@ void EngineTest::SetUp() {
 
 void EngineTest::TearDown() { home_.reset(); }
 
-kx::Error CaptureError(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const kx::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error, none was raised";
-  return kx::Error(0, "", "");
+std::string ShellQuoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
 }
+
+CommandOutcome RunKx(const TestHome& home, const std::string& args) {
+  char pattern[] = "/tmp/kx-stderr.XXXXXX";
+  const int fd = mkstemp(pattern);
+  if (fd >= 0) close(fd);
+  const std::string command = ShellQuoted(KX_BINARY) + " --home " + ShellQuoted(home.folder()) + " " + args +
+                              " 2>" + ShellQuoted(pattern);
+  CommandOutcome result;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  } else {
+    ADD_FAILURE() << "cannot run " << command;
+  }
+  std::ifstream err(pattern, std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  unlink(pattern);
+  return result;
+}
+
+kx::Error CaptureError(const std::function<void()>& fn) { return CaptureThrown(fn, kx::Error(0, "", "")); }
 
 }  // namespace kx::test

@@ -51,8 +51,30 @@ class EngineTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<TestHome> home_;
 };
 
+// The exception of type E that `fn` throws; fails the test and returns `none` when it throws none.
+template <class E>
+E CaptureThrown(const std::function<void()>& fn, E none) {
+  try {
+    fn();
+  } catch (const E& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an exception, none was thrown";
+  return none;
+}
+
 // The component error `fn` raises; fails the test when it raises none.
 kx::Error CaptureError(const std::function<void()>& fn);
+
+// What a command printed and how it ended.
+struct CommandOutcome {
+  int exitCode = -1;
+  std::string out, err;
+};
+// `s` quoted for the shell.
+std::string ShellQuoted(const std::string& s);
+// Runs the `kx` command with `--home` set to `home` and `args` (already quoted for the shell).
+CommandOutcome RunKx(const TestHome& home, const std::string& args);
 
 // The source tree's schema folder, with a final separator.
 std::string SchemaFolder();

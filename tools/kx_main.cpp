@@ -1,5 +1,6 @@
 // The `kx` command: set up the database, call any public class member late-bound, run a demo.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include <sstream>
 
 #include "runtime/context.h"
+#include "runtime/host.h"
+#include "runtime/ini.h"
 #include "runtime/registry.h"
 #include "shared/s_db_help_for_kx.h"
 #include "tools/demo.h"
@@ -91,6 +94,18 @@ int Init() {
   }
 }
 
+// Tells on stderr what in Config.ini cannot be used (naming the file and the key) and, to a
+// terminal, which Config.ini the command reads or that there is none.
+void ConfigNote() {
+  const std::string path = kx::ConfigPath();
+  if (isatty(STDERR_FILENO))
+    std::cerr << (kx::IniFile::Load(path)->exists() ? "kx: settings from " + path
+                                                    : "kx: no Config.ini at " + path + "; the defaults apply")
+              << std::endl;
+  if (const std::string problem = kx::config::Problem(path); !problem.empty())
+    std::cerr << "kx: " << problem << std::endl;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,6 +115,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::string home;
   app.add_option("--home", home, "component folder holding Config.ini (sets KX_HOME)");
+  bool quiet = false;
+  app.add_flag("--quiet", quiet, "say nothing on stderr about Config.ini");
 
   auto* init = app.add_subcommand("init", "create the database objects (tables, indexes, insert procedures); safe to repeat");
 
@@ -124,6 +141,7 @@ int main(int argc, char** argv) {
 
   CLI11_PARSE(app, argc, argv);
   if (!home.empty()) setenv("KX_HOME", home.c_str(), 1);
+  if (!quiet && (*init || *call || *demo)) ConfigNote();
 
   if (*init) return Init();
   if (*call) return Call(className, member, callArgs, json, !noTransaction);

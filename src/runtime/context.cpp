@@ -42,13 +42,29 @@ bool TransactionScope::Complete() {
   return true;
 }
 
-db::Connection& TransactionScope::ConnectionFor(const std::string& connectionString) {
+const db::Target& TransactionScope::TargetFor(const std::function<db::Target()>& workOut) {
+  if (!target_) target_ = workOut();
+  return *target_;
+}
+
+db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   if (!lease_) {
-    lease_ = db::AcquireConnection(connectionString);
-    key_ = connectionString;
-    lease_->Begin();
-  } else if (key_ != connectionString) {
+    // The scope keeps the connection only once its transaction has begun.
+    db::Lease lease = db::AcquireConnection(target);
+    try {
+      lease->Begin();
+    } catch (const db::DatabaseError& e) {
+      // A pooled connection that turns out to be lost before any statement of the call ran is
+      // replaced once by a new one; nothing was written, so nothing can run twice.
+      if (e.category() != db::ErrorCategory::Connection || lease.fresh()) throw;
+      lease.Discard();
+      lease = db::OpenConnection(target);
+      lease->Begin();
+    }
+    lease_ = std::move(lease);
+    key_ = target.connectionString;
+  } else if (key_ != target.connectionString) {
     throw db::DatabaseError("One call cannot write to two databases within one transaction");
   }
   return *lease_;

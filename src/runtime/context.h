@@ -2,6 +2,8 @@
 // connection in one database transaction, committed when the call completes without an abort vote.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "runtime/db/connection.h"
@@ -30,13 +32,18 @@ class TransactionScope {
   // throws. Returns true when the work was committed.
   bool Complete();
 
-  // The scope's connection for `connectionString`, opened and begun on first use. A scope holds
-  // one connection; a second database within one call is refused.
-  db::Connection& ConnectionFor(const std::string& connectionString);
+  // The database target of the call: worked out by `workOut` on first use, then kept for the
+  // scope's life (Config.ini is not looked at again within one call).
+  const db::Target& TargetFor(const std::function<db::Target()>& workOut);
+
+  // The scope's connection for the target, opened and begun on first use. A scope holds one
+  // connection; a second database within one call is refused.
+  db::Connection& ConnectionFor(const db::Target& target);
 
  private:
   TransactionScope* previous_;
   std::string key_;
+  std::optional<db::Target> target_;
   db::Lease lease_;
   bool aborted_ = false;
   bool ended_ = false;

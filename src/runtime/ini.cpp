@@ -1,12 +1,22 @@
 #include "runtime/ini.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
-#include <fstream>
+#include <ctime>
+#include <mutex>
+#include <sstream>
+#include <unordered_map>
 
 namespace kx {
 namespace {
 
 constexpr size_t kMaxValue = 254;
+// A file modified less than this many seconds before it was read may be changed again without its
+// modification time changing (file system clocks tick coarsely), so it is not trusted yet.
+constexpr time_t kSettleSeconds = 2;
 
 std::string Strip(const std::string& s) {
   const char* ws = " \t\r\n";
@@ -15,12 +25,9 @@ std::string Strip(const std::string& s) {
   return s.substr(b, s.find_last_not_of(ws) - b + 1);
 }
 
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
 }
 
 std::string Cut(std::string s) {
@@ -28,16 +35,62 @@ std::string Cut(std::string s) {
   return s;
 }
 
+// What identifies one state of a file.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+
+  static FileStamp Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim}; }
+  bool operator==(const FileStamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+struct CacheEntry {
+  FileStamp stamp;
+  bool settled = false;  // the file was old enough when read to trust its stamp
+  std::shared_ptr<const IniFile> file;
+};
+
+std::mutex cacheMutex;
+std::unordered_map<std::string, CacheEntry>& Cache() {
+  static auto* cache = new std::unordered_map<std::string, CacheEntry>;  // outlives every caller
+  return *cache;
+}
+
 }  // namespace
 
-std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key,
-                         const std::string& defaultValue) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Cut(defaultValue);
+std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
+  static const auto missing = std::make_shared<const IniFile>();
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return missing;
+  {
+    std::lock_guard lock(cacheMutex);
+    const auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st)) return it->second.file;
+  }
+
+  timespec started{};
+  clock_gettime(CLOCK_REALTIME, &started);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return missing;
+  // The stamp of what is read comes from the open file itself.
+  const bool stamped = fstat(fd, &st) == 0;
+  std::string content;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  if (n < 0 || !stamped) return missing;
+
+  auto file = std::make_shared<IniFile>();
+  file->exists_ = true;
+  std::istringstream in(content);
   std::string line;
-  bool inSection = false;
-  const std::string wantedSection = Strip(section);
-  const std::string wantedKey = Strip(key);
+  std::map<std::string, std::string>* section = nullptr;
   bool first = true;
   while (std::getline(in, line)) {
     // A UTF-8 byte-order mark before the first line is not part of it.
@@ -47,19 +100,39 @@ std::string ReadIniValue(const std::string& path, const std::string& section, co
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[') {
       const auto close = t.find(']');
-      inSection = close != std::string::npos && SameText(Strip(t.substr(1, close - 1)), wantedSection);
+      section = close == std::string::npos ? nullptr : &file->sections_[Lower(Strip(t.substr(1, close - 1)))];
       continue;
     }
-    if (!inSection) continue;
     const auto eq = t.find('=');
-    if (eq == std::string::npos || !SameText(Strip(t.substr(0, eq)), wantedKey)) continue;
+    if (!section || eq == std::string::npos) continue;
     std::string value = Strip(t.substr(eq + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
       value = value.substr(1, value.size() - 2);
-    return Cut(value);
+    section->emplace(Lower(Strip(t.substr(0, eq))), Cut(std::move(value)));
   }
-  return Cut(defaultValue);
+
+  CacheEntry entry{FileStamp::Of(st), st.st_mtim.tv_sec + kSettleSeconds < started.tv_sec, file};
+  std::lock_guard lock(cacheMutex);
+  Cache()[path] = std::move(entry);
+  return file;
+}
+
+bool IniFile::Has(const std::string& section, const std::string& key) const {
+  const auto s = sections_.find(Lower(Strip(section)));
+  return s != sections_.end() && s->second.count(Lower(Strip(key))) > 0;
+}
+
+std::string IniFile::Value(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const {
+  const auto s = sections_.find(Lower(Strip(section)));
+  if (s == sections_.end()) return Cut(defaultValue);
+  const auto k = s->second.find(Lower(Strip(key)));
+  return k == s->second.end() ? Cut(defaultValue) : k->second;
+}
+
+std::string ReadIniValue(const std::string& path, const std::string& section, const std::string& key,
+                         const std::string& defaultValue) {
+  return IniFile::Load(path)->Value(section, key, defaultValue);
 }
 
 }  // namespace kx

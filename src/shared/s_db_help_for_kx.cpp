@@ -4,6 +4,7 @@
 
 #include "runtime/context.h"
 #include "runtime/host.h"
+#include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {
@@ -51,11 +52,17 @@ Variant ConvertForType(int32_t type, const Variant& value) {
   }
 }
 
+// The failure text of `operation` on `strSP`: operation + "(" + strSP + ")" + the trapped
+// description, with the statement and the description each cut to the description limit.
+std::string Failed(const char* operation, const std::string& strSP, const std::string& trapped) {
+  return operation + ("(" + db::Abbreviate(strSP) + ")") + db::Abbreviate(trapped);
+}
+
 // Runs `fn` on the connection of the call: the transaction scope's, or a pooled one.
 template <class Fn>
-auto WithConnection(const std::string& connectionString, Fn&& fn) {
-  if (auto* scope = TransactionScope::Current()) return fn(scope->ConnectionFor(connectionString));
-  db::Lease lease = db::AcquireConnection(connectionString);
+auto WithConnection(const db::Target& target, Fn&& fn) {
+  if (auto* scope = TransactionScope::Current()) return fn(scope->ConnectionFor(target));
+  db::Lease lease = db::AcquireConnection(target);
   return fn(*lease);
 }
 
@@ -66,10 +73,12 @@ std::vector<db::ProcedureArgument> Arguments(const std::vector<CommandParameter>
   return args;
 }
 
-// Statements are plain text: parameters go to stored procedures only.
-void RefuseSqlParameters(const Variant& params) {
-  if (!S_DBHelpForKX::collectParams(params).empty())
-    throw db::DatabaseError("Parameters are only passed to stored procedures");
+// The values of the input parameters, in order, for the placeholders of a statement.
+std::vector<Variant> Values(const std::vector<CommandParameter>& params) {
+  std::vector<Variant> values;
+  for (const auto& p : params)
+    if (p.direction == 1) values.push_back(p.value);
+  return values;
 }
 
 }  // namespace
@@ -78,6 +87,60 @@ std::string config::DefaultServer(const std::string& provider) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) return ComponentFolder();
   if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) return "(local)";
   return "localhost";
+}
+
+namespace {
+
+// The value of `key` in section DATABASE.
+std::string DatabaseValue(const IniFile& ini, const char* key, const std::string& defaultValue) {
+  return ini.Value(config::kDatabaseSection, key, defaultValue);
+}
+
+// The failure of a value that cannot be used, naming the file and the key.
+db::DatabaseError Unusable(const std::string& path, const char* key, const std::string& what) {
+  return db::DatabaseError(path + ": key " + key + " of section " + config::kDatabaseSection + " " + what);
+}
+
+db::Limits LimitsOf(const IniFile& ini, const std::string& path) {
+  using namespace config;
+  db::Limits limits;
+  const std::string timeout = Trim(DatabaseValue(ini, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
+  // Whole seconds whose milliseconds still fit the engines' 32-bit setting.
+  const bool digits = !timeout.empty() && timeout.size() <= 7 &&
+                      timeout.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stol(timeout) > 2147483)
+    throw Unusable(path, kStatementTimeout,
+                   "must be a whole number of seconds from 0 (no limit) to 2147483, not '" + timeout + "'");
+  limits.statementTimeoutSeconds = static_cast<int>(std::stol(timeout));
+  limits.jit = Trim(DatabaseValue(ini, kJit, "0")) == "1";
+  return limits;
+}
+
+// The stored text of `key` unscrambled; one that is no scrambled value fails naming the key.
+std::string Unscrambled(const IniFile& ini, const std::string& path, const char* key, const std::string& stored,
+                        std::string (*unscramble)(const std::string&)) {
+  try {
+    return unscramble(stored);
+  } catch (const std::exception&) {
+    throw Unusable(path, key,
+                   (ini.Has(config::kDatabaseSection, key) ? "holds" : "is missing, and its default '" + stored + "' is") +
+                       std::string(" no scrambled value, as FLAG=1 requires"));
+  }
+}
+
+}  // namespace
+
+db::Limits config::ReadLimits(const std::string& path) { return LimitsOf(*IniFile::Load(path), path); }
+
+std::string config::Problem(const std::string& path) {
+  try {
+    const auto ini = IniFile::Load(path);
+    S_DBHelpForKX().ConnectionStringFrom(*ini, path);
+    LimitsOf(*ini, path);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
 }
 
 std::string Command::ToText() const {
@@ -92,22 +155,46 @@ int32_t S_DBHelpForKX::ClassDebugID() const {
 }
 
 std::string S_DBHelpForKX::GetConnectionString() {
-  return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); }, [&] {
-    using namespace config;
+  const std::string path = ConfigPath();
+  const auto ini = IniFile::Load(path);
+  return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
+                   [&] { return ConnectionStringFrom(*ini, path); });
+}
+
+std::string S_DBHelpForKX::ConnectionStringFrom(const IniFile& ini, const std::string& path) {
+  using namespace config;
+  const std::string provider = DatabaseValue(ini, kProvider, kDefaultProvider);
+  server_ = DatabaseValue(ini, kServerName, DefaultServer(provider));
+  database_ = DatabaseValue(ini, kDatabaseName, kDefaultDatabase);
+  userId_ = DatabaseValue(ini, kUserId, kDefaultUserId);
+  password_ = DatabaseValue(ini, kPassword, kDefaultPassword);
+  const std::string flag = DatabaseValue(ini, kFlag, kDefaultFlag);
+  int16_t flagValue = 0;
+  try {
+    flagValue = CInt(Variant(flag));
+  } catch (const Error&) {
+    throw Unusable(path, kFlag, "must be a number, not '" + flag + "'");
+  }
+  if (flagValue == 1) {
+    userId_ = Unscrambled(ini, path, kUserId, userId_, &UnscrambleUserId);
+    password_ = Unscrambled(ini, path, kPassword, password_, &UnscramblePassword);
+  }
+  return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
+         ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
+}
+
+db::Target S_DBHelpForKX::TargetForCall() {
+  // Config.ini is looked at once per call, and inside a transaction scope once for the whole scope.
+  auto workOut = [this] {
     const std::string path = ConfigPath();
-    const std::string provider = sGetINI(path, kDatabaseSection, kProvider, kDefaultProvider);
-    server_ = sGetINI(path, kDatabaseSection, kServerName, DefaultServer(provider));
-    database_ = sGetINI(path, kDatabaseSection, kDatabaseName, kDefaultDatabase);
-    userId_ = sGetINI(path, kDatabaseSection, kUserId, kDefaultUserId);
-    password_ = sGetINI(path, kDatabaseSection, kPassword, kDefaultPassword);
-    const int16_t flag = CInt(Variant(sGetINI(path, kDatabaseSection, kFlag, kDefaultFlag)));
-    if (flag == 1) {
-      userId_ = UnscrambleUserId(userId_);
-      password_ = UnscramblePassword(password_);
-    }
-    return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
-           ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
-  });
+    const auto ini = IniFile::Load(path);
+    std::string connectionString =
+        GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
+                  [&] { return ConnectionStringFrom(*ini, path); });
+    return db::Target{std::move(connectionString), LimitsOf(*ini, path)};
+  };
+  if (auto* scope = TransactionScope::Current()) return scope->TargetFor(workOut);
+  return workOut();
 }
 
 std::string S_DBHelpForKX::UnscrambleUserId(const std::string& text) {
@@ -151,12 +238,10 @@ std::vector<CommandParameter> S_DBHelpForKX::collectParams(const Variant& params
 
 std::shared_ptr<db::Recordset> S_DBHelpForKX::ReturnRS(const char* operation, const std::string& strSP,
                                                        const Variant& params, bool procedure) {
-  return GuardWith([&](const std::string& d) { return operation + ("(" + strSP + ")") + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    return WithConnection(cs, [&](db::Connection& c) {
+  return GuardWith([&](const std::string& d) { return Failed(operation, strSP, d); }, [&] {
+    return WithConnection(TargetForCall(), [&](db::Connection& c) {
       if (procedure) return c.CallProcedure(strSP, Arguments(collectParams(params)));
-      RefuseSqlParameters(params);
-      return c.Query(strSP);
+      return c.Query(strSP, Values(collectParams(params)));
     });
   });
 }
@@ -175,19 +260,16 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::RunSQLReturnRS_RW(const std::strin
 }
 
 Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSP(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    WithConnection(cs, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
+  return GuardWith([&](const std::string& d) { return Failed("RunSP", strSP, d); }, [&] {
+    WithConnection(TargetForCall(), [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
     return Variant();
   });
 }
 
 Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return d + "RunSQL(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    WithConnection(cs, [&](db::Connection& c) {
-      RefuseSqlParameters(params);
-      c.Execute(strSP);
+  return GuardWith([&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", strSP, d); }, [&] {
+    WithConnection(TargetForCall(), [&](db::Connection& c) {
+      c.Execute(strSP, Values(collectParams(params)));
       return 0;
     });
     return Variant();
@@ -195,9 +277,8 @@ Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
 }
 
 int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSPReturnInteger(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
-    auto rs = WithConnection(cs, [&](db::Connection& c) {
+  return GuardWith([&](const std::string& d) { return Failed("RunSPReturnInteger", strSP, d); }, [&] {
+    auto rs = WithConnection(TargetForCall(), [&](db::Connection& c) {
       return c.CallProcedure(strSP, Arguments(collectParams(params)));
     });
     // A procedure that returns nothing returns 0.
@@ -208,15 +289,14 @@ int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Varian
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSQLReturnCmd(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
+  return GuardWith([&](const std::string& d) { return Failed("RunSQLReturnCmd", strSP, d); }, [&] {
+    const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = " Set TRANSACTION ISOLATION LEVEL READ COMMITTED " + strSP;
     cmd->commandType = 1;
     cmd->parameters = collectParams(params);
-    WithConnection(cs, [&](db::Connection& c) {
-      RefuseSqlParameters(params);
-      c.Execute(strSP);
+    WithConnection(target, [&](db::Connection& c) {
+      c.Execute(strSP, Values(cmd->parameters));
       return 0;
     });
     return cmd;
@@ -224,13 +304,13 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP, const Variant& params) {
-  return GuardWith([&](const std::string& d) { return "RunSPReturnCmd(" + strSP + ")" + d; }, [&] {
-    const std::string cs = GetConnectionString();
+  return GuardWith([&](const std::string& d) { return Failed("RunSPReturnCmd", strSP, d); }, [&] {
+    const db::Target target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = strSP;
     cmd->commandType = 4;
     cmd->parameters = collectParams(params);
-    WithConnection(cs, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
+    WithConnection(target, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
     return cmd;
   });
 }

@@ -14,6 +14,8 @@
 
 namespace kx {
 
+class IniFile;
+
 // ADO data type codes used by the component's parameters.
 enum AdoType : int32_t {
   adSmallInt = 2, adInteger = 3, adSingle = 4, adDouble = 5, adCurrency = 6, adDate = 7,
@@ -72,10 +74,16 @@ class S_DBHelpForKX : public Object {
   // The inverse, with the same key rule: what a stored value looks like for `plain`.
   static std::string Scramble(const std::string& plain, const std::string& key);
 
+  // The connection string from the parsed Config.ini at `path`, keeping the settings read; a value
+  // that cannot be used fails with an error naming the file and the key.
+  std::string ConnectionStringFrom(const IniFile& ini, const std::string& path);
+
   // Turns the parameter array into command parameters (each element exactly six values).
   static std::vector<CommandParameter> collectParams(const Variant& params);
 
  private:
+  // Where the statements of this call go and the limits they run under.
+  db::Target TargetForCall();
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,
                                           const Variant& params, bool procedure);
   std::string server_, database_, userId_, password_;
@@ -90,11 +98,20 @@ inline constexpr const char* kDatabaseName = "DATABASENAME";
 inline constexpr const char* kUserId = "USERID";
 inline constexpr const char* kPassword = "PASSWORD";
 inline constexpr const char* kFlag = "FLAG";
+inline constexpr const char* kStatementTimeout = "STATEMENTTIMEOUT";  // seconds a statement may run; 0: none
+inline constexpr const char* kJit = "JIT";  // "1": PostgreSQL may compile queries just in time
 inline constexpr const char* kDefaultProvider = "SQLite";
 inline constexpr const char* kDefaultDatabase = "QLP_DB";
 inline constexpr const char* kDefaultUserId = "sa";
 inline constexpr const char* kDefaultPassword = "2977";
 inline constexpr const char* kDefaultFlag = "0";
+inline constexpr int kDefaultStatementTimeout = 30;
+// The limits of section DATABASE of the Config.ini at `path`; a STATEMENTTIMEOUT that is no whole
+// number of seconds from 0 to 2147483 fails with an error naming the file and the key.
+db::Limits ReadLimits(const std::string& path);
+// What makes section DATABASE of the Config.ini at `path` unusable, naming the file and the key;
+// empty when it can be used.
+std::string Problem(const std::string& path);
 // The default SERVERNAME: the component folder for SQLite, "localhost" for PostgreSQL, "(local)"
 // for SQL Server.
 std::string DefaultServer(const std::string& provider);

@@ -3,13 +3,54 @@
 #include <strings.h>
 
 #include <mutex>
-#include <regex>
 
 #include "runtime/error.h"
 
 namespace kx::db {
 
 const std::map<std::string, std::string>& DatabaseScripts();
+
+std::string_view CategoryName(ErrorCategory category) {
+  switch (category) {
+    case ErrorCategory::Constraint: return "constraint";
+    case ErrorCategory::Busy: return "busy";
+    case ErrorCategory::Connection: return "connection";
+    case ErrorCategory::Syntax: return "syntax";
+    case ErrorCategory::Other: break;
+  }
+  return "other";
+}
+
+ErrorCategory PostgresErrorCategory(std::string_view state) {
+  const std::string_view cls = state.substr(0, 2);
+  if (cls == "23") return ErrorCategory::Constraint;
+  // Serialization failure, deadlock, lock not available, object in use.
+  if (state == "40001" || state == "40P01" || state == "55P03" || state == "55006") return ErrorCategory::Busy;
+  // Connection exceptions, refused logins, a missing database, a server shutting down or full.
+  if (cls == "08" || cls == "28" || state == "3D000" || state == "57P01" || state == "57P02" ||
+      state == "57P03" || state == "53300")
+    return ErrorCategory::Connection;
+  if (cls == "42") return ErrorCategory::Syntax;
+  return ErrorCategory::Other;
+}
+
+std::string StatementTimeoutNote(int seconds) {
+  return " (the statement time limit of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
+         ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
+}
+
+std::string Abbreviate(std::string_view text, size_t limit) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Count the first byte of every UTF-8 sequence; cut before the first one past the limit.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters > limit) return std::string(text.substr(0, i)) + "\u2026";
+  }
+  return std::string(text);
+}
+
+DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
+    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {}
 
 bool EngineOfProvider(const std::string& provider, Engine& engine) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) {
@@ -37,10 +78,10 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     const std::string marker = kMarkers[i];
     const auto at = cs.find(marker, pos);
     if (at == std::string::npos || (i == 0 && at != 0) || (tail != std::string::npos && at > tail))
-      throw DatabaseError("Invalid connection string attribute");
+      throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     const size_t start = at + marker.size();
     size_t end = i < 4 ? cs.find(kMarkers[i + 1], start) : (tail == std::string::npos ? cs.size() : tail);
-    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute");
+    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     *fields[i] = cs.substr(start, end - start);
     pos = end;
   }
@@ -52,26 +93,45 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     }
   }
   if (!EngineOfProvider(info.provider, info.engine))
-    throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")");
+    throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")",
+                        ErrorCategory::Connection);
   return info;
 }
 
-std::unique_ptr<Connection> Open(const ConnectionInfo& info) {
+namespace {
+
+std::mutex decoratorMutex;
+ConnectionDecorator decorator;
+
+std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
   switch (info.engine) {
-    case Engine::SQLite: return OpenSqlite(info);
-    case Engine::PostgreSQL: return OpenPostgres(info);
+    case Engine::SQLite: return OpenSqlite(info, mode, limits);
+    case Engine::PostgreSQL: return OpenPostgres(info, limits);
     case Engine::SqlServer: break;
   }
   throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
-                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini");
+                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
+                      ErrorCategory::Connection);
 }
 
-std::string AdaptStatement(Engine engine, const std::string& sql) {
-  if (engine == Engine::SqlServer) return sql;
-  // T-SQL allows "Delete T Where ..."; the other engines need "DELETE FROM T WHERE ...".
-  static const std::regex deleteWithoutFrom(R"(^(\s*)delete\s+(?!from\b))", std::regex::icase);
-  return std::regex_replace(sql, deleteWithoutFrom, "$1DELETE FROM ",
-                            std::regex_constants::format_first_only);
+}  // namespace
+
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
+  auto connection = OpenEngine(info, mode, limits);
+  ConnectionDecorator wrap;
+  {
+    std::lock_guard lock(decoratorMutex);
+    wrap = decorator;
+  }
+  return wrap ? wrap(std::move(connection)) : std::move(connection);
+}
+
+void SetConnectionDecorator(ConnectionDecorator next) {
+  {
+    std::lock_guard lock(decoratorMutex);
+    decorator = std::move(next);
+  }
+  ClearPool();
 }
 
 // ---- pool
@@ -92,14 +152,15 @@ constexpr size_t kMaxIdlePerKey = 8;
 
 }  // namespace
 
-Lease::Lease(std::string key, std::unique_ptr<Connection> connection)
-    : key_(std::move(key)), connection_(std::move(connection)) {}
+Lease::Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh)
+    : key_(std::move(key)), connection_(std::move(connection)), fresh_(fresh) {}
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Release();
     key_ = std::move(other.key_);
     connection_ = std::move(other.connection_);
+    fresh_ = other.fresh_;
   }
   return *this;
 }
@@ -120,24 +181,34 @@ void Lease::Release() {
   connection_.reset();
 }
 
-Lease AcquireConnection(const std::string& connectionString) {
-  {
-    Pool& pool = ThePool();
-    std::unique_lock lock(pool.mutex);
-    auto& list = pool.idle[connectionString];
-    while (!list.empty()) {
-      auto connection = std::move(list.back());
+Lease AcquireConnection(const Target& target) {
+  Pool& pool = ThePool();
+  for (;;) {
+    std::unique_ptr<Connection> connection;
+    {
+      std::lock_guard lock(pool.mutex);
+      auto& list = pool.idle[target.connectionString];
+      if (list.empty()) break;
+      connection = std::move(list.back());
       list.pop_back();
-      lock.unlock();
-      if (connection->Healthy()) {
-        Lease lease(connectionString, std::move(connection));
-        lease->ResetIsolation();
-        return lease;
-      }
-      lock.lock();
     }
+    // A connection whose server went away (a restart) is dropped, as is one that cannot be reset.
+    if (!connection->Healthy() || !connection->Alive()) continue;
+    try {
+      connection->ResetIsolation();
+      connection->ApplyLimits(target.limits);
+    } catch (const DatabaseError&) {
+      continue;
+    }
+    return Lease(target.connectionString, std::move(connection), /*fresh=*/false);
   }
-  Lease lease(connectionString, Open(ConnectionInfo::Parse(connectionString)));
+  return OpenConnection(target);
+}
+
+Lease OpenConnection(const Target& target) {
+  Lease lease(target.connectionString,
+              Open(ConnectionInfo::Parse(target.connectionString), OpenMode::Existing, target.limits),
+              /*fresh=*/true);
   lease->ResetIsolation();
   return lease;
 }
@@ -162,7 +233,7 @@ std::vector<std::string> InstallScripts(Engine engine) {
 void InstallDatabase(const std::string& connectionString) {
   const ConnectionInfo info = ConnectionInfo::Parse(connectionString);
   // Every script is idempotent, so a run that stops half-way is simply run again.
-  auto connection = Open(info);
+  auto connection = Open(info, OpenMode::Create);
   for (const auto& script : InstallScripts(info.engine)) connection->ExecuteScript(script);
 }
 

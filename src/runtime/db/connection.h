@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/db/recordset.h"
@@ -33,6 +36,24 @@ struct ConnectionInfo {
 // Engine of a provider name ("SQLite", "PostgreSQL", "SQLOLEDB"), without regard to case.
 bool EngineOfProvider(const std::string& provider, Engine& engine);
 
+// The limits every call runs under (section DATABASE of Config.ini).
+struct Limits {
+  // STATEMENTTIMEOUT: how long one statement may run, in seconds; 0: no limit.
+  int statementTimeoutSeconds = 30;
+  // JIT=1: PostgreSQL may compile queries just in time; off otherwise.
+  bool jit = false;
+  bool operator==(const Limits&) const = default;
+};
+
+// What is appended to the engine's text when the statement time limit stopped a statement.
+std::string StatementTimeoutNote(int seconds);
+
+// Where the statements of a call go and the limits they run under.
+struct Target {
+  std::string connectionString;
+  Limits limits;
+};
+
 // A procedure argument: name, ADO data type code, size and value (already converted to its type).
 struct ProcedureArgument {
   std::string name;
@@ -41,48 +62,92 @@ struct ProcedureArgument {
   Variant value;
 };
 
-// A database failure; the description is the engine's own message text.
+// How many characters of a statement text or an engine's reason an error description holds.
+inline constexpr size_t kDescriptionLimit = 2000;
+
+// `text` cut to `limit` characters (UTF-8 sequences stay whole) and marked with "…" when longer.
+std::string Abbreviate(std::string_view text, size_t limit = kDescriptionLimit);
+
+// What kind of failure an engine reported. Each engine maps its own codes in one function.
+enum class ErrorCategory { Constraint, Busy, Connection, Syntax, Other };
+
+// The lower-case name of a category ("constraint", "busy", "connection", "syntax", "other").
+std::string_view CategoryName(ErrorCategory category);
+
+// The category of an SQLite result code (extended or primary); `preparing` tells that the failure
+// came while the statement text was compiled, where a generic error means the text was refused.
+ErrorCategory SqliteErrorCategory(int resultCode, bool preparing);
+// The category of a PostgreSQL SQLSTATE ("23505", ...); an empty state is Other.
+ErrorCategory PostgresErrorCategory(std::string_view sqlState);
+
+// A database failure: the engine's own message text (cut to kDescriptionLimit characters), its
+// category and the engine's native code.
 class DatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DatabaseError(const std::string& text, ErrorCategory category = ErrorCategory::Other,
+                         std::string nativeCode = {});
+  ErrorCategory category() const noexcept { return category_; }
+  // The engine's code: SQLite's extended result code in decimal, PostgreSQL's SQLSTATE; empty for
+  // failures of the database layer itself.
+  const std::string& nativeCode() const noexcept { return nativeCode_; }
+
+ private:
+  ErrorCategory category_;
+  std::string nativeCode_;
 };
 
 class Connection {
  public:
   virtual ~Connection() = default;
   virtual Engine engine() const = 0;
-  // Runs one statement (or, with `script`, several) that returns no rows.
-  virtual void Execute(const std::string& sql) = 0;
+  // Runs a statement written for SQL Server (adapted to the engine) that returns no rows; `params`
+  // are bound to its placeholders (`?`) in order, and a text with parameters is one statement.
+  virtual void Execute(const std::string& sql, const std::vector<Variant>& params) = 0;
+  void Execute(const std::string& sql) { Execute(sql, {}); }
+  // Runs the engine's own script of one or more statements, as it is.
   virtual void ExecuteScript(const std::string& sql) = 0;
-  // Runs a statement and returns all its rows.
-  virtual std::shared_ptr<Recordset> Query(const std::string& sql) = 0;
+  // Runs a statement like Execute and returns all its rows.
+  virtual std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) = 0;
+  std::shared_ptr<Recordset> Query(const std::string& sql) { return Query(sql, {}); }
   // Runs the stored procedure `name` with its arguments bound in order and returns its rows; for an
   // insert procedure the one row holds the new key.
   virtual std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                                    const std::vector<ProcedureArgument>& args) = 0;
   // Sets the isolation of the next statements to READ COMMITTED (at the start of every call).
   virtual void ResetIsolation() = 0;
+  // Puts `limits` in force for the next statements; costs nothing when they are already in force.
+  virtual void ApplyLimits(const Limits& limits) = 0;
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
   // False once the connection is lost and should not go back to the pool.
   virtual bool Healthy() const = 0;
+  // Whether the server is still there, told without a round trip (a server that went away while
+  // the connection was idle has closed it); a connection found dead is not used again.
+  virtual bool Alive() = 0;
 };
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info);
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info);
-// Opens a connection of the engine the info names.
-std::unique_ptr<Connection> Open(const ConnectionInfo& info);
+// Wraps every connection opened from now on (tests inject faults); an empty function wraps none.
+// Idle pooled connections are closed, so that every later call gets a wrapped one.
+using ConnectionDecorator = std::function<std::unique_ptr<Connection>(std::unique_ptr<Connection>)>;
+void SetConnectionDecorator(ConnectionDecorator decorator);
 
-// Adapts a statement written for SQL Server to `engine`; the text the component keeps in strSQL
-// stays as it is.
-std::string AdaptStatement(Engine engine, const std::string& sql);
+// Whether opening may create the database: only setting up the database (`kx init`) creates the
+// SQLite file; every other call on a missing file fails and creates nothing.
+enum class OpenMode { Existing, Create };
+
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits);
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits);
+// Opens a connection of the engine the info names, with `limits` in force.
+std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
+                                 const Limits& limits = {});
+
 
 // A pooled connection; returned to the pool when released, unless it is no longer healthy.
 class Lease {
  public:
   Lease() = default;
-  Lease(std::string key, std::unique_ptr<Connection> connection);
+  Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh);
   Lease(Lease&&) noexcept = default;
   Lease& operator=(Lease&&) noexcept;
   Lease(const Lease&) = delete;
@@ -92,21 +157,29 @@ class Lease {
   Connection& operator*() const { return *connection_; }
   Connection* operator->() const { return connection_.get(); }
   explicit operator bool() const { return connection_ != nullptr; }
+  // True when the connection was opened for this lease rather than taken from the pool.
+  bool fresh() const { return fresh_; }
+  // Closes the connection instead of returning it to the pool.
+  void Discard() { connection_.reset(); }
 
  private:
   void Release();
   std::string key_;
   std::unique_ptr<Connection> connection_;
+  bool fresh_ = false;
 };
 
-// Connections pooled per connection string.
-Lease AcquireConnection(const std::string& connectionString);
+// A connection for the target's connection string with its limits in force: an idle pooled one
+// that is still alive (dead ones are dropped), else a new one.
+Lease AcquireConnection(const Target& target);
+// A new connection for the target, never one from the pool.
+Lease OpenConnection(const Target& target);
 // Closes every idle pooled connection.
 void ClearPool();
 
 // The table and procedure scripts of an engine, in the order they run.
 std::vector<std::string> InstallScripts(Engine engine);
-// Creates the component's database objects (idempotent).
+// Creates the database (the SQLite file) and the component's database objects (idempotent).
 void InstallDatabase(const std::string& connectionString);
 
 }  // namespace kx::db

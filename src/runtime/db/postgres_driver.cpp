@@ -1,10 +1,12 @@
 // The PostgreSQL engine through libpq; procedures are functions called with untyped arguments.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <memory>
 
 #include "runtime/db/connection.h"
+#include "runtime/db/sql_text.h"
 
 namespace kx::db {
 namespace {
@@ -62,7 +64,7 @@ void IgnoreNotice(void*, const char*) {}
 
 class PostgresConnection : public Connection {
  public:
-  explicit PostgresConnection(const ConnectionInfo& info) {
+  PostgresConnection(const ConnectionInfo& info, const Limits& limits) : limits_(limits) {
     std::string host = info.dataSource, port;
     // "host,port" as SQL Server writes it, or "host:port".
     auto sep = host.find(',');
@@ -88,17 +90,22 @@ class PostgresConnection : public Connection {
     add("user", info.user);
     add("password", info.password);
     add("connect_timeout", timeout);
-    add("application_name", std::string("kx"));
-    const std::string encoding = "UTF8";
+    const std::string application = "kx", encoding = "UTF8";
+    add("application_name", application);
     add("client_encoding", encoding);
+    // The session's isolation and limits go with the connection request: no round trip.
+    const std::string options = "-c default_transaction_isolation=read\\ committed -c statement_timeout=" +
+                                std::to_string(limits.statementTimeoutSeconds * 1000) +
+                                " -c jit=" + (limits.jit ? "on" : "off");
+    add("options", options);
     keys.push_back(nullptr);
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
     if (PQstatus(conn_) != CONNECTION_OK) {
-      std::string message = Trimmed(PQerrorMessage(conn_));
+      const DatabaseError e = Failure(nullptr);
       PQfinish(conn_);
       conn_ = nullptr;
-      throw DatabaseError(message);
+      throw e;
     }
     PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
   }
@@ -106,57 +113,133 @@ class PostgresConnection : public Connection {
 
   Engine engine() const override { return Engine::PostgreSQL; }
 
-  void Execute(const std::string& sql) override { Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())); }
+  void Execute(const std::string& sql, const std::vector<Variant>& params) override {
+    RunStatement(sql, params);
+    RestoreSession(sql);
+  }
   void ExecuteScript(const std::string& sql) override { Check(PQexec(conn_, sql.c_str())); }
 
-  std::shared_ptr<Recordset> Query(const std::string& sql) override {
-    return ToRecordset(Check(PQexec(conn_, AdaptStatement(Engine::PostgreSQL, sql).c_str())).get());
+  std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
+    auto rows = ToRecordset(RunStatement(sql, params).get());
+    RestoreSession(sql);
+    return rows;
   }
 
   std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                            const std::vector<ProcedureArgument>& args) override {
     if (name.empty() || name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.") != std::string::npos)
-      throw DatabaseError("Could not find stored procedure '" + name + "'.");
+      throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
     std::string sql = "SELECT * FROM " + name + "(";
-    std::vector<std::string> texts;
-    std::vector<const char*> values;
-    texts.reserve(args.size());
+    std::vector<Variant> values;
     for (size_t i = 0; i < args.size(); ++i) {
       sql += (i ? ",$" : "$") + std::to_string(i + 1);
-      const Variant& v = args[i].value;
-      if (v.IsNull() || v.IsEmpty()) {
-        values.push_back(nullptr);
-      } else {
-        texts.push_back(ArgumentText(v));
-        values.push_back(texts.back().c_str());
-      }
+      values.push_back(args[i].value);
     }
     sql += ")";
-    return ToRecordset(Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(args.size()), nullptr,
-                                          values.data(), nullptr, nullptr, 0)).get());
+    return ToRecordset(ExecuteWith(sql, values).get());
   }
 
   void ResetIsolation() override {
+    // READ COMMITTED is the session's default from its connection request on, and a caller who
+    // changes it loses the connection from the pool (RestoreSession): only a transaction left
+    // open is undone here.
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Rollback();
-    ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED");
   }
   void Begin() override { ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED"); }
   void Commit() override {
+    // COMMIT without a transaction only warns: report it as the failure it is, as SQLite does.
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE)
+      throw DatabaseError("cannot commit - no transaction is active");
     // COMMIT of a failed transaction answers ROLLBACK without an error: report it as a failure.
     const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
     ExecuteScript("COMMIT");
     if (failed) throw DatabaseError("The transaction was rolled back after an earlier error");
   }
   void Rollback() override { PQclear(PQexec(conn_, "ROLLBACK")); }
-  bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK; }
+  void ApplyLimits(const Limits& limits) override {
+    if (limits == limits_) return;
+    ExecuteScript(LimitStatements(limits));
+    limits_ = limits;
+  }
+  bool Healthy() const override { return conn_ && PQstatus(conn_) == CONNECTION_OK && !sessionChanged_; }
+  bool Alive() override {
+    // An idle connection has nothing to read: anything waiting is the farewell of a server that
+    // shut down (its error message, then the end of the stream), which libpq turns into a bad
+    // connection once it reads it.
+    for (int i = 0; i < 4 && Healthy(); ++i) {
+      pollfd waiting{PQsocket(conn_), POLLIN, 0};
+      if (poll(&waiting, 1, 0) <= 0) break;
+      if (!PQconsumeInput(conn_)) return false;
+    }
+    return Healthy();
+  }
 
  private:
   ResultPtr Check(PGresult* raw) {
     ResultPtr res(raw, &PQclear);
     const auto status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY) return res;
-    const char* primary = res ? PQresultErrorField(res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    throw DatabaseError(primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_)));
+    throw Failure(res.get());
+  }
+
+  // Runs a statement written for SQL Server: adapted, and with parameters its `?` placeholders
+  // numbered and bound in order.
+  ResultPtr RunStatement(const std::string& sql, const std::vector<Variant>& params) {
+    const std::string adapted = AdaptStatement(Engine::PostgreSQL, sql);
+    if (params.empty()) return Check(PQexec(conn_, adapted.c_str()));
+    if (SeveralStatements(Engine::PostgreSQL, adapted))
+      throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
+    size_t expected = 0;
+    const std::string numbered = NumberPlaceholders(adapted, expected);
+    if (expected != params.size())
+      throw DatabaseError("The statement expects " + std::to_string(expected) + " parameters, " +
+                              std::to_string(params.size()) + " were supplied.",
+                          ErrorCategory::Syntax);
+    return ExecuteWith(numbered, params);
+  }
+
+  // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
+  // Empty as NULL), so that the server reads each as the type its place needs.
+  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values) {
+    std::vector<std::string> texts(values.size());
+    std::vector<const char*> pointers(values.size(), nullptr);
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (values[i].IsNull() || values[i].IsEmpty()) continue;
+      texts[i] = ArgumentText(values[i]);
+      pointers[i] = texts[i].c_str();
+    }
+    return Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, pointers.data(),
+                              nullptr, nullptr, 0));
+  }
+
+  // The statements that put `limits` in force for the session.
+  static std::string LimitStatements(const Limits& limits) {
+    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) + "; SET jit = " +
+           (limits.jit ? "on" : "off");
+  }
+
+  // After a caller's statement that may have changed the session's settings, the isolation and
+  // the limits are put back at once (a caller cannot lift them), and the connection does not go
+  // back to the pool (nothing else it changed reaches the next call).
+  void RestoreSession(const std::string& sql) {
+    if (!ChangesSession(Engine::PostgreSQL, sql)) return;
+    sessionChanged_ = true;
+    ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED; " +
+                  LimitStatements(limits_));
+  }
+
+  // The failure of `res` (or of the connection when there is no result): the server's primary
+  // message and SQLSTATE; a failure of the connection itself has no state from the server and is
+  // reported as a connection failure (08006).
+  DatabaseError Failure(const PGresult* res) const {
+    const char* primary = res ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+    std::string code = state ? state : "";
+    if (code.empty() && PQstatus(conn_) != CONNECTION_OK) code = "08006";
+    std::string text = primary ? std::string(primary) : Trimmed(PQerrorMessage(conn_));
+    // Statements are cancelled only by the statement time limit.
+    if (code == "57014") text += StatementTimeoutNote(limits_.statementTimeoutSeconds);
+    return DatabaseError(text, PostgresErrorCategory(code), code);
   }
 
   static std::shared_ptr<Recordset> ToRecordset(const PGresult* res) {
@@ -173,12 +256,14 @@ class PostgresConnection : public Connection {
   }
 
   PGconn* conn_ = nullptr;
+  Limits limits_;
+  bool sessionChanged_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info) {
-  return std::make_unique<PostgresConnection>(info);
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+  return std::make_unique<PostgresConnection>(info, limits);
 }
 
 }  // namespace kx::db

@@ -1,20 +1,54 @@
 // The SQLite engine: a database file per connection string, procedures kept as named statements.
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "runtime/db/connection.h"
+#include "runtime/db/sql_text.h"
 #include "runtime/host.h"
 
 namespace kx::db {
+
+ErrorCategory SqliteErrorCategory(int resultCode, bool preparing) {
+  switch (resultCode & 0xff) {
+    case SQLITE_CONSTRAINT: return ErrorCategory::Constraint;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ErrorCategory::Busy;
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return ErrorCategory::Connection;
+    // A generic error while compiling means the text was refused (syntax, unknown table or column).
+    case SQLITE_ERROR: return preparing ? ErrorCategory::Syntax : ErrorCategory::Other;
+    default: return ErrorCategory::Other;
+  }
+}
+
 namespace {
+
+// The failure `db` reports for result code `rc`, with the engine's text and extended code.
+DatabaseError SqliteError(sqlite3* db, int rc, bool preparing = false) {
+  const int code = db ? sqlite3_extended_errcode(db) : rc;
+  return DatabaseError(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), SqliteErrorCategory(code, preparing),
+                       std::to_string(code));
+}
+
+// Closes a connection handle; close_v2 defers the close until the last statement is finalized.
+struct CloseHandle {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Handle = std::unique_ptr<sqlite3, CloseHandle>;
 
 class Statement {
  public:
   Statement(sqlite3* db, const char*& sql) {
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail) != SQLITE_OK)
-      throw DatabaseError(sqlite3_errmsg(db));
+    const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail);
+    if (rc != SQLITE_OK) throw SqliteError(db, rc, /*preparing=*/true);
     sql = tail;
   }
   ~Statement() { sqlite3_finalize(stmt_); }
@@ -55,31 +89,42 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
 
 class SqliteConnection : public Connection {
  public:
-  explicit SqliteConnection(const ConnectionInfo& info) {
+  SqliteConnection(const ConnectionInfo& info, OpenMode mode, const Limits& limits) : limits_(limits) {
     const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
     const std::string path = folder + "/" + info.catalog + ".db";
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite3* raw = nullptr;
+    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    // The handle is owned from here on, so that any failure below closes it.
+    db_.reset(raw);
     if (rc != SQLITE_OK) {
-      std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
-      sqlite3_close(db_);
-      db_ = nullptr;
-      throw DatabaseError(message + " (" + path + ")");
+      struct stat st;
+      if (mode == OpenMode::Existing && (rc & 0xff) == SQLITE_CANTOPEN && stat(path.c_str(), &st) != 0 &&
+          errno == ENOENT)
+        throw DatabaseError("The database file " + path + " does not exist; run `kx init` to create it",
+                            ErrorCategory::Connection, std::to_string(rc));
+      const DatabaseError e = SqliteError(db_.get(), rc);
+      throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
-    sqlite3_busy_timeout(db_, info.timeoutSeconds * 1000);
-    sqlite3_extended_result_codes(db_, 0);
+    sqlite3_busy_timeout(db_.get(), info.timeoutSeconds * 1000);
+    // The statement time limit: the engine asks every few thousand steps whether to stop.
+    sqlite3_progress_handler(db_.get(), kProgressSteps, &SqliteConnection::PastDeadline, this);
     // Readers do not block the writer, and concurrent writers wait for each other.
     ExecuteScript("PRAGMA journal_mode=WAL;");
   }
-  ~SqliteConnection() override { sqlite3_close_v2(db_); }
 
   Engine engine() const override { return Engine::SQLite; }
 
-  void Execute(const std::string& sql) override { Run(AdaptStatement(Engine::SQLite, sql), nullptr); }
+  void Execute(const std::string& sql, const std::vector<Variant>& params) override {
+    RunStatement(AdaptStatement(Engine::SQLite, sql), params, nullptr);
+    NoteSessionChange(sql);
+  }
   void ExecuteScript(const std::string& sql) override { Run(sql, nullptr); }
 
-  std::shared_ptr<Recordset> Query(const std::string& sql) override {
+  std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<Recordset> result;
-    Run(AdaptStatement(Engine::SQLite, sql), &result);
+    RunStatement(AdaptStatement(Engine::SQLite, sql), params, &result);
+    NoteSessionChange(sql);
     return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
   }
 
@@ -88,37 +133,40 @@ class SqliteConnection : public Connection {
     std::string body;
     {
       const char* lookup = "SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1";
-      Statement stmt(db_, lookup);
+      Statement stmt(db_.get(), lookup);
       sqlite3_bind_text(stmt.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
       const int rc = sqlite3_step(stmt.get());
       if (rc == SQLITE_ROW) {
         body = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
       } else if (rc == SQLITE_DONE) {
-        throw DatabaseError("Could not find stored procedure '" + name + "'.");
+        throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
       } else {
-        throw DatabaseError(sqlite3_errmsg(db_));
+        throw SqliteError(db_.get(), rc);
       }
     }
     const char* sql = body.c_str();
-    Statement stmt(db_, sql);
-    if (sqlite3_bind_parameter_count(stmt.get()) != static_cast<int>(args.size()))
-      throw DatabaseError("Procedure or function '" + name + "' expects " +
-                          std::to_string(sqlite3_bind_parameter_count(stmt.get())) +
-                          " parameters, " + std::to_string(args.size()) + " were supplied.");
-    for (size_t i = 0; i < args.size(); ++i) Bind(stmt.get(), static_cast<int>(i) + 1, args[i].value);
+    Statement stmt(db_.get(), sql);
+    std::vector<Variant> values;
+    for (const auto& a : args) values.push_back(a.value);
+    BindAll(stmt.get(), values, "Procedure or function '" + name + "'");
     return Collect(stmt.get());
   }
 
   void ResetIsolation() override {
     // SQLite always reads committed data; a transaction left open by a failed caller is undone.
-    if (!sqlite3_get_autocommit(db_)) Rollback();
+    if (!sqlite3_get_autocommit(db_.get())) Rollback();
   }
-  void Begin() override { ExecuteScript("BEGIN IMMEDIATE"); }
+  // The transaction starts deferred: a call that only reads never takes the write lock. Its first
+  // write takes it, waiting under the busy timeout (see Collect).
+  void Begin() override { ExecuteScript("BEGIN"); }
   void Commit() override { ExecuteScript("COMMIT"); }
   void Rollback() override {
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
-  bool Healthy() const override { return db_ != nullptr; }
+  void ApplyLimits(const Limits& limits) override { limits_ = limits; }
+  bool Healthy() const override { return db_ != nullptr && !sessionChanged_; }
+  // A database file has no server that could go away.
+  bool Alive() override { return Healthy(); }
 
  private:
   void Bind(sqlite3_stmt* stmt, int index, const Variant& v) {
@@ -135,18 +183,35 @@ class SqliteConnection : public Connection {
         rc = sqlite3_bind_text(stmt, index, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
       }
     }
-    if (rc != SQLITE_OK) throw DatabaseError(sqlite3_errmsg(db_));
+    if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
   }
 
+  // Steps `stmt` to its end within the statement time limit and returns its rows.
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
+    timedOut_ = false;
+    deadline_ = limits_.statementTimeoutSeconds > 0
+                    ? std::chrono::steady_clock::now() + std::chrono::seconds(limits_.statementTimeoutSeconds)
+                    : std::chrono::steady_clock::time_point::max();
     std::vector<std::string> columns;
     const int n = sqlite3_column_count(stmt);
     for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
     std::vector<std::vector<Variant>> rows;
+    bool restarted = false;
     for (;;) {
       const int rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw DatabaseError(sqlite3_errmsg(db_));
+      if ((rc & 0xff) == SQLITE_BUSY && !restarted && rows.empty() && MustRestartToWrite(stmt)) {
+        sqlite3_reset(stmt);
+        RestartToWrite();
+        restarted = true;
+        continue;
+      }
+      if (rc == SQLITE_INTERRUPT && timedOut_) {
+        const DatabaseError e = SqliteError(db_.get(), rc);
+        throw DatabaseError(e.what() + StatementTimeoutNote(limits_.statementTimeoutSeconds), e.category(),
+                            e.nativeCode());
+      }
+      if (rc != SQLITE_ROW) throw SqliteError(db_.get(), rc);
       std::vector<Variant> row;
       row.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
@@ -155,24 +220,83 @@ class SqliteConnection : public Connection {
     return std::make_shared<Recordset>(std::move(columns), std::move(rows));
   }
 
+  // Binds `values` to the placeholders of `stmt` in order; `what` names the statement when their
+  // numbers differ.
+  void BindAll(sqlite3_stmt* stmt, const std::vector<Variant>& values, const std::string& what) {
+    const int expected = stmt ? sqlite3_bind_parameter_count(stmt) : 0;
+    if (expected != static_cast<int>(values.size()))
+      throw DatabaseError(what + " expects " + std::to_string(expected) + " parameters, " +
+                              std::to_string(values.size()) + " were supplied.",
+                          ErrorCategory::Syntax);
+    for (size_t i = 0; i < values.size(); ++i) Bind(stmt, static_cast<int>(i) + 1, values[i]);
+  }
+
+  // Runs `sql`: without parameters every statement of it, with parameters its one statement with
+  // them bound in order. The rows of the last statement that has columns go to `result`.
+  void RunStatement(const std::string& sql, const std::vector<Variant>& params,
+                    std::shared_ptr<Recordset>* result) {
+    if (params.empty()) return Run(sql, result);
+    if (SeveralStatements(Engine::SQLite, sql))
+      throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
+    const char* rest = sql.c_str();
+    Statement stmt(db_.get(), rest);
+    BindAll(stmt.get(), params, "The statement");
+    auto rows = Collect(stmt.get());
+    if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
+  }
+
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
   void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
     const char* rest = sql.c_str();
     while (rest && *rest) {
-      Statement stmt(db_, rest);
+      Statement stmt(db_.get(), rest);
       if (!stmt) continue;  // blank or comment
       auto rows = Collect(stmt.get());
       if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
     }
   }
 
-  sqlite3* db_ = nullptr;
+  // Whether `stmt` failed to take the write lock for a transaction that has only read so far. A
+  // transaction that holds a read snapshot is not given the busy wait (another writer holds the
+  // lock, or has committed since the snapshot was taken), so it has to start again.
+  bool MustRestartToWrite(sqlite3_stmt* stmt) const {
+    return !sqlite3_get_autocommit(db_.get()) && sqlite3_txn_state(db_.get(), nullptr) == SQLITE_TXN_READ &&
+           !sqlite3_stmt_readonly(stmt);
+  }
+
+  // Ends the transaction, which has written nothing, and begins it again with the write lock,
+  // waiting for it under the busy timeout. Each statement reads committed data, so what the call
+  // read before stays valid: the statements that follow see the newest committed rows.
+  void RestartToWrite() {
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    ExecuteScript("BEGIN IMMEDIATE");
+  }
+
+  // Whether the running statement is past its deadline (the progress handler: nonzero stops it).
+  static int PastDeadline(void* self) {
+    auto* c = static_cast<SqliteConnection*>(self);
+    c->timedOut_ = std::chrono::steady_clock::now() > c->deadline_;
+    return c->timedOut_ ? 1 : 0;
+  }
+
+  // A caller's statement that changed a setting of this connection (a PRAGMA) keeps it from the
+  // pool, so that the next call finds the settings it expects.
+  void NoteSessionChange(const std::string& sql) {
+    if (ChangesSession(Engine::SQLite, sql)) sessionChanged_ = true;
+  }
+
+  static constexpr int kProgressSteps = 4000;
+  Handle db_;
+  Limits limits_;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  bool timedOut_ = false;
+  bool sessionChanged_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info) {
-  return std::make_unique<SqliteConnection>(info);
+std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
+  return std::make_unique<SqliteConnection>(info, mode, limits);
 }
 
 }  // namespace kx::db

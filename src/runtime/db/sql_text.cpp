@@ -1,0 +1,174 @@
+#include "runtime/db/sql_text.h"
+
+#include <cctype>
+
+namespace kx::db {
+namespace {
+
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// The end (one past the closing quote) of the text quoted by `quote` from `start`; a doubled quote
+// stands for itself, and with `backslash` a backslash escapes the next character.
+size_t QuotedEnd(std::string_view sql, size_t start, char quote, bool backslash) {
+  for (size_t i = start + 1; i < sql.size(); ++i) {
+    if (backslash && sql[i] == '\\') {
+      ++i;
+    } else if (sql[i] == quote) {
+      if (i + 1 < sql.size() && sql[i + 1] == quote) {
+        ++i;
+      } else {
+        return i + 1;
+      }
+    }
+  }
+  return sql.size();
+}
+
+// PostgreSQL's dollar quote opening at `start` ("$$" or "$tag$"), or empty when there is none.
+std::string_view DollarTag(std::string_view sql, size_t start) {
+  if (start > 0 && (IsWordChar(sql[start - 1]) || sql[start - 1] == '$')) return {};
+  size_t i = start + 1;
+  if (i < sql.size() && std::isdigit(static_cast<unsigned char>(sql[i]))) return {};  // $1 is a parameter
+  while (i < sql.size() && IsWordChar(sql[i])) ++i;
+  if (i >= sql.size() || sql[i] != '$') return {};
+  return sql.substr(start, i + 1 - start);
+}
+
+// The end of the comment or quoted part that begins at `i`, or `i` when none begins there.
+size_t SkipNonCode(Engine engine, std::string_view sql, size_t i) {
+  const bool postgres = engine == Engine::PostgreSQL;
+  const char c = sql[i];
+  const char next = i + 1 < sql.size() ? sql[i + 1] : '\0';
+  if (c == '-' && next == '-') {
+    const size_t end = sql.find('\n', i);
+    return end == std::string_view::npos ? sql.size() : end;
+  }
+  if (c == '/' && next == '*') {
+    // PostgreSQL nests block comments; SQLite and SQL Server end at the first "*/".
+    int depth = 0;
+    for (size_t j = i; j + 1 < sql.size(); ++j) {
+      if (sql[j] == '/' && sql[j + 1] == '*' && (postgres || depth == 0)) {
+        ++depth;
+        ++j;
+      } else if (sql[j] == '*' && sql[j + 1] == '/') {
+        ++j;
+        if (--depth == 0) return j + 1;
+      }
+    }
+    return sql.size();
+  }
+  if (c == '\'') {
+    const bool escapes = postgres && i > 0 && (sql[i - 1] == 'E' || sql[i - 1] == 'e') &&
+                         (i < 2 || !IsWordChar(sql[i - 2]));
+    return QuotedEnd(sql, i, '\'', escapes);
+  }
+  if (c == '"') return QuotedEnd(sql, i, '"', false);
+  if (!postgres && c == '`') return QuotedEnd(sql, i, '`', false);
+  if (!postgres && c == '[') {
+    const size_t end = sql.find(']', i);
+    return end == std::string_view::npos ? sql.size() : end + 1;
+  }
+  if (postgres && c == '$') {
+    const std::string_view tag = DollarTag(sql, i);
+    if (tag.empty()) return i;
+    const size_t end = sql.find(tag, i + tag.size());
+    return end == std::string_view::npos ? sql.size() : end + tag.size();
+  }
+  return i;
+}
+
+}  // namespace
+
+std::string CodeOnly(Engine engine, std::string_view sql) {
+  std::string out(sql);
+  for (size_t i = 0; i < sql.size();) {
+    const size_t end = SkipNonCode(engine, sql, i);
+    if (end == i) {
+      ++i;
+      continue;
+    }
+    for (size_t j = i; j < end; ++j)
+      if (out[j] != '\n') out[j] = ' ';
+    i = end;
+  }
+  return out;
+}
+
+std::string AdaptStatement(Engine engine, const std::string& sql) {
+  if (engine == Engine::SqlServer) return sql;
+  const std::string code = CodeOnly(engine, sql);
+  // The position of the next word in the code at or after `i`, skipping blanks.
+  auto wordAt = [&](size_t i) {
+    while (i < code.size() && std::isspace(static_cast<unsigned char>(code[i]))) ++i;
+    return i;
+  };
+  auto isWord = [&](size_t at, std::string_view word) {
+    return at + word.size() <= code.size() && Upper(code.substr(at, word.size())) == word &&
+           (at + word.size() == code.size() || !IsWordChar(code[at + word.size()]));
+  };
+  std::string out;
+  size_t copied = 0;
+  for (size_t start = 0; start < code.size(); start = code.find(';', start) + 1) {
+    const size_t at = wordAt(start);
+    const size_t next = wordAt(at + 6);
+    if (isWord(at, "DELETE") && next > at + 6 && next < code.size() && !isWord(next, "FROM")) {
+      out += sql.substr(copied, at - copied) + "DELETE FROM ";
+      copied = next;
+    }
+    if (code.find(';', start) == std::string::npos) break;
+  }
+  return copied == 0 ? sql : out + sql.substr(copied);
+}
+
+std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql) {
+  const std::string code = CodeOnly(engine, sql);
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= code.size()) {
+    size_t end = code.find(';', start);
+    if (end == std::string::npos) end = code.size();
+    size_t b = start;
+    while (b < end && !IsWordChar(code[b])) ++b;
+    size_t e = b;
+    while (e < end && IsWordChar(code[e])) ++e;
+    if (e > b) words.push_back(Upper(std::string_view(code).substr(b, e - b)));
+    start = end + 1;
+  }
+  return words;
+}
+
+std::string NumberPlaceholders(std::string_view sql, size_t& count) {
+  const std::string code = CodeOnly(Engine::PostgreSQL, sql);
+  std::string out;
+  out.reserve(sql.size() + 8);
+  count = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    if (code[i] == '?') {
+      out += "$" + std::to_string(++count);
+    } else {
+      out += sql[i];
+    }
+  }
+  return out;
+}
+
+bool SeveralStatements(Engine engine, std::string_view sql) {
+  const std::string code = CodeOnly(engine, sql);
+  const size_t semicolon = code.find(';');
+  return semicolon != std::string::npos &&
+         code.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos;
+}
+
+bool ChangesSession(Engine engine, std::string_view sql) {
+  for (const auto& word : LeadingKeywords(engine, sql))
+    if (word == "SET" || word == "RESET" || word == "DISCARD" || word == "PRAGMA") return true;
+  return Upper(CodeOnly(engine, sql)).find("SET_CONFIG") != std::string::npos;
+}
+
+}  // namespace kx::db

@@ -1,0 +1,36 @@
+// Statement texts as the database layer reads them: the words outside quotes and comments, the
+// keywords statements begin with, and whether a text changes the settings of its session.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/db/connection.h"
+
+namespace kx::db {
+
+// `sql` with every quoted text, quoted name and comment blanked out (quotes included), so that what
+// is left are the statement's own words at their own positions.
+std::string CodeOnly(Engine engine, std::string_view sql);
+
+// Adapts a statement written for SQL Server to `engine` (the text the component keeps in strSQL
+// stays as it is): every statement "Delete T Where ..." becomes "DELETE FROM T Where ...", which
+// the other engines need; a delete that names FROM, and quoted text and comments, stay unchanged.
+std::string AdaptStatement(Engine engine, const std::string& sql);
+
+// The first word of every statement of `sql`, in upper case ("SELECT", "SET", ...).
+std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql);
+
+// Whether `sql` may change a setting of the session it runs in (SET, RESET, DISCARD, PRAGMA or a
+// call of set_config), which a pooled connection must not carry to the next call.
+bool ChangesSession(Engine engine, std::string_view sql);
+
+// `sql` with every `?` outside quotes and comments replaced by PostgreSQL's numbered placeholder
+// `$1`, `$2`, ... in order; `count` gets how many there are.
+std::string NumberPlaceholders(std::string_view sql, size_t& count);
+
+// Whether `sql` holds more than one statement (text after a `;` outside quotes and comments).
+bool SeveralStatements(Engine engine, std::string_view sql);
+
+}  // namespace kx::db

@@ -1,0 +1,206 @@
+// Config.ini is parsed once and reused while it is unchanged; within one transaction scope the
+// connection string is worked out once; what cannot be used is named with its file and key.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "runtime/context.h"
+#include "runtime/host.h"
+#include "runtime/ini.h"
+#include "shared/mod_kx_common.h"
+#include "shared/s_db_help_for_kx.h"
+#include "test_support.h"
+#include "type_profile_rows.h"
+
+namespace kx::test {
+namespace {
+
+void SetModifiedAt(const std::string& path, timespec when) {
+  const timespec times[2] = {when, when};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Now plus `seconds`, with nanoseconds, as a file time.
+timespec Seconds(long seconds) {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  t.tv_sec += seconds;
+  return t;
+}
+
+std::string DatabaseName() { return ReadIniValue(ConfigPath(), "DATABASE", "DATABASENAME", "none"); }
+
+TEST(ConfigCache, AnUnchangedFileIsNotReadAgainAndAnyChangeOfItsStampIsSeen) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  struct Case {
+    std::string name;
+    std::string content;  // written in place
+    // What else tells the change: the modification time, the size or the inode.
+    enum { Nothing, Time, Size, Inode } stamp;
+    std::string seen;
+  };
+  const std::vector<Case> cases = {
+      {"same stamp: the parsed file is kept", "[DATABASE]\nDATABASENAME=BBBB\n", Case::Nothing, "AAAA"},
+      {"a newer modification time", "[DATABASE]\nDATABASENAME=CCCC\n", Case::Time, "CCCC"},
+      {"another size", "[DATABASE]\nDATABASENAME=DDDDD\n", Case::Size, "DDDDD"},
+      {"another inode", "[DATABASE]\nDATABASENAME=EEEEE\n", Case::Inode, "EEEEE"},
+  };
+  home.WriteConfig("[DATABASE]\nDATABASENAME=AAAA\n");
+  // Modified long enough ago that its stamp is trusted.
+  timespec old = Seconds(-100);
+  SetModifiedAt(path, old);
+  EXPECT_EQ(DatabaseName(), "AAAA");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.stamp == Case::Inode) {
+      const std::string replacement = home.WriteFile("Config.new", c.content);
+      ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+    } else {
+      home.WriteConfig(c.content);  // the same inode
+    }
+    if (c.stamp == Case::Time) old.tv_nsec = (old.tv_nsec + 1) % 1000000000;
+    SetModifiedAt(path, old);
+    EXPECT_EQ(DatabaseName(), c.seen);
+    EXPECT_EQ(DatabaseName(), c.seen);
+  }
+}
+
+TEST(ConfigCache, AFileEditedWithinTheClocksTickIsReadAgain) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  // Two edits that leave size, inode and modification time alike, as two quick writes within one
+  // tick of the file system's clock do.
+  const timespec now = Seconds(0);
+  home.WriteConfig("[DATABASE]\nDATABASENAME=AAAA\n");
+  SetModifiedAt(path, now);
+  EXPECT_EQ(DatabaseName(), "AAAA");
+  home.WriteConfig("[DATABASE]\nDATABASENAME=BBBB\n");
+  SetModifiedAt(path, now);
+  EXPECT_EQ(DatabaseName(), "BBBB");
+}
+
+TEST(ConfigCache, AFileThatComesAndGoesIsFollowed) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  EXPECT_EQ(DatabaseName(), "none");
+  EXPECT_FALSE(IniFile::Load(ConfigPath())->exists());
+  home.WriteConfig("[database]\n databasename = 'Quoted' \ndatabasename=second\n");
+  EXPECT_EQ(DatabaseName(), "Quoted");
+  EXPECT_TRUE(IniFile::Load(ConfigPath())->exists());
+  std::remove(ConfigPath().c_str());
+  EXPECT_EQ(DatabaseName(), "none");
+}
+
+class ConfigPerScope : public EngineTest {};
+
+TEST_P(ConfigPerScope, AScopeWorksOutItsConnectionStringOnce) {
+  const std::string edited = home_->DefaultConfig();
+  {
+    TransactionScope scope;
+    InsertRow("A", "n", "TR");
+    // An edit during the call takes effect with the next call, not half-way through this one.
+    std::string other = edited;
+    other.replace(other.find("DATABASENAME="), 13, "DATABASENAME=kx_other_");
+    home_->WriteConfig(other);
+    SetModifiedAt(ConfigPath(), Seconds(1));
+    InsertRow("B", "n", "TR");
+    EXPECT_EQ(RowCount(), 2);
+    EXPECT_TRUE(scope.Complete());
+  }
+  const Error next = CaptureError([] { RowCount(); });
+  EXPECT_NE(next.description().find("kx_other_"), std::string::npos) << next.description();
+  home_->WriteConfig(edited);
+  SetModifiedAt(ConfigPath(), Seconds(2));
+  EXPECT_EQ(RowCount(), 2);
+}
+
+KX_ENGINE_SUITE(ConfigPerScope);
+
+TEST(ConfigProblems, UnusableValuesAreNamedWithTheirFileAndKey) {
+  TestHome home;
+  const std::string user = S_DBHelpForKX::Scramble("sa", "DORMIQUESTAL");
+  const std::string password = S_DBHelpForKX::Scramble("pw", "VANTRELOKS");
+  const std::string file = home.folder() + "/Config.ini: ";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"FLAG=abc\n", "key FLAG of section DATABASE must be a number, not 'abc'"},
+      {"FLAG=1\nUSERID=plain\nPASSWORD=" + password + "\n",
+       "key USERID of section DATABASE holds no scrambled value, as FLAG=1 requires"},
+      {"FLAG=1\nUSERID=" + user + "\n",
+       "key PASSWORD of section DATABASE is missing, and its default '2977' is no scrambled value, as FLAG=1 "
+       "requires"},
+      {"STATEMENTTIMEOUT=soon\n",
+       "key STATEMENTTIMEOUT of section DATABASE must be a whole number of seconds from 0 (no limit) to 2147483, "
+       "not 'soon'"},
+      {"FLAG=1\nUSERID=" + user + "\nPASSWORD=" + password + "\n", ""},
+      {"", ""},
+  };
+  for (const auto& [lines, problem] : cases) {
+    SCOPED_TRACE(lines);
+    home.WriteConfig("[DATABASE]\n" + lines);
+    SetModifiedAt(ConfigPath(), Seconds(-100 + static_cast<long>(lines.size())));
+    EXPECT_EQ(config::Problem(ConfigPath()), problem.empty() ? "" : file + problem);
+    // The documented description of the connection string stays as it is.
+    if (!problem.empty() && problem.find("STATEMENTTIMEOUT") == std::string::npos) {
+      S_DBHelpForKX helper;
+      EXPECT_EQ(CaptureError([&] { helper.GetConnectionString(); }).description(), "GetConnectionString Function");
+    }
+  }
+}
+
+// What `kx` writes to a terminal that is its standard output and error.
+std::string KxOnTerminal(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {KX_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (auto& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  std::string out;
+  if (pid < 0) return "forkpty failed";
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(terminal, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
+  close(terminal);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return out;
+}
+
+TEST(KxConfigNote, TheCommandSaysWhichConfigIniItReads) {
+  TestHome home;
+  const std::string path = home.folder() + "/Config.ini";
+  EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
+                .find("kx: settings from " + path),
+            std::string::npos);
+  EXPECT_EQ(KxOnTerminal({"--home", home.folder(), "--quiet", "call", "S_DBHelpForKX", "ClassDebugID"}).find("kx:"),
+            std::string::npos);
+  std::remove(path.c_str());
+  EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
+                .find("kx: no Config.ini at " + path + "; the defaults apply"),
+            std::string::npos);
+  // Not to a file or pipe: there it names only what cannot be used.
+  EXPECT_EQ(RunKx(home, "call S_DBHelpForKX ClassDebugID").err, "");
+  home.WriteConfig("[DATABASE]\nFLAG=x\n");
+  const CommandOutcome bad = RunKx(home, "call S_DBHelpForKX GetConnectionString");
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(bad.err, "kx: " + path + ": key FLAG of section DATABASE must be a number, not 'x'\n"
+                     "error 0x8004270F: GetConnectionString Function\n");
+  EXPECT_EQ(RunKx(home, "--quiet call S_DBHelpForKX GetConnectionString").err,
+            "error 0x8004270F: GetConnectionString Function\n");
+}
+
+}  // namespace
+}  // namespace kx::test

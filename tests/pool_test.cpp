@@ -1,0 +1,209 @@
+// The connection pool: a connection that died while idle is dropped, a call that finds its
+// connection lost before any of its statements ran moves once to a new one, and a connection lost
+// during a call fails the call without running anything again.
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fault_injection.h"
+#include "runtime/context.h"
+#include "shared/mod_kx_common.h"
+#include "shared/s_db_help_for_kx.h"
+#include "test_support.h"
+#include "type_profile_rows.h"
+
+namespace kx::test {
+namespace {
+
+using db::ErrorCategory;
+
+// One call of a host: a transaction scope around the inserts of `codes`, completed at the end.
+void InsertInOneCall(const std::vector<std::string>& codes) {
+  TransactionScope scope;
+  for (const auto& code : codes) InsertRow(code, "n", "TR");
+  scope.Complete();
+}
+
+class Pool : public EngineTest {};
+
+TEST_P(Pool, AConnectionLostBeforeTheCallsFirstStatementIsReplacedOnce) {
+  // Connection 1 goes to the pool; when the next call begins its transaction on it, it turns out
+  // to be lost (as after a network failure nobody noticed).
+  FaultInjector faults([](int n) {
+    FaultPlan plan;
+    plan.failBegin = plan.loseConnection = n == 1;
+    plan.category = ErrorCategory::Connection;
+    return plan;
+  });
+  EXPECT_EQ(RowCount(), 0);
+  InsertInOneCall({"A"});
+  EXPECT_EQ(faults.log().connections, 2);
+  EXPECT_EQ(faults.log().begins, 2);
+  EXPECT_EQ(StoredRow("A"), (std::vector<std::string>{"n", "TR"}));
+}
+
+TEST_P(Pool, TheReplacementIsTriedOnlyOnceAndOnlyForAPooledConnectionLost) {
+  struct Case {
+    std::string name;
+    bool pooledFirst;       // a connection waits in the pool when the call begins
+    ErrorCategory category;  // of the failure at BEGIN
+    int begins;              // transactions the call tried to begin
+  };
+  const std::vector<Case> cases = {
+      {"pooled connection lost", true, ErrorCategory::Connection, 2},
+      {"new connection lost", false, ErrorCategory::Connection, 1},
+      {"pooled connection busy", true, ErrorCategory::Busy, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultPlan plan;
+    plan.failBegin = plan.loseConnection = true;
+    plan.category = c.category;
+    FaultInjector faults(plan);
+    if (c.pooledFirst) RowCount();  // a call without a scope leaves its connection in the pool
+    const Error e = CaptureError([] { InsertInOneCall({"B"}); });
+    EXPECT_NE(e.description().find(kInjectedFailure), std::string::npos) << e.description();
+    EXPECT_EQ(faults.log().begins, c.begins);
+    EXPECT_EQ(faults.log().statements, c.pooledFirst ? 1 : 0);
+  }
+  EXPECT_EQ(RowCount(), 0);
+}
+
+TEST_P(Pool, AConnectionLostDuringACallFailsItAndNothingRunsTwice) {
+  struct Case {
+    std::string name;
+    bool scope;
+    int failing;     // the statement whose answer is lost (it ran)
+    int32_t rows;    // rows after the call
+  };
+  const std::vector<Case> cases = {
+      {"second write of a call", true, 2, 0},  // the first write is rolled back with the call
+      {"write without a scope", false, 1, 1},  // it stands on its own, once
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    S_DBHelpForKX().RunSQL("Delete JB_TYPE_PROFILE");
+    FaultPlan plan;
+    plan.failStatement = c.failing;
+    plan.runFailingStatement = plan.loseConnection = true;
+    plan.category = ErrorCategory::Connection;
+    FaultInjector faults([&](int n) { return n == 1 ? plan : FaultPlan(); });
+    const Error e = CaptureError([&] {
+      if (c.scope) {
+        InsertInOneCall({"C", "D"});
+      } else {
+        InsertRow("C", "n", "TR");
+      }
+    });
+    EXPECT_NE(e.description().find(kInjectedFailure), std::string::npos) << e.description();
+    EXPECT_EQ(faults.log().statements, c.failing);
+    EXPECT_EQ(faults.log().connections, 1);
+    EXPECT_EQ(RowCount(), c.rows);
+    EXPECT_EQ(faults.log().connections, 2);  // the lost connection did not go back to the pool
+  }
+}
+
+KX_ENGINE_SUITE(Pool);
+
+// ---- a real restart of the PostgreSQL server between the calls of one process
+
+class ServerRestart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* command = std::getenv("KX_TEST_PG_CTL");
+    if (!EngineAvailable("PostgreSQL") || !command || !*command)
+      GTEST_SKIP() << "no restart command for the test server given (KX_TEST_PG_CTL)";
+    restart_ = command;
+    home_ = std::make_unique<TestHome>("PostgreSQL");
+    home_->ResetDatabase();
+  }
+  void Restart() const { ASSERT_EQ(std::system((restart_ + " >/dev/null 2>&1").c_str()), 0) << restart_; }
+
+  std::string restart_;
+  std::unique_ptr<TestHome> home_;
+};
+
+TEST_F(ServerRestart, CallsAfterARestartUseNewConnections) {
+  InsertInOneCall({"A"});
+  EXPECT_EQ(RowCount(), 1);
+  Restart();
+  InsertInOneCall({"B"});  // the pooled connection died with the server: the call takes a new one
+  Restart();
+  EXPECT_EQ(RowCount(), 2);  // the same without a transaction scope
+  EXPECT_EQ(StoredRow("B"), (std::vector<std::string>{"n", "TR"}));
+}
+
+TEST_F(ServerRestart, ARestartDuringACallFailsItWithTheServersText) {
+  std::string description;
+  {
+    TransactionScope scope;
+    InsertRow("C", "n", "TR");
+    Restart();
+    description = CaptureError([] { InsertRow("D", "n", "TR"); }).description();
+  }
+  std::string lower = description;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  EXPECT_NE(lower.find("connection"), std::string::npos) << description;
+  EXPECT_EQ(description.rfind("RunSQL(", 0), std::string::npos) << "no engine text before the statement";
+  // Nothing of the failed call stays; the next call works.
+  EXPECT_EQ(RowCount(), 0);
+  InsertInOneCall({"E"});
+  EXPECT_EQ(RowCount(), 1);
+}
+
+// ---- what a call sends to the PostgreSQL server, from the server's statement log
+
+class ServerStatements : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* log = std::getenv("KX_TEST_PG_LOG");
+    if (!EngineAvailable("PostgreSQL") || !log || !*log) GTEST_SKIP() << "no server log given (KX_TEST_PG_LOG)";
+    log_ = log;
+    home_ = std::make_unique<TestHome>("PostgreSQL");
+    home_->ResetDatabase();
+    Admin("SET log_statement = 'all'");
+  }
+  void TearDown() override {
+    if (home_) Admin("RESET log_statement");
+  }
+  // Sets or resets the database's `log_statement` for the sessions opened from now on.
+  void Admin(const std::string& change) {
+    auto c = db::Open(db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()));
+    c->ExecuteScript("ALTER DATABASE " + c->Query("select current_database() as D")->Field("D").get<std::string>() +
+                     " " + change);
+    db::ClearPool();
+  }
+  std::streamoff LogSize() const { return std::ifstream(log_, std::ios::ate | std::ios::binary).tellg(); }
+  // The statements the server logged after `offset`.
+  std::vector<std::string> StatementsSince(std::streamoff offset) const {
+    std::ifstream in(log_, std::ios::binary);
+    in.seekg(offset);
+    std::vector<std::string> statements;
+    const std::string marker = "LOG:  statement: ";
+    for (std::string line; std::getline(in, line);)
+      if (const auto at = line.find(marker); at != std::string::npos) statements.push_back(line.substr(at + marker.size()));
+    return statements;
+  }
+
+  std::string log_;
+  std::unique_ptr<TestHome> home_;
+};
+
+TEST_F(ServerStatements, ACallSendsItsStatementsAndNothingElse) {
+  RowCount();  // the connection is opened (its settings travel with the request) and pooled
+  const auto mark = LogSize();
+  RowCount();
+  RowCount();
+  InsertInOneCall({"A"});
+  const std::string count = "select Count(*) as N from JB_TYPE_PROFILE";
+  EXPECT_EQ(StatementsSince(mark),
+            (std::vector<std::string>{
+                count, count, "BEGIN ISOLATION LEVEL READ COMMITTED",
+                "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')",
+                "COMMIT"}));
+}
+
+}  // namespace
+}  // namespace kx::test
