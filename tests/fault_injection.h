@@ -66,5 +66,9 @@ TableDump DumpTables();
 // call succeeded and changed something.
 void ExpectAllOrNothing(const TestHome& home, const std::string& className, const std::string& member,
                         const Args& args);
+// The same for any call made by `call` (which must do the same work each time it runs), named `name`
+// in failures. With `keep` false the last, successful run is rolled back as well, so that a table of
+// calls can run one after another from the same rows.
+void ExpectAllOrNothing(const std::string& name, const std::function<void()>& call, bool keep = false);
 
 }  // namespace kx::test

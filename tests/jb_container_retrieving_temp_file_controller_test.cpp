@@ -15,6 +15,7 @@
 #include "runtime/host.h"
 #include "runtime/registry.h"
 #include "runtime/xml.h"
+#include "fault_injection.h"
 #include "test_support.h"
 #include "typeprofile/jb_type_profile.h"
 
@@ -630,6 +631,18 @@ TEST_P(JBContainerRetrievingTempFileController, LateBoundAndThroughTheCommand) {
   EXPECT_EQ(KxCall(*home_, "C_JBContainerRetrievingTempFile remove " + std::to_string(added)).exitCode, 0);
   EXPECT_EQ(StoredState(added), -1);
   EXPECT_TRUE(StoredLines(added).empty());
+}
+
+TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyStatementOrCommitWritesNothing) {
+  for (const auto& write : WriteCalls()) {
+    S_DBHelpForKX().RunSQL("Delete JB_CONTAINER_RETRIEVING_TEMP_DETAIL");
+    S_DBHelpForKX().RunSQL("Delete JB_CONTAINER_RETRIEVING_TEMP_FILE");
+    const std::string request = write.request(AddFile({"1", "1"}));
+    ExpectAllOrNothing(write.name, [&] {
+      C_JBContainerRetrievingTempFile c;
+      write.call(c, request);
+    });
+  }
 }
 
 KX_ENGINE_SUITE(JBContainerRetrievingTempFileController);

@@ -8,6 +8,7 @@
 #include "joborder/jb_order.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
+#include "fault_injection.h"
 #include "test_support.h"
 
 namespace kx::test {
@@ -343,6 +344,8 @@ TEST_P(JBOrderLifecycle, EveryWriteRollsBackWithItsTransaction) {
       EXPECT_FALSE(scope.Complete());
     }
     EXPECT_EQ(DumpOrderTables(), before);
+    // A failure at any statement of the call, or at its commit, leaves every table as it was.
+    ExpectAllOrNothing(c.name + " " + c.request, c.call);
   }
 }
 

@@ -21,6 +21,7 @@
 #include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
+#include "fault_injection.h"
 #include "test_support.h"
 
 namespace kx::test {
@@ -72,6 +73,8 @@ inline void ExpectEveryWriteRollsBack(const std::vector<WriteCall>& calls) {
       EXPECT_FALSE(scope.Complete());
     }
     EXPECT_EQ(DumpDetailTables(), before);
+    // A failure at any statement of the call, or at its commit, leaves every table as it was.
+    ExpectAllOrNothing(c.name + " " + c.request, c.call);
   }
 }
 
@@ -90,28 +93,8 @@ inline Clock SteppingClock(int day, int hour, int minute) {
   };
 }
 
-// What a run of the kx command printed and how it ended.
-struct KxRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-// Runs `kx --home <folder> <args>` (arguments already quoted for the shell).
-inline KxRun RunKx(const TestHome& home, const std::string& args) {
-  const std::string outPath = home.folder() + "/kx.out", errPath = home.folder() + "/kx.err";
-  const std::string command = std::string(KX_BINARY) + " --home '" + home.folder() + "' " + args + " >'" +
-                              outPath + "' 2>'" + errPath + "'";
-  const int status = std::system(command.c_str());
-  KxRun run;
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  auto read = [](const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  run.out = read(outPath);
-  run.err = read(errPath);
-  return run;
-}
+// What a run of the kx command printed and how it ended (the shared runner of the test support).
+using KxRun = CommandOutcome;
 
 // Reaches the entity and storage classes of a record by name, through the registry and through the
 // kx command: the row `id` of order `jbNoId` is found, loaded and listed; a key without a row fails.
