@@ -53,8 +53,10 @@ TEST_P(Limits, NoLimitAndTheDefaultLetOrdinaryStatementsRun) {
   }
 }
 
-TEST_P(Limits, PostgresSessionsRunWithTheConfiguredLimits) {
-  if (!postgres()) GTEST_SKIP() << "PostgreSQL settings";
+// The session settings of PostgreSQL, which SQLite does not have.
+class PostgresLimits : public Limits {};
+
+TEST_P(PostgresLimits, SessionsRunWithTheConfiguredLimits) {
   struct Case {
     std::string lines, timeout, jit;
   };
@@ -107,6 +109,8 @@ TEST_P(Limits, AnUnreadableTimeLimitFailsTheCallNamingFileAndKey) {
 }
 
 KX_ENGINE_SUITE(Limits);
+INSTANTIATE_TEST_SUITE_P(Engines, PostgresLimits, ::testing::Values("PostgreSQL"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace
 }  // namespace kx::test

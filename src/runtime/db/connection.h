@@ -1,5 +1,6 @@
-// The database layer: one small driver interface that every engine implements, the connection
-// string of the component, the pool, and the one place where statement texts are adapted.
+// The database layer: one small driver interface that every engine implements, its errors, the
+// connection string of the component, the limits of a call and the pool. Statement texts are read
+// and adapted in sql_text.h.
 #pragma once
 
 #include <cstdint>
@@ -113,7 +114,8 @@ class Connection {
   // insert procedure the one row holds the new key.
   virtual std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                                    const std::vector<ProcedureArgument>& args) = 0;
-  // Sets the isolation of the next statements to READ COMMITTED (at the start of every call).
+  // Readies a pooled connection for its next call: a transaction left open is undone, and the
+  // statements that follow run at READ COMMITTED.
   virtual void ResetIsolation() = 0;
   // Puts `limits` in force for the next statements; costs nothing when they are already in force.
   virtual void ApplyLimits(const Limits& limits) = 0;
@@ -141,7 +143,6 @@ std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limit
 // Opens a connection of the engine the info names, with `limits` in force.
 std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
                                  const Limits& limits = {});
-
 
 // A pooled connection; returned to the pool when released, unless it is no longer healthy.
 class Lease {
