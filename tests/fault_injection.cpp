@@ -162,8 +162,9 @@ void ExpectAllOrNothing(const std::string& name, const std::function<void()>& ca
     // The call fails; its report names the injected failure unless the member replaces the error by
     // one of its own (the job order number generation reports only an overflow).
     EXPECT_FALSE(outcome.empty()) << "the call succeeded although a statement failed";
-    if (outcome.find("Overflow") == std::string::npos)
+    if (outcome.find("Overflow") == std::string::npos) {
       EXPECT_NE(outcome.find(kInjectedFailure), std::string::npos) << "the call reported: " << outcome;
+    }
     EXPECT_EQ(DumpTables(), before);
   }
 
