@@ -1,10 +1,12 @@
 #include "runtime/db/connection.h"
 
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <mutex>
 
 #include "runtime/error.h"
+#include "runtime/host.h"
 
 namespace kx::db {
 
@@ -96,6 +98,25 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")",
                         ErrorCategory::Connection);
   return info;
+}
+
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+  static std::mutex mutex;
+  static PostgresEntry* entry = nullptr;  // the module stays loaded once found
+  {
+    std::lock_guard lock(mutex);
+    if (!entry) {
+      const std::string path = LibraryFolder() + "/" + kPostgresModule;
+      void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (module) entry = reinterpret_cast<PostgresEntry*>(dlsym(module, kPostgresEntry));
+      if (!entry)
+        throw DatabaseError(std::string("The PostgreSQL driver cannot be loaded: ") + dlerror(),
+                            ErrorCategory::Connection);
+    }
+  }
+  std::unique_ptr<Connection> connection;
+  entry(info, limits, connection);
+  return connection;
 }
 
 namespace {
