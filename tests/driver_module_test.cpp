@@ -15,14 +15,16 @@ const std::string kReportLoading = "LD_DEBUG=files";
 TEST(DriverModule, LibpqIsLoadedOnlyWhenPostgresIsUsed) {
   TestHome sqlite;
   ASSERT_EQ(RunKx(sqlite, "--quiet init").exitCode, 0);
-  const CommandOutcome local = RunKx(sqlite, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
+  const CommandOutcome local =
+      RunKx(sqlite, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
   EXPECT_EQ(local.exitCode, 0) << local.err;
   EXPECT_EQ(local.err.find("libpq"), std::string::npos) << local.err;
   EXPECT_EQ(local.err.find("libkx_postgres"), std::string::npos);
 
   // Whether or not a server answers, the attempt to reach it loads the driver and libpq.
   TestHome postgres("PostgreSQL");
-  const CommandOutcome remote = RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
+  const CommandOutcome remote =
+      RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
   EXPECT_NE(remote.err.find("file=libpq.so"), std::string::npos) << remote.err.substr(0, 2000);
   EXPECT_NE(remote.err.find("libkx_postgres.so"), std::string::npos);
 }

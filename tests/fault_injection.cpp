@@ -159,11 +159,12 @@ void ExpectAllOrNothing(const TestHome& home, const std::string& className, cons
 }
 
 FaultInjector::FaultInjector(std::function<FaultPlan(int)> planFor) {
-  db::SetConnectionDecorator([planFor = std::move(planFor), log = log_](std::unique_ptr<db::Connection> inner) {
-    const int number = ++log->connections;
-    return std::unique_ptr<db::Connection>(
-        std::make_unique<FaultyConnection>(std::move(inner), planFor(number), log));
-  });
+  db::SetConnectionDecorator(
+      [planFor = std::move(planFor), log = log_](std::unique_ptr<db::Connection> inner) {
+        const int number = ++log->connections;
+        return std::unique_ptr<db::Connection>(
+            std::make_unique<FaultyConnection>(std::move(inner), planFor(number), log));
+      });
 }
 
 FaultInjector::FaultInjector(const FaultPlan& plan) : FaultInjector([plan](int) { return plan; }) {}

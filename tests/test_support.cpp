@@ -99,8 +99,9 @@ CommandOutcome RunKx(const TestHome& home, const std::string& args, const std::s
   char pattern[] = "/tmp/kx-stderr.XXXXXX";
   const int fd = mkstemp(pattern);
   if (fd >= 0) close(fd);
-  const std::string command = (environment.empty() ? "" : "env " + environment + " ") + ShellQuoted(KX_BINARY) +
-                              " --home " + ShellQuoted(home.folder()) + " " + args + " 2>" + ShellQuoted(pattern);
+  const std::string command = (environment.empty() ? "" : "env " + environment + " ") +
+                              ShellQuoted(KX_BINARY) + " --home " + ShellQuoted(home.folder()) + " " + args +
+                              " 2>" + ShellQuoted(pattern);
   CommandOutcome result;
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char buffer[4096];

@@ -215,8 +215,8 @@ class PostgresConnection : public Connection {
 
   // The statements that put `limits` in force for the session.
   static std::string LimitStatements(const Limits& limits) {
-    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) + "; SET jit = " +
-           (limits.jit ? "on" : "off");
+    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) +
+           "; SET jit = " + (limits.jit ? "on" : "off");
   }
 
   // After a caller's statement that may have changed the session's settings, the isolation and
