@@ -9,7 +9,8 @@ namespace kx::test {
 namespace {
 
 std::string Profile(const std::string& code, const std::string& name, const std::string& category) {
-  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category + "\"/>";
+  return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category +
+         "\"/>";
 }
 
 class AllOrNothing : public EngineTest {

@@ -54,7 +54,8 @@ std::set<std::string> ExpectedRows(const std::string& prefix, int count) {
 std::multiset<std::string> StoredRows() {
   std::multiset<std::string> rows;
   auto rs = S_DBHelpForKX().RunSQLReturnRS("select * from JB_TYPE_PROFILE where JB_TYPE_CODE <> 'SHARED'");
-  for (; !rs->EOF_(); rs->MoveNext()) rows.insert(CStr(rs->Field("JB_TYPE_CODE")) + "=" + CStr(rs->Field("JB_TYPE_NAME")));
+  for (; !rs->EOF_(); rs->MoveNext())
+    rows.insert(CStr(rs->Field("JB_TYPE_CODE")) + "=" + CStr(rs->Field("JB_TYPE_NAME")));
   return rows;
 }
 
@@ -62,24 +63,30 @@ class Concurrency : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    if (home_) S_DBHelpForKX().RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('SHARED','none','TR')");
+    if (home_)
+      S_DBHelpForKX().RunSQL(
+          "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values "
+          "('SHARED','none','TR')");
   }
   // Checks the table after all callers finished and reports the failures they met.
-  void ExpectTheWorkOfEveryCaller(const std::string& prefix, int count, const std::vector<std::string>& failures) {
+  void ExpectTheWorkOfEveryCaller(const std::string& prefix, int count,
+                                  const std::vector<std::string>& failures) {
     EXPECT_TRUE(failures.empty()) << failures.size() << " calls failed, the first: " << failures.front();
     const std::set<std::string> expected = ExpectedRows(prefix, count);
     EXPECT_EQ(StoredRows(), std::multiset<std::string>(expected.begin(), expected.end()));
-    const std::string shared = CStr(
-        S_DBHelpForKX().RunSQLReturnRS("select JB_TYPE_NAME from JB_TYPE_PROFILE where JB_TYPE_CODE = 'SHARED'")
-            ->Field("JB_TYPE_NAME"));
+    const std::string shared =
+        CStr(S_DBHelpForKX()
+                 .RunSQLReturnRS("select JB_TYPE_NAME from JB_TYPE_PROFILE where JB_TYPE_CODE = 'SHARED'")
+                 ->Field("JB_TYPE_NAME"));
     EXPECT_EQ(shared.rfind("by ", 0), 0u) << shared;
   }
 };
 
 // Runs the work of every caller at once, each on a thread of its own that makes its calls with
 // `call`, which answers what went wrong (empty when nothing did); returns what went wrong.
-std::vector<std::string> RunCallers(const std::string& prefix, int count,
-                                    const std::function<std::string(const std::string&, const std::string&)>& call) {
+std::vector<std::string> RunCallers(
+    const std::string& prefix, int count,
+    const std::function<std::string(const std::string&, const std::string&)>& call) {
   std::mutex mutex;
   std::vector<std::string> failures;
   std::vector<std::thread> callers;
@@ -98,26 +105,29 @@ std::vector<std::string> RunCallers(const std::string& prefix, int count,
 }
 
 TEST_P(Concurrency, ThreadsOfOneProcess) {
-  const auto failures = RunCallers("T", kProfilesPerThread, [](const std::string& member, const std::string& argument) {
-    // As a host runs a call: a transaction scope around one late-bound call.
-    try {
-      TransactionScope scope;
-      auto controller = Registry::Instance().Create("C_JBTypeProfile");
-      Args args = {Variant(argument)};
-      Registry::Instance().Invoke(*controller, member, args);
-      return std::string(scope.Complete() ? "" : "aborted");
-    } catch (const std::exception& e) {
-      return std::string(e.what());
-    }
-  });
+  const auto failures =
+      RunCallers("T", kProfilesPerThread, [](const std::string& member, const std::string& argument) {
+        // As a host runs a call: a transaction scope around one late-bound call.
+        try {
+          TransactionScope scope;
+          auto controller = Registry::Instance().Create("C_JBTypeProfile");
+          Args args = {Variant(argument)};
+          Registry::Instance().Invoke(*controller, member, args);
+          return std::string(scope.Complete() ? "" : "aborted");
+        } catch (const std::exception& e) {
+          return std::string(e.what());
+        }
+      });
   ExpectTheWorkOfEveryCaller("T", kProfilesPerThread, failures);
 }
 
 TEST_P(Concurrency, SeparateProcesses) {
-  const auto failures = RunCallers("P", kProfilesPerProcess, [this](const std::string& member, const std::string& argument) {
-    const CommandOutcome r = RunKx(*home_, "--quiet call C_JBTypeProfile " + member + " " + ShellQuoted(argument));
-    return r.exitCode == 0 ? std::string() : r.err;
-  });
+  const auto failures =
+      RunCallers("P", kProfilesPerProcess, [this](const std::string& member, const std::string& argument) {
+        const CommandOutcome r =
+            RunKx(*home_, "--quiet call C_JBTypeProfile " + member + " " + ShellQuoted(argument));
+        return r.exitCode == 0 ? std::string() : r.err;
+      });
   ExpectTheWorkOfEveryCaller("P", kProfilesPerProcess, failures);
 }
 

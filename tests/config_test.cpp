@@ -137,7 +137,8 @@ TEST(ConfigProblems, UnusableValuesAreNamedWithTheirFileAndKey) {
        "key PASSWORD of section DATABASE is missing, and its default '2977' is no scrambled value, as FLAG=1 "
        "requires"},
       {"STATEMENTTIMEOUT=soon\n",
-       "key STATEMENTTIMEOUT of section DATABASE must be a whole number of seconds from 0 (no limit) to 2147483, "
+       "key STATEMENTTIMEOUT of section DATABASE must be a whole number of seconds from 0 (no limit) to "
+       "2147483, "
        "not 'soon'"},
       {"FLAG=1\nUSERID=" + user + "\nPASSWORD=" + password + "\n", ""},
       {"", ""},
@@ -150,7 +151,8 @@ TEST(ConfigProblems, UnusableValuesAreNamedWithTheirFileAndKey) {
     // The documented description of the connection string stays as it is.
     if (!problem.empty() && problem.find("STATEMENTTIMEOUT") == std::string::npos) {
       S_DBHelpForKX helper;
-      EXPECT_EQ(CaptureError([&] { helper.GetConnectionString(); }).description(), "GetConnectionString Function");
+      EXPECT_EQ(CaptureError([&] { helper.GetConnectionString(); }).description(),
+                "GetConnectionString Function");
     }
   }
 }
@@ -185,8 +187,9 @@ TEST(KxConfigNote, TheCommandSaysWhichConfigIniItReads) {
   EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
                 .find("kx: settings from " + path),
             std::string::npos);
-  EXPECT_EQ(KxOnTerminal({"--home", home.folder(), "--quiet", "call", "S_DBHelpForKX", "ClassDebugID"}).find("kx:"),
-            std::string::npos);
+  EXPECT_EQ(
+      KxOnTerminal({"--home", home.folder(), "--quiet", "call", "S_DBHelpForKX", "ClassDebugID"}).find("kx:"),
+      std::string::npos);
   std::remove(path.c_str());
   EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
                 .find("kx: no Config.ini at " + path + "; the defaults apply"),
@@ -196,8 +199,9 @@ TEST(KxConfigNote, TheCommandSaysWhichConfigIniItReads) {
   home.WriteConfig("[DATABASE]\nFLAG=x\n");
   const CommandOutcome bad = RunKx(home, "call S_DBHelpForKX GetConnectionString");
   EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_EQ(bad.err, "kx: " + path + ": key FLAG of section DATABASE must be a number, not 'x'\n"
-                     "error 0x8004270F: GetConnectionString Function\n");
+  EXPECT_EQ(bad.err, "kx: " + path +
+                         ": key FLAG of section DATABASE must be a number, not 'x'\n"
+                         "error 0x8004270F: GetConnectionString Function\n");
   EXPECT_EQ(RunKx(home, "--quiet call S_DBHelpForKX GetConnectionString").err,
             "error 0x8004270F: GetConnectionString Function\n");
 }

@@ -147,7 +147,8 @@ TEST_P(Scope, AScopeEndsOnlyOnce) {
     std::string code;
     bool write, abort, committed;
   };
-  const std::vector<Case> cases = {{"DONE", true, false, true}, {"ABORTED", true, true, false}, {"UNUSED", false, false, true}};
+  const std::vector<Case> cases = {
+      {"DONE", true, false, true}, {"ABORTED", true, true, false}, {"UNUSED", false, false, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     TransactionScope scope;
@@ -168,7 +169,8 @@ TEST_P(Scope, AScopeEndsOnlyOnce) {
 TEST_P(Scope, CommittingATransactionTwiceFails) {
   auto c = db::Open(db::ConnectionInfo::Parse(helper_.GetConnectionString()));
   c->Begin();
-  c->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('ONCE','n','TR')");
+  c->Execute(
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('ONCE','n','TR')");
   c->Commit();
   EXPECT_THROW(c->Commit(), db::DatabaseError);
   EXPECT_EQ(RowsSeenElsewhere("ONCE"), 1);

@@ -28,16 +28,17 @@ TEST(DatabaseErrorCategory, SqliteResultCodes) {
   // Primary and extended codes (1555 is a primary key violation, 517 a stale snapshot, 1032 a
   // read-only database).
   const std::vector<Case> cases = {
-      {19, false, ErrorCategory::Constraint}, {1555, false, ErrorCategory::Constraint},
+      {19, false, ErrorCategory::Constraint},   {1555, false, ErrorCategory::Constraint},
       {2067, false, ErrorCategory::Constraint}, {5, false, ErrorCategory::Busy},
-      {517, false, ErrorCategory::Busy},       {6, false, ErrorCategory::Busy},
-      {14, false, ErrorCategory::Connection},  {26, false, ErrorCategory::Connection},
-      {1, true, ErrorCategory::Syntax},        {1, false, ErrorCategory::Other},
-      {5, true, ErrorCategory::Busy},          {8, false, ErrorCategory::Other},
-      {1032, false, ErrorCategory::Other},     {9, false, ErrorCategory::Other},
+      {517, false, ErrorCategory::Busy},        {6, false, ErrorCategory::Busy},
+      {14, false, ErrorCategory::Connection},   {26, false, ErrorCategory::Connection},
+      {1, true, ErrorCategory::Syntax},         {1, false, ErrorCategory::Other},
+      {5, true, ErrorCategory::Busy},           {8, false, ErrorCategory::Other},
+      {1032, false, ErrorCategory::Other},      {9, false, ErrorCategory::Other},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Name(db::SqliteErrorCategory(c.code, c.preparing)), Name(c.expected)) << c.code << " " << c.preparing;
+    EXPECT_EQ(Name(db::SqliteErrorCategory(c.code, c.preparing)), Name(c.expected))
+        << c.code << " " << c.preparing;
 }
 
 TEST(DatabaseErrorCategory, PostgresStates) {
@@ -51,7 +52,8 @@ TEST(DatabaseErrorCategory, PostgresStates) {
       {"22012", ErrorCategory::Other},      {"57014", ErrorCategory::Other},
       {"", ErrorCategory::Other},           {"40002", ErrorCategory::Other},
   };
-  for (const auto& [state, expected] : cases) EXPECT_EQ(Name(db::PostgresErrorCategory(state)), Name(expected)) << state;
+  for (const auto& [state, expected] : cases)
+    EXPECT_EQ(Name(db::PostgresErrorCategory(state)), Name(expected)) << state;
 }
 
 class EngineFailure : public EngineTest {
@@ -62,7 +64,8 @@ class EngineFailure : public EngineTest {
 
 TEST_P(EngineFailure, StatementFailuresCarryCategoryCodeAndTheEnginesText) {
   auto c = db::Open(Info());
-  c->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");
+  c->Execute(
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");
   struct Case {
     std::string sql;
     ErrorCategory category;
@@ -82,7 +85,8 @@ TEST_P(EngineFailure, StatementFailuresCarryCategoryCodeAndTheEnginesText) {
     const db::DatabaseError e = CaptureDatabaseError([&] { c->Query(k.sql); });
     EXPECT_EQ(Name(e.category()), Name(k.category));
     EXPECT_EQ(e.nativeCode(), sqlite() ? k.sqliteCode : k.postgresCode);
-    EXPECT_NE(std::string(e.what()).find(sqlite() ? k.sqliteText : k.postgresText), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(sqlite() ? k.sqliteText : k.postgresText), std::string::npos)
+        << e.what();
   }
 }
 
@@ -98,7 +102,8 @@ TEST_P(EngineFailure, AHugeReasonIsCut) {
 
 TEST_P(EngineFailure, AWriterHeldUpByAnotherIsBusy) {
   auto holder = db::Open(Info());
-  holder->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");
+  holder->Execute(
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");
   holder->ExecuteScript(sqlite() ? "BEGIN IMMEDIATE" : "BEGIN");
   holder->Execute("Update JB_TYPE_PROFILE Set JB_TYPE_NAME = 'held' Where JB_TYPE_CODE= 'A'");
   db::ConnectionInfo impatient = Info();

@@ -38,8 +38,9 @@ TEST_P(Limits, AStatementPastTheTimeLimitIsStoppedAndTheErrorNamesTheLimit) {
   EXPECT_NE(e.description().find(postgres() ? "canceling statement due to statement timeout" : "interrupted"),
             std::string::npos)
       << e.description();
-  EXPECT_NE(e.description().find("the statement time limit of 1 second, STATEMENTTIMEOUT in section DATABASE"),
-            std::string::npos)
+  EXPECT_NE(
+      e.description().find("the statement time limit of 1 second, STATEMENTTIMEOUT in section DATABASE"),
+      std::string::npos)
       << e.description();
   // The connection serves the next call.
   EXPECT_EQ(CLng(helper_.RunSQLReturnRS(CountTo(10))->Field("N")), 10);
@@ -62,8 +63,10 @@ TEST_P(PostgresLimits, SessionsRunWithTheConfiguredLimits) {
   };
   // The same pooled connection follows each edit of the file.
   const std::vector<Case> cases = {
-      {"", "30s", "off"},       {"STATEMENTTIMEOUT=5\nJIT=1\n", "5s", "on"},
-      {"STATEMENTTIMEOUT=0\n", "0", "off"}, {"JIT=0\n", "30s", "off"},
+      {"", "30s", "off"},
+      {"STATEMENTTIMEOUT=5\nJIT=1\n", "5s", "on"},
+      {"STATEMENTTIMEOUT=0\n", "0", "off"},
+      {"JIT=0\n", "30s", "off"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.lines);
@@ -101,10 +104,11 @@ TEST_P(Limits, AnUnreadableTimeLimitFailsTheCallNamingFileAndKey) {
     SCOPED_TRACE(value);
     Configure(std::string("STATEMENTTIMEOUT=") + value + "\n");
     const Error e = CaptureError([&] { helper_.RunSQLReturnRS("select 1"); });
-    EXPECT_EQ(e.description(), "RunSQLReturnRS(select 1)" + home_->folder() +
-                                   "/Config.ini: key STATEMENTTIMEOUT of section DATABASE must be a whole number "
-                                   "of seconds from 0 (no limit) to 2147483, not '" +
-                                   value + "'");
+    EXPECT_EQ(e.description(),
+              "RunSQLReturnRS(select 1)" + home_->folder() +
+                  "/Config.ini: key STATEMENTTIMEOUT of section DATABASE must be a whole number "
+                  "of seconds from 0 (no limit) to 2147483, not '" +
+                  value + "'");
   }
 }
 

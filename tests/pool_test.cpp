@@ -47,7 +47,7 @@ TEST_P(Pool, AConnectionLostBeforeTheCallsFirstStatementIsReplacedOnce) {
 TEST_P(Pool, TheReplacementIsTriedOnlyOnceAndOnlyForAPooledConnectionLost) {
   struct Case {
     std::string name;
-    bool pooledFirst;       // a connection waits in the pool when the call begins
+    bool pooledFirst;        // a connection waits in the pool when the call begins
     ErrorCategory category;  // of the failure at BEGIN
     int begins;              // transactions the call tried to begin
   };
@@ -75,8 +75,8 @@ TEST_P(Pool, AConnectionLostDuringACallFailsItAndNothingRunsTwice) {
   struct Case {
     std::string name;
     bool scope;
-    int failing;     // the statement whose answer is lost (it ran)
-    int32_t rows;    // rows after the call
+    int failing;   // the statement whose answer is lost (it ran)
+    int32_t rows;  // rows after the call
   };
   const std::vector<Case> cases = {
       {"second write of a call", true, 2, 0},  // the first write is rolled back with the call
@@ -159,7 +159,8 @@ class ServerStatements : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* log = std::getenv("KX_TEST_PG_LOG");
-    if (!EngineAvailable("PostgreSQL") || !log || !*log) GTEST_SKIP() << "no server log given (KX_TEST_PG_LOG)";
+    if (!EngineAvailable("PostgreSQL") || !log || !*log)
+      GTEST_SKIP() << "no server log given (KX_TEST_PG_LOG)";
     log_ = log;
     home_ = std::make_unique<TestHome>("PostgreSQL");
     home_->ResetDatabase();
@@ -171,8 +172,9 @@ class ServerStatements : public ::testing::Test {
   // Sets or resets the database's `log_statement` for the sessions opened from now on.
   void Admin(const std::string& change) {
     auto c = db::Open(db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()));
-    c->ExecuteScript("ALTER DATABASE " + c->Query("select current_database() as D")->Field("D").get<std::string>() +
-                     " " + change);
+    c->ExecuteScript("ALTER DATABASE " +
+                     c->Query("select current_database() as D")->Field("D").get<std::string>() + " " +
+                     change);
     db::ClearPool();
   }
   std::streamoff LogSize() const { return std::ifstream(log_, std::ios::ate | std::ios::binary).tellg(); }
@@ -183,7 +185,8 @@ class ServerStatements : public ::testing::Test {
     std::vector<std::string> statements;
     const std::string marker = "LOG:  statement: ";
     for (std::string line; std::getline(in, line);)
-      if (const auto at = line.find(marker); at != std::string::npos) statements.push_back(line.substr(at + marker.size()));
+      if (const auto at = line.find(marker); at != std::string::npos)
+        statements.push_back(line.substr(at + marker.size()));
     return statements;
   }
 
@@ -198,11 +201,12 @@ TEST_F(ServerStatements, ACallSendsItsStatementsAndNothingElse) {
   RowCount();
   InsertInOneCall({"A"});
   const std::string count = "select Count(*) as N from JB_TYPE_PROFILE";
-  EXPECT_EQ(StatementsSince(mark),
-            (std::vector<std::string>{
-                count, count, "BEGIN ISOLATION LEVEL READ COMMITTED",
-                "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')",
-                "COMMIT"}));
+  EXPECT_EQ(
+      StatementsSince(mark),
+      (std::vector<std::string>{
+          count, count, "BEGIN ISOLATION LEVEL READ COMMITTED",
+          "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')",
+          "COMMIT"}));
 }
 
 }  // namespace

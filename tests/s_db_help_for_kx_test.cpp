@@ -155,7 +155,8 @@ TEST_P(Helper, StatementsTakeParametersForTheirPlaceholders) {
   const Variant insert = Variant::MakeArray({mp("@CODE", adVarChar, 20, "Q?'1", 0, 0),
                                              mp("@NAME", adVarChar, 100, "it's ? bound", 0, 0),
                                              mp("@CATEGORY", adVarChar, 2, Variant::Null(), 0, 0)});
-  helper_.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values (?, ?, ?)", insert);
+  helper_.RunSQL("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values (?, ?, ?)",
+                 insert);
   InsertProfile(helper_, "OTHER", "?");
   const Variant byCode = Variant::MakeArray({mp("@CODE", adVarChar, 20, "Q?'1", 0, 0)});
   for (const char* read : {"RunSQLReturnRS", "RunSQLReturnRS_RW"}) {
@@ -170,7 +171,8 @@ TEST_P(Helper, StatementsTakeParametersForTheirPlaceholders) {
   // A number bound where a number is compared; a delete adapted and bound.
   const Variant count = Variant::MakeArray({mp("@N", adInteger, 4, 1, 0, 0)});
   EXPECT_EQ(helper_.RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE having Count(*) > ?", count)
-                ->RecordCount(), 1);
+                ->RecordCount(),
+            1);
   auto cmd = helper_.RunSQLReturnCmd("Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= ?", byCode);
   ASSERT_EQ(cmd->parameters.size(), 1u);
   EXPECT_EQ(CStr(cmd->parameters[0].value), "Q?'1");
@@ -179,15 +181,18 @@ TEST_P(Helper, StatementsTakeParametersForTheirPlaceholders) {
 
 TEST_P(Helper, ParametersThatDoNotFitTheStatementAreRefused) {
   const Variant one = Variant::MakeArray({mp("@CODE", adVarChar, 20, "X", 0, 0)});
-  const Variant two = Variant::MakeArray({mp("@A", adVarChar, 20, "X", 0, 0), mp("@B", adVarChar, 20, "Y", 0, 0)});
+  const Variant two =
+      Variant::MakeArray({mp("@A", adVarChar, 20, "X", 0, 0), mp("@B", adVarChar, 20, "Y", 0, 0)});
   struct Case {
     std::string sql;
     Variant params;
     std::string reason;
   };
   const std::vector<Case> cases = {
-      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?", two, "The statement expects 1 parameters, 2 were supplied."},
-      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = '?'", one, "The statement expects 0 parameters, 1 were supplied."},
+      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?", two,
+       "The statement expects 1 parameters, 2 were supplied."},
+      {"select * from JB_TYPE_PROFILE where JB_TYPE_CODE = '?'", one,
+       "The statement expects 0 parameters, 1 were supplied."},
       {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE = ?; Delete JB_TYPE_PROFILE", one,
        "A statement with parameters must be a single statement"},
   };

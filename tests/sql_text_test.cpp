@@ -1,9 +1,10 @@
 // Statement texts as the database layer reads them: placeholders, leading keywords and statements
 // that change their session, each told apart from quoted text and comments.
+#include "runtime/db/sql_text.h"
+
 #include <string>
 #include <vector>
 
-#include "runtime/db/sql_text.h"
 #include "test_support.h"
 
 namespace kx::test {
@@ -16,12 +17,14 @@ TEST(SqlText, DeleteWithoutFromIsAdaptedForEveryEngineButSqlServer) {
     std::string in, out;  // out on SQLite and PostgreSQL; SQL Server keeps `in`
   };
   const std::vector<Case> cases = {
-      {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'", "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'"},
+      {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'",
+       "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= 'X'"},
       {"delete t where a = 1", "DELETE FROM t where a = 1"},
       {"  Delete\tT\n Where A = '1'", "  DELETE FROM T\n Where A = '1'"},
       {"Delete fromage Where A = '1'", "DELETE FROM fromage Where A = '1'"},
       {"-- clean up\nDelete T Where A = '1'", "-- clean up\nDELETE FROM T Where A = '1'"},
-      {"Delete A Where X = '1'; Delete B Where Y = ';'", "DELETE FROM A Where X = '1'; DELETE FROM B Where Y = ';'"},
+      {"Delete A Where X = '1'; Delete B Where Y = ';'",
+       "DELETE FROM A Where X = '1'; DELETE FROM B Where Y = ';'"},
       // Texts that stay as they are.
       {"delete from T where A = 1", "delete from T where A = 1"},
       {"DELETE FROM T", "DELETE FROM T"},
@@ -92,11 +95,12 @@ TEST(SqlText, StatementsThatChangeTheirSessionAreRecognised) {
 
 TEST(SqlText, SeveralStatementsAreToldFromOne) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"select 1", false},       {"select 1;", false},          {"select 1; ", false},
-      {"select ';x'", false},    {"select 1; select 2", true},  {"select 1 -- ; x\n", false},
-      {"select 1;;\n", false},   {"select 1; -- done", false},
+      {"select 1", false},     {"select 1;", false},         {"select 1; ", false},
+      {"select ';x'", false},  {"select 1; select 2", true}, {"select 1 -- ; x\n", false},
+      {"select 1;;\n", false}, {"select 1; -- done", false},
   };
-  for (const auto& [sql, several] : cases) EXPECT_EQ(db::SeveralStatements(Engine::PostgreSQL, sql), several) << sql;
+  for (const auto& [sql, several] : cases)
+    EXPECT_EQ(db::SeveralStatements(Engine::PostgreSQL, sql), several) << sql;
 }
 
 }  // namespace

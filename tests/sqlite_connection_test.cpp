@@ -109,7 +109,8 @@ TEST_F(SqliteTransaction, ACallThatOnlyReadsTakesNoWriteLock) {
   // Another writer gets the lock at once while the reading call is still open.
   auto writer = Impatient();
   writer->ExecuteScript("BEGIN IMMEDIATE");
-  writer->Execute("Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('W','n','TR')");
+  writer->Execute(
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('W','n','TR')");
   writer->Commit();
   EXPECT_TRUE(scope.Complete());
 }

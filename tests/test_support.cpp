@@ -95,11 +95,12 @@ std::string ShellQuoted(const std::string& s) {
   return out + "'";
 }
 
-CommandOutcome RunKx(const TestHome& home, const std::string& args) {
+CommandOutcome RunKx(const TestHome& home, const std::string& args, const std::string& environment) {
   char pattern[] = "/tmp/kx-stderr.XXXXXX";
   const int fd = mkstemp(pattern);
   if (fd >= 0) close(fd);
-  const std::string command = ShellQuoted(KX_BINARY) + " --home " + ShellQuoted(home.folder()) + " " + args +
+  const std::string command = (environment.empty() ? "" : "env " + environment + " ") +
+                              ShellQuoted(KX_BINARY) + " --home " + ShellQuoted(home.folder()) + " " + args +
                               " 2>" + ShellQuoted(pattern);
   CommandOutcome result;
   if (FILE* pipe = popen(command.c_str(), "r")) {

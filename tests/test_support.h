@@ -73,8 +73,9 @@ struct CommandOutcome {
 };
 // `s` quoted for the shell.
 std::string ShellQuoted(const std::string& s);
-// Runs the `kx` command with `--home` set to `home` and `args` (already quoted for the shell).
-CommandOutcome RunKx(const TestHome& home, const std::string& args);
+// Runs the `kx` command with `--home` set to `home` and `args` (already quoted for the shell);
+// `environment` ("NAME=value ...", quoted for the shell) is set for the command alone.
+CommandOutcome RunKx(const TestHome& home, const std::string& args, const std::string& environment = "");
 
 // The source tree's schema folder, with a final separator.
 std::string SchemaFolder();

@@ -20,8 +20,12 @@ std::string ComponentFolder() {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
   }
+  return LibraryFolder();
+}
+
+std::string LibraryFolder() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ComponentFolder), &info) && info.dli_fname) {
+  if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) && info.dli_fname) {
     std::string file(info.dli_fname);
     const auto slash = file.rfind('/');
     if (slash != std::string::npos) return slash == 0 ? "/" : file.substr(0, slash);

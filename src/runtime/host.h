@@ -7,6 +7,8 @@
 
 namespace kx {
 
+// The folder of the loaded library file (libkx.so).
+std::string LibraryFolder();
 // The component folder: $KX_HOME when set, else the folder of the loaded library file.
 std::string ComponentFolder();
 // The path of Config.ini in the component folder.

@@ -70,7 +70,8 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   {
     std::lock_guard lock(cacheMutex);
     const auto it = Cache().find(path);
-    if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st)) return it->second.file;
+    if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st))
+      return it->second.file;
   }
 
   timespec started{};

@@ -24,7 +24,8 @@ class IniFile {
   // Whether `section` holds `key`.
   bool Has(const std::string& section, const std::string& key) const;
   // The value of `key` in `section`, or `defaultValue`; either is cut to 254 characters.
-  std::string Value(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+  std::string Value(const std::string& section, const std::string& key,
+                    const std::string& defaultValue) const;
 
  private:
   std::map<std::string, std::map<std::string, std::string>> sections_;  // lower-case names

@@ -104,7 +104,8 @@ db::DatabaseError Unusable(const std::string& path, const char* key, const std::
 db::Limits LimitsOf(const IniFile& ini, const std::string& path) {
   using namespace config;
   db::Limits limits;
-  const std::string timeout = Trim(DatabaseValue(ini, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
+  const std::string timeout =
+      Trim(DatabaseValue(ini, kStatementTimeout, std::to_string(kDefaultStatementTimeout)));
   // Whole seconds whose milliseconds still fit the engines' 32-bit setting.
   const bool digits = !timeout.empty() && timeout.size() <= 7 &&
                       timeout.find_first_not_of("0123456789") == std::string::npos;
@@ -117,14 +118,14 @@ db::Limits LimitsOf(const IniFile& ini, const std::string& path) {
 }
 
 // The stored text of `key` unscrambled; one that is no scrambled value fails naming the key.
-std::string Unscrambled(const IniFile& ini, const std::string& path, const char* key, const std::string& stored,
-                        std::string (*unscramble)(const std::string&)) {
+std::string Unscrambled(const IniFile& ini, const std::string& path, const char* key,
+                        const std::string& stored, std::string (*unscramble)(const std::string&)) {
   try {
     return unscramble(stored);
   } catch (const std::exception&) {
-    throw Unusable(path, key,
-                   (ini.Has(config::kDatabaseSection, key) ? "holds" : "is missing, and its default '" + stored + "' is") +
-                       std::string(" no scrambled value, as FLAG=1 requires"));
+    const std::string which =
+        ini.Has(config::kDatabaseSection, key) ? "holds" : "is missing, and its default '" + stored + "' is";
+    throw Unusable(path, key, which + " no scrambled value, as FLAG=1 requires");
   }
 }
 
@@ -261,7 +262,8 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::RunSQLReturnRS_RW(const std::strin
 
 Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return Failed("RunSP", strSP, d); }, [&] {
-    WithConnection(TargetForCall(), [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
+    WithConnection(TargetForCall(),
+                   [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
     return Variant();
   });
 }
@@ -310,7 +312,8 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP,
     cmd->commandText = strSP;
     cmd->commandType = 4;
     cmd->parameters = collectParams(params);
-    WithConnection(target, [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
+    WithConnection(target,
+                   [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
     return cmd;
   });
 }

@@ -1,10 +1,12 @@
 #include "runtime/db/connection.h"
 
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <mutex>
 
 #include "runtime/error.h"
+#include "runtime/host.h"
 
 namespace kx::db {
 
@@ -25,7 +27,8 @@ ErrorCategory PostgresErrorCategory(std::string_view state) {
   const std::string_view cls = state.substr(0, 2);
   if (cls == "23") return ErrorCategory::Constraint;
   // Serialization failure, deadlock, lock not available, object in use.
-  if (state == "40001" || state == "40P01" || state == "55P03" || state == "55006") return ErrorCategory::Busy;
+  if (state == "40001" || state == "40P01" || state == "55P03" || state == "55006")
+    return ErrorCategory::Busy;
   // Connection exceptions, refused logins, a missing database, a server shutting down or full.
   if (cls == "08" || cls == "28" || state == "3D000" || state == "57P01" || state == "57P02" ||
       state == "57P03" || state == "53300")
@@ -35,8 +38,8 @@ ErrorCategory PostgresErrorCategory(std::string_view state) {
 }
 
 std::string StatementTimeoutNote(int seconds) {
-  return " (the statement time limit of " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") +
-         ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
+  return " (the statement time limit of " + std::to_string(seconds) +
+         (seconds == 1 ? " second" : " seconds") + ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
 }
 
 std::string Abbreviate(std::string_view text, size_t limit) {
@@ -81,7 +84,8 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
       throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     const size_t start = at + marker.size();
     size_t end = i < 4 ? cs.find(kMarkers[i + 1], start) : (tail == std::string::npos ? cs.size() : tail);
-    if (end == std::string::npos) throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
+    if (end == std::string::npos)
+      throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     *fields[i] = cs.substr(start, end - start);
     pos = end;
   }
@@ -98,6 +102,25 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
   return info;
 }
 
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+  static std::mutex mutex;
+  static PostgresEntry* entry = nullptr;  // the module stays loaded once found
+  {
+    std::lock_guard lock(mutex);
+    if (!entry) {
+      const std::string path = LibraryFolder() + "/" + kPostgresModule;
+      void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (module) entry = reinterpret_cast<PostgresEntry*>(dlsym(module, kPostgresEntry));
+      if (!entry)
+        throw DatabaseError(std::string("The PostgreSQL driver cannot be loaded: ") + dlerror(),
+                            ErrorCategory::Connection);
+    }
+  }
+  std::unique_ptr<Connection> connection;
+  entry(info, limits, connection);
+  return connection;
+}
+
 namespace {
 
 std::mutex decoratorMutex;
@@ -109,9 +132,10 @@ std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode
     case Engine::PostgreSQL: return OpenPostgres(info, limits);
     case Engine::SqlServer: break;
   }
-  throw DatabaseError("The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
-                      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
-                      ErrorCategory::Connection);
+  throw DatabaseError(
+      "The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
+      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
+      ErrorCategory::Connection);
 }
 
 }  // namespace

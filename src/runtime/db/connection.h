@@ -139,7 +139,14 @@ void SetConnectionDecorator(ConnectionDecorator decorator);
 enum class OpenMode { Existing, Create };
 
 std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits);
+// A PostgreSQL connection through the driver module beside the library (kPostgresModule), loaded
+// on first use; a missing module fails with a connection error that names it.
 std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits);
+// The file name of the PostgreSQL driver module and of its entry point, which opens a connection
+// into `out`: void kx_open_postgres(const ConnectionInfo&, const Limits&, std::unique_ptr<Connection>& out).
+inline constexpr const char* kPostgresModule = "libkx_postgres.so";
+inline constexpr const char* kPostgresEntry = "kx_open_postgres";
+using PostgresEntry = void(const ConnectionInfo&, const Limits&, std::unique_ptr<Connection>&);
 // Opens a connection of the engine the info names, with `limits` in force.
 std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
                                  const Limits& limits = {});

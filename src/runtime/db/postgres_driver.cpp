@@ -1,4 +1,5 @@
-// The PostgreSQL engine through libpq; procedures are functions called with untyped arguments.
+// The PostgreSQL engine through libpq; procedures are functions called with untyped arguments. It is
+// built as a module of its own (libkx_postgres.so), which libkx.so loads on first use.
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -214,8 +215,8 @@ class PostgresConnection : public Connection {
 
   // The statements that put `limits` in force for the session.
   static std::string LimitStatements(const Limits& limits) {
-    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) + "; SET jit = " +
-           (limits.jit ? "on" : "off");
+    return "SET statement_timeout = " + std::to_string(limits.statementTimeoutSeconds * 1000) +
+           "; SET jit = " + (limits.jit ? "on" : "off");
   }
 
   // After a caller's statement that may have changed the session's settings, the isolation and
@@ -262,8 +263,10 @@ class PostgresConnection : public Connection {
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
-  return std::make_unique<PostgresConnection>(info, limits);
-}
-
 }  // namespace kx::db
+
+// The entry point of this driver module (see kx::db::OpenPostgres).
+extern "C" void kx_open_postgres(const kx::db::ConnectionInfo& info, const kx::db::Limits& limits,
+                                 std::unique_ptr<kx::db::Connection>& out) {
+  out = std::make_unique<kx::db::PostgresConnection>(info, limits);
+}

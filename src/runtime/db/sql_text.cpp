@@ -64,8 +64,8 @@ size_t SkipNonCode(Engine engine, std::string_view sql, size_t i) {
     return sql.size();
   }
   if (c == '\'') {
-    const bool escapes = postgres && i > 0 && (sql[i - 1] == 'E' || sql[i - 1] == 'e') &&
-                         (i < 2 || !IsWordChar(sql[i - 2]));
+    const bool escapes =
+        postgres && i > 0 && (sql[i - 1] == 'E' || sql[i - 1] == 'e') && (i < 2 || !IsWordChar(sql[i - 2]));
     return QuotedEnd(sql, i, '\'', escapes);
   }
   if (c == '"') return QuotedEnd(sql, i, '"', false);
@@ -161,8 +161,7 @@ std::string NumberPlaceholders(std::string_view sql, size_t& count) {
 bool SeveralStatements(Engine engine, std::string_view sql) {
   const std::string code = CodeOnly(engine, sql);
   const size_t semicolon = code.find(';');
-  return semicolon != std::string::npos &&
-         code.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos;
+  return semicolon != std::string::npos && code.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos;
 }
 
 bool ChangesSession(Engine engine, std::string_view sql) {

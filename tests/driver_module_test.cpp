@@ -1,0 +1,48 @@
+// The PostgreSQL driver is a module beside libkx.so: it and libpq are loaded only when PostgreSQL is
+// used, and a missing module fails with an error that names it.
+#include <filesystem>
+#include <string>
+
+#include "runtime/host.h"
+#include "test_support.h"
+
+namespace kx::test {
+namespace {
+
+// The dynamic loader's report of the files it loads, on stderr.
+const std::string kReportLoading = "LD_DEBUG=files";
+
+TEST(DriverModule, LibpqIsLoadedOnlyWhenPostgresIsUsed) {
+  TestHome sqlite;
+  ASSERT_EQ(RunKx(sqlite, "--quiet init").exitCode, 0);
+  const CommandOutcome local =
+      RunKx(sqlite, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
+  EXPECT_EQ(local.exitCode, 0) << local.err;
+  EXPECT_EQ(local.err.find("libpq"), std::string::npos) << local.err;
+  EXPECT_EQ(local.err.find("libkx_postgres"), std::string::npos);
+
+  // Whether or not a server answers, the attempt to reach it loads the driver and libpq.
+  TestHome postgres("PostgreSQL");
+  const CommandOutcome remote =
+      RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'", kReportLoading);
+  EXPECT_NE(remote.err.find("file=libpq.so"), std::string::npos) << remote.err.substr(0, 2000);
+  EXPECT_NE(remote.err.find("libkx_postgres.so"), std::string::npos);
+}
+
+TEST(DriverModule, AMissingModuleIsNamedInTheError) {
+  // A library folder with libkx.so alone; the loader takes it from there before the build folder.
+  TestHome postgres("PostgreSQL");
+  const std::string lonely = postgres.folder() + "/lib";
+  std::filesystem::create_directory(lonely);
+  std::filesystem::copy_file(LibraryFolder() + "/libkx.so", lonely + "/libkx.so");
+  const CommandOutcome r = RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'",
+                                 "LD_LIBRARY_PATH=" + ShellQuoted(lonely));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("RunSQLReturnRS(select 1)The PostgreSQL driver cannot be loaded: " + lonely +
+                       "/libkx_postgres.so"),
+            std::string::npos)
+      << r.err;
+}
+
+}  // namespace
+}  // namespace kx::test
