@@ -42,51 +42,27 @@ struct FieldSpec {
   int32_t paramType = 0;
   int16_t paramSize = 0, paramPrecision = 0, paramScale = 0;
 
-  constexpr FieldSpec Load(Conversion c) const {
-    auto f = *this;
-    f.load = c;
-    return f;
-  }
-  constexpr FieldSpec NoXml() const {
-    auto f = *this;
-    f.written = false;
-    return f;
-  }
-  constexpr FieldSpec Attribute(std::string_view name) const {
-    auto f = *this;
-    f.attribute = name;
-    return f;
-  }
-  constexpr FieldSpec Proc(std::string_view text) const {
-    auto f = *this;
-    f.procText = text;
-    return f;
-  }
-  constexpr FieldSpec NoSearch() const {
-    auto f = *this;
-    f.searchable = false;
-    return f;
-  }
-  constexpr FieldSpec SearchAs(std::string_view name) const {
-    auto f = *this;
-    f.searchName = name;
-    return f;
-  }
-  constexpr FieldSpec SearchSuffix(std::string_view s) const {
-    auto f = *this;
-    f.searchSuffix = s;
-    return f;
-  }
-  constexpr FieldSpec NotWritten() const {
-    auto f = *this;
-    f.inStatements = false;
-    return f;
-  }
+  constexpr FieldSpec Load(Conversion c) const { return With(&FieldSpec::load, c); }
+  constexpr FieldSpec NoXml() const { return With(&FieldSpec::written, false); }
+  constexpr FieldSpec Attribute(std::string_view name) const { return With(&FieldSpec::attribute, name); }
+  constexpr FieldSpec Proc(std::string_view text) const { return With(&FieldSpec::procText, text); }
+  constexpr FieldSpec NoSearch() const { return With(&FieldSpec::searchable, false); }
+  constexpr FieldSpec SearchAs(std::string_view name) const { return With(&FieldSpec::searchName, name); }
+  constexpr FieldSpec SearchSuffix(std::string_view s) const { return With(&FieldSpec::searchSuffix, s); }
+  constexpr FieldSpec NotWritten() const { return With(&FieldSpec::inStatements, false); }
   constexpr FieldSpec Param(std::string_view name, int32_t type, int16_t size = 0, int16_t precision = 0,
                             int16_t scale = 0) const {
     auto f = *this;
     f.param = name, f.paramType = type, f.paramSize = size, f.paramPrecision = precision,
     f.paramScale = scale;
+    return f;
+  }
+
+  // A copy with one member changed.
+  template <class M, class V>
+  constexpr FieldSpec With(M FieldSpec::*member, V value) const {
+    auto f = *this;
+    f.*member = value;
     return f;
   }
 };
@@ -144,7 +120,7 @@ struct RecordDef {
   std::string entityProperty = {};  // the controller's property holding its working entity
   std::string list = {}, item = {};
   std::string (*schema)() = nullptr;
-  std::vector<size_t> attributeOrder = {};  // attributes in answers, when not in field order
+  std::vector<size_t> attributeOrder = {};    // attributes in answers, when not in field order
   std::vector<size_t> searchAttributes = {};  // attributes of search answers, when not those above
   std::vector<FieldRead> addReads = {}, modifyReads = {};
 
