@@ -23,6 +23,15 @@ enum class FieldType { Text, Int16, Int32, Double, Date, Bool };
 // converts to the field's type directly ("Y" is no Boolean then).
 enum class Conversion { Auto, Plain, Null2Str, Null2Int, Null2Date, Null2Bln };
 
+// A copy of `value` with one member changed. Defined before the record types that use it: clang
+// cannot evaluate a member template from its own class's constant expressions.
+template <class T, class M, class V>
+constexpr T WithMember(const T& value, M T::*member, V changed) {
+  T copy = value;
+  copy.*member = changed;
+  return copy;
+}
+
 // One field of a record, written as a constant expression so that field indices are checked by
 // the compiler (see FieldIndex).
 struct FieldSpec {
@@ -42,27 +51,27 @@ struct FieldSpec {
   int32_t paramType = 0;
   int16_t paramSize = 0, paramPrecision = 0, paramScale = 0;
 
-  constexpr FieldSpec Load(Conversion c) const { return With(&FieldSpec::load, c); }
-  constexpr FieldSpec NoXml() const { return With(&FieldSpec::written, false); }
-  constexpr FieldSpec Attribute(std::string_view name) const { return With(&FieldSpec::attribute, name); }
-  constexpr FieldSpec Proc(std::string_view text) const { return With(&FieldSpec::procText, text); }
-  constexpr FieldSpec NoSearch() const { return With(&FieldSpec::searchable, false); }
-  constexpr FieldSpec SearchAs(std::string_view name) const { return With(&FieldSpec::searchName, name); }
-  constexpr FieldSpec SearchSuffix(std::string_view s) const { return With(&FieldSpec::searchSuffix, s); }
-  constexpr FieldSpec NotWritten() const { return With(&FieldSpec::inStatements, false); }
+  constexpr FieldSpec Load(Conversion c) const { return WithMember(*this, &FieldSpec::load, c); }
+  constexpr FieldSpec NoXml() const { return WithMember(*this, &FieldSpec::written, false); }
+  constexpr FieldSpec Attribute(std::string_view name) const {
+    return WithMember(*this, &FieldSpec::attribute, name);
+  }
+  constexpr FieldSpec Proc(std::string_view text) const {
+    return WithMember(*this, &FieldSpec::procText, text);
+  }
+  constexpr FieldSpec NoSearch() const { return WithMember(*this, &FieldSpec::searchable, false); }
+  constexpr FieldSpec SearchAs(std::string_view name) const {
+    return WithMember(*this, &FieldSpec::searchName, name);
+  }
+  constexpr FieldSpec SearchSuffix(std::string_view s) const {
+    return WithMember(*this, &FieldSpec::searchSuffix, s);
+  }
+  constexpr FieldSpec NotWritten() const { return WithMember(*this, &FieldSpec::inStatements, false); }
   constexpr FieldSpec Param(std::string_view name, int32_t type, int16_t size = 0, int16_t precision = 0,
                             int16_t scale = 0) const {
     auto f = *this;
     f.param = name, f.paramType = type, f.paramSize = size, f.paramPrecision = precision,
     f.paramScale = scale;
-    return f;
-  }
-
-  // A copy with one member changed.
-  template <class M, class V>
-  constexpr FieldSpec With(M FieldSpec::*member, V value) const {
-    auto f = *this;
-    f.*member = value;
     return f;
   }
 };
