@@ -9,7 +9,7 @@
 #include "shared/s_db_help_for_kx.h"
 #include "runtime/registry.h"
 #include "test_support.h"
-#include "tools/json.h"
+#include "service/json.h"
 
 namespace kx::test {
 namespace {

@@ -1,7 +1,7 @@
 // The `kx` command: set up the database, call any public class member late-bound, run a demo.
-#include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,9 +13,12 @@
 #include "runtime/host.h"
 #include "runtime/ini.h"
 #include "runtime/registry.h"
+#include "service/call.h"
+#include "service/client.h"
+#include "service/json.h"
 #include "shared/s_db_help_for_kx.h"
 #include "tools/demo.h"
-#include "tools/json.h"
+#include "tools/serve.h"
 
 namespace {
 
@@ -37,47 +40,36 @@ std::string Hex(int32_t n) {
 
 int Fail(const kx::Error& e, bool json) {
   if (json) {
-    std::cout << "{\"error\": {\"number\": " << e.number() << ", \"source\": " << kx::JsonString(e.source())
-              << ", \"description\": " << kx::JsonString(e.description()) << "}}" << std::endl;
+    std::cout << kx::service::ErrorJson(e) << std::endl;
   } else {
     std::cerr << "error " << Hex(e.number()) << ": " << e.description() << std::endl;
   }
   return 1;
 }
 
+// Runs the call in-process, or sends it to the service at `url`, and prints its outcome.
 int Call(const std::string& className, const std::string& member, const std::vector<std::string>& rawArgs,
-         bool json, bool transaction) {
+         bool json, bool transaction, const std::string& url, const std::string& token) {
+  kx::service::CallOutcome outcome;
   try {
-    kx::Args args;
-    for (const auto& raw : rawArgs) args.emplace_back(raw.size() > 1 && raw[0] == '@' ? ReadFile(raw.substr(1)) : raw);
-    const auto& registry = kx::Registry::Instance();
-    const kx::ClassInfo& info = registry.Class(className);
-    const kx::MemberInfo* declared = info.Find(member, args.size());
-    std::optional<kx::TransactionScope> scope;
-    if (transaction) scope.emplace();
-    auto object = registry.Create(className);
-    const Variant result = registry.Invoke(*object, member, args);
-    if (scope) scope->Complete();
-    if (json) {
-      std::cout << "{\"result\": " << kx::JsonValue(result) << ", \"out\": {";
-      bool first = true;
-      if (declared) {
-        for (size_t i = 0; i < declared->params.size() && i < args.size(); ++i) {
-          if (!declared->params[i].byRef) continue;
-          std::cout << (first ? "" : ", ") << kx::JsonString(declared->params[i].name) << ": " << kx::JsonValue(args[i]);
-          first = false;
-        }
-      }
-      std::cout << "}}" << std::endl;
-    } else if (!result.IsEmpty()) {
-      std::cout << kx::DisplayText(result) << std::endl;
+    std::vector<std::string> texts;
+    for (const auto& raw : rawArgs)
+      texts.push_back(raw.size() > 1 && raw[0] == '@' ? ReadFile(raw.substr(1)) : raw);
+    if (!url.empty()) {
+      outcome = kx::service::RemoteCall(url, token, className, member, texts);
+    } else {
+      outcome = kx::service::RunCall(className, member, kx::Args(texts.begin(), texts.end()), transaction);
     }
-    return 0;
   } catch (const kx::Error& e) {
     return Fail(e, json);
-  } catch (const std::exception& e) {
-    return Fail(kx::Error(kx::kComponentError, "kx", e.what()), json);
   }
+  if (outcome.error) return Fail(*outcome.error, json);
+  if (json) {
+    std::cout << outcome.json << std::endl;
+  } else if (!outcome.text.empty()) {
+    std::cout << outcome.text << std::endl;
+  }
+  return 0;
 }
 
 int Init() {
@@ -118,33 +110,42 @@ int main(int argc, char** argv) {
   bool quiet = false;
   app.add_flag("--quiet", quiet, "say nothing on stderr about Config.ini");
 
-  auto* init = app.add_subcommand("init", "create the database objects (tables, indexes, insert procedures); safe to repeat");
+  auto* init = app.add_subcommand(
+      "init", "create the database objects (tables, indexes, insert procedures); safe to repeat");
 
   auto* call = app.add_subcommand(
       "call",
       "create CLASS by name and invoke MEMBER late-bound; arguments map to the member's parameters in order\n"
-      "(by-reference ones included); an argument @PATH is the content of file PATH; omitted trailing optional\n"
+      "(by-reference ones included); an argument @PATH is the content of file PATH; omitted trailing "
+      "optional\n"
       "arguments take their defaults. The call runs in one transaction unless --no-transaction is given.");
   bool json = false, noTransaction = false;
   std::string className, member;
   std::vector<std::string> callArgs;
   call->add_flag("--json", json, "print {\"result\": R, \"out\": {NAME: V}} or {\"error\": {...}}");
   call->add_flag("--no-transaction", noTransaction, "let every statement stand on its own");
+  std::string url, token;
+  call->add_option("--url", url,
+                   "send the call to the KX service at URL (http://HOST:PORT) instead of running it here");
+  call->add_option("--token", token, "the bearer token for --url (default: $KX_TOKEN)")->envname("KX_TOKEN");
   call->add_option("CLASS", className, "class name, e.g. C_JBTypeProfile")->required();
   call->add_option("MEMBER", member, "member name, e.g. getElementByXML")->required();
   call->add_option("ARG", callArgs, "arguments");
   call->prefix_command(false);
   call->allow_extras(false);
 
-  auto* demo = app.add_subcommand("demo", "set up the database and walk records through their life, printing each step");
+  auto* demo = app.add_subcommand(
+      "demo", "set up the database and walk records through their life, printing each step");
   auto* classes = app.add_subcommand("classes", "list the classes that can be created by name");
+  kx::ServeCommand serve(app);
 
   CLI11_PARSE(app, argc, argv);
   if (!home.empty()) setenv("KX_HOME", home.c_str(), 1);
-  if (!quiet && (*init || *call || *demo)) ConfigNote();
+  if (!quiet && (*init || (*call && url.empty()) || *demo || serve.chosen())) ConfigNote();
 
   if (*init) return Init();
-  if (*call) return Call(className, member, callArgs, json, !noTransaction);
+  if (*call) return Call(className, member, callArgs, json, !noTransaction, url, token);
+  if (serve.chosen()) return serve.Run();
   if (*demo) return kx::RunDemo(std::cout);
   if (*classes) {
     for (const auto& name : kx::Registry::Instance().ClassNames()) std::cout << name << "\n";

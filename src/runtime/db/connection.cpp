@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "runtime/error.h"
@@ -52,8 +54,16 @@ std::string Abbreviate(std::string_view text, size_t limit) {
   return std::string(text);
 }
 
+namespace {
+thread_local uint64_t connectionFailures = 0;
+}
+
+uint64_t ConnectionFailures() { return connectionFailures; }
+
 DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
-    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {}
+    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {
+  if (category_ == ErrorCategory::Connection) ++connectionFailures;
+}
 
 bool EngineOfProvider(const std::string& provider, Engine& engine) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) {
@@ -174,10 +184,15 @@ Pool& ThePool() {
 
 constexpr size_t kMaxIdlePerKey = 8;
 
+std::atomic<size_t> leased{0};
+std::atomic<uint64_t> reused{0}, opened{0}, openNanoseconds{0};
+
 }  // namespace
 
 Lease::Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh)
-    : key_(std::move(key)), connection_(std::move(connection)), fresh_(fresh) {}
+    : key_(std::move(key)), connection_(std::move(connection)), fresh_(fresh) {
+  if (connection_) ++leased;
+}
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
@@ -191,8 +206,15 @@ Lease& Lease::operator=(Lease&& other) noexcept {
 
 Lease::~Lease() { Release(); }
 
+void Lease::Discard() {
+  if (!connection_) return;
+  --leased;
+  connection_.reset();
+}
+
 void Lease::Release() {
   if (!connection_) return;
+  --leased;
   if (connection_->Healthy()) {
     Pool& pool = ThePool();
     std::lock_guard lock(pool.mutex);
@@ -224,17 +246,41 @@ Lease AcquireConnection(const Target& target) {
     } catch (const DatabaseError&) {
       continue;
     }
+    ++reused;
     return Lease(target.connectionString, std::move(connection), /*fresh=*/false);
   }
   return OpenConnection(target);
 }
 
 Lease OpenConnection(const Target& target) {
+  // Counted also when the opening fails: the time is what the call waited.
+  struct Count {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~Count() {
+      ++opened;
+      openNanoseconds += static_cast<uint64_t>(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    }
+  } count;
   Lease lease(target.connectionString,
               Open(ConnectionInfo::Parse(target.connectionString), OpenMode::Existing, target.limits),
               /*fresh=*/true);
   lease->ResetIsolation();
   return lease;
+}
+
+PoolStats PoolStatistics() {
+  PoolStats stats;
+  {
+    Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    for (const auto& [key, list] : pool.idle) stats.idle += list.size();
+  }
+  stats.leased = leased;
+  stats.reused = reused;
+  stats.opened = opened;
+  stats.openSeconds = static_cast<double>(openNanoseconds.load()) / 1e9;
+  return stats;
 }
 
 void ClearPool() {

@@ -97,6 +97,11 @@ class DatabaseError : public std::runtime_error {
   std::string nativeCode_;
 };
 
+// How many connection failures (a server that cannot be reached, a connection lost) this thread
+// has met: a host compares the count before and after a call to tell an unavailable database from
+// other failures.
+uint64_t ConnectionFailures();
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -168,7 +173,7 @@ class Lease {
   // True when the connection was opened for this lease rather than taken from the pool.
   bool fresh() const { return fresh_; }
   // Closes the connection instead of returning it to the pool.
-  void Discard() { connection_.reset(); }
+  void Discard();
 
  private:
   void Release();
@@ -184,6 +189,16 @@ Lease AcquireConnection(const Target& target);
 Lease OpenConnection(const Target& target);
 // Closes every idle pooled connection.
 void ClearPool();
+
+// What the pool holds and has done since the process started.
+struct PoolStats {
+  size_t idle = 0;         // connections waiting in the pool
+  size_t leased = 0;       // connections in use by calls
+  uint64_t reused = 0;     // leases served from the pool
+  uint64_t opened = 0;     // leases that had to open a new connection
+  double openSeconds = 0;  // time spent opening them: what calls waited for a connection
+};
+PoolStats PoolStatistics();
 
 // The table and procedure scripts of an engine, in the order they run.
 std::vector<std::string> InstallScripts(Engine engine);

@@ -1,4 +1,4 @@
-#include "tools/json.h"
+#include "service/json.h"
 
 #include <cstdio>
 

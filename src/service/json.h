@@ -1,4 +1,4 @@
-// JSON and display forms of values for the `kx` command.
+// JSON and display forms of values for the hosts (the `kx` command and the HTTP service).
 #pragma once
 
 #include <string>

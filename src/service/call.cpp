@@ -1,0 +1,91 @@
+#include "service/call.h"
+
+#include <strings.h>
+
+#include "runtime/context.h"
+#include "runtime/db/connection.h"
+#include "service/json.h"
+
+namespace kx::service {
+
+namespace {
+
+bool IsArgumentError(int32_t number) {
+  switch (static_cast<RuntimeErrorCode>(number)) {
+    case RuntimeErrorCode::WrongNumberOfArguments:
+    case RuntimeErrorCode::ArgumentNotOptional:
+    case RuntimeErrorCode::TypeMismatch:
+    case RuntimeErrorCode::Overflow:
+    case RuntimeErrorCode::InvalidArgument:
+    case RuntimeErrorCode::InvalidUseOfNull:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Failure Classify(const Error& e, bool connectionFailed) {
+  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::CantCreateObject)) return Failure::UnknownClass;
+  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported)) return Failure::UnknownMember;
+  if (connectionFailed) return Failure::Unavailable;
+  if (e.number() == kComponentError) return Failure::Component;
+  // Run-time errors that leave no member's guard come from fitting the arguments to the member.
+  if (IsArgumentError(e.number())) return Failure::BadArguments;
+  return Failure::Component;
+}
+
+}  // namespace
+
+std::string ErrorJson(const Error& e) {
+  return "{\"error\": {\"number\": " + std::to_string(e.number()) +
+         ", \"source\": " + JsonString(e.source()) + ", \"description\": " + JsonString(e.description()) +
+         "}}";
+}
+
+const MemberInfo* MemberByName(const ClassInfo& info, const std::string& member) {
+  for (const auto& m : info.members)
+    if (m.kind != MemberKind::PropertyLet && strcasecmp(m.name.c_str(), member.c_str()) == 0) return &m;
+  return nullptr;
+}
+
+CallOutcome RunCall(const std::string& className, const std::string& member, Args args, bool transaction) {
+  CallOutcome outcome;
+  const uint64_t failuresBefore = db::ConnectionFailures();
+  auto fail = [&](Failure failure, Error e) {
+    outcome.failure = failure;
+    outcome.json = ErrorJson(e);
+    outcome.error = std::move(e);
+    return outcome;
+  };
+  try {
+    const auto& registry = Registry::Instance();
+    const ClassInfo& info = registry.Class(className);
+    const MemberInfo* declared = info.Find(member, args.size());
+    std::optional<TransactionScope> scope;
+    if (transaction) scope.emplace();
+    auto object = registry.Create(className);
+    const Variant result = registry.Invoke(*object, member, args);
+    if (scope) scope->Complete();
+    std::string json = "{\"result\": " + JsonValue(result) + ", \"out\": {";
+    bool first = true;
+    if (declared) {
+      for (size_t i = 0; i < declared->params.size() && i < args.size(); ++i) {
+        if (!declared->params[i].byRef) continue;
+        json += (first ? "" : ", ") + JsonString(declared->params[i].name) + ": " + JsonValue(args[i]);
+        first = false;
+      }
+    }
+    outcome.json = json + "}}";
+    if (!result.IsEmpty()) outcome.text = DisplayText(result);
+    return outcome;
+  } catch (const Error& e) {
+    return fail(Classify(e, db::ConnectionFailures() != failuresBefore), e);
+  } catch (const db::DatabaseError& e) {
+    return fail(e.category() == db::ErrorCategory::Connection ? Failure::Unavailable : Failure::Component,
+                Error(kComponentError, "KX", e.what()));
+  } catch (const std::exception& e) {
+    return fail(Failure::Internal, Error(kComponentError, "kx", e.what()));
+  }
+}
+
+}  // namespace kx::service

@@ -1,0 +1,63 @@
+// The HTTP service: the registered classes' members called over HTTP/1.1 with JSON, each call in
+// its own transaction scope, with bearer tokens, limits, health, readiness and metrics.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kx::service {
+
+struct ServiceOptions {
+  std::string host = "127.0.0.1";
+  int port = 8460;                      // 0 picks a free port
+  int workers = 16;                     // threads answering requests (a keep-alive connection holds one)
+  std::string tokens;                   // token file; empty: loopback only, no tokens
+  int readTimeout = 30;                 // seconds to receive a request
+  int writeTimeout = 30;                // seconds to send an answer
+  int keepAliveTimeout = 5;             // seconds an idle keep-alive connection is kept
+  size_t bodyLimit = 16u << 20;         // largest request body, in bytes
+  int drainTimeout = 30;                // seconds in-flight calls get to finish at shutdown
+  std::string certificate, privateKey;  // both set: HTTPS
+};
+
+// The options of section SERVICE of Config.ini (LISTEN, WORKERS, TOKENFILE, READTIMEOUT,
+// WRITETIMEOUT, KEEPALIVETIMEOUT, BODYLIMIT, DRAINTIMEOUT, CERTIFICATE, PRIVATEKEY) over the
+// defaults; a value that cannot be used fails with a std::runtime_error naming the file and key.
+ServiceOptions OptionsFromConfig(const std::string& configPath);
+
+// Splits "HOST:PORT" ("[::1]:8460" for IPv6); fails with std::runtime_error on a bad value.
+void ParseListen(const std::string& listen, std::string& host, int& port);
+
+// Whether `host` is a loopback address (127.0.0.0/8, ::1, localhost).
+bool IsLoopback(const std::string& host);
+
+class Service {
+ public:
+  // Checks the options (a token file that cannot be used, a non-loopback address without tokens
+  // and half a TLS configuration fail here with std::runtime_error).
+  explicit Service(ServiceOptions options);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  // Binds the listening socket and returns the port (the one picked when the option is 0).
+  int Bind();
+  // Serves until Stop(); the calls in flight are finished before it returns.
+  void Run();
+  // Stops accepting connections; Run() returns once the calls in flight are done. Safe from any
+  // thread, also before Run().
+  void Stop();
+  // The URL the service answers at, "http://HOST:PORT".
+  std::string Url() const;
+
+  // Where each access-log line goes (default: stderr, one write per line).
+  void SetLogSink(std::function<void(const std::string&)> sink);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kx::service
