@@ -1,6 +1,7 @@
 #include "service/server.h"
 
 #include <httplib.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -139,6 +140,33 @@ Variant ArgumentValue(const nlohmann::json& v, const std::string& which) {
   }
 }
 
+using Named = std::vector<std::pair<std::string, Variant>>;
+
+// Arguments given by name placed by the member's parameter names; an omitted optional or
+// by-reference parameter takes its default, a name given twice or unknown is refused.
+Args PlaceNamed(const ClassInfo& info, const MemberInfo& m, const Named& named) {
+  Args args;
+  std::vector<bool> used(named.size(), false);
+  for (const auto& param : m.params) {
+    const Variant* value = nullptr;
+    for (size_t i = 0; i < named.size(); ++i) {
+      if (strcasecmp(named[i].first.c_str(), param.name.c_str()) != 0) continue;
+      if (value) throw std::invalid_argument("the argument " + param.name + " is given twice");
+      value = &named[i].second, used[i] = true;
+    }
+    if (value)
+      args.push_back(*value);
+    else if (param.optional || param.byRef)
+      args.push_back(param.defaultValue);
+    else
+      throw std::invalid_argument("the argument " + param.name + " is missing");
+  }
+  for (size_t i = 0; i < named.size(); ++i)
+    if (!used[i])
+      throw std::invalid_argument(info.name + "." + m.name + " has no parameter " + named[i].first);
+  return args;
+}
+
 // The positional arguments of a call from its JSON body. Named arguments are placed by the
 // member's parameter names; an omitted optional one takes its default.
 Args ArgumentsFromJson(const std::string& body, const ClassInfo& info, const std::string& member) {
@@ -164,24 +192,26 @@ Args ArgumentsFromJson(const std::string& body, const ClassInfo& info, const std
   if (!found->is_object()) throw std::invalid_argument("\"args\" must be an array or an object");
   const MemberInfo* m = MemberByName(info, member);
   if (!m) return args;  // the call reports the unknown member
-  std::vector<bool> used(found->size(), false);
-  for (const auto& param : m->params) {
-    size_t index = 0;
-    const nlohmann::json* value = nullptr;
-    for (auto it = found->begin(); it != found->end(); ++it, ++index)
-      if (strcasecmp(it.key().c_str(), param.name.c_str()) == 0) value = &*it, used[index] = true;
-    if (value)
-      args.push_back(ArgumentValue(*value, "argument " + param.name));
-    else if (param.optional)
-      args.push_back(param.defaultValue);
-    else
-      throw std::invalid_argument("the argument " + param.name + " is missing");
-  }
-  size_t index = 0;
-  for (auto it = found->begin(); it != found->end(); ++it, ++index)
-    if (!used[index])
-      throw std::invalid_argument(info.name + "." + m->name + " has no parameter " + it.key());
-  return args;
+  Named named;
+  for (auto it = found->begin(); it != found->end(); ++it)
+    named.emplace_back(it.key(), ArgumentValue(*it, "argument " + it.key()));
+  return PlaceNamed(info, *m, named);
+}
+
+// The arguments of a call whose body is an XML document: the document goes to the member's only
+// required by-value parameter (or, when it has none or several, to its last one); the others come
+// by name from the query string.
+Args ArgumentsForDocument(const httplib::Request& req, const ClassInfo& info, const std::string& member) {
+  const MemberInfo* m = MemberByName(info, member);
+  if (!m || m->params.empty()) return {Variant(req.body)};  // the call reports what does not fit
+  size_t document = m->params.size() - 1, required = 0;
+  for (size_t i = 0; i < m->params.size(); ++i)
+    if (!m->params[i].optional && !m->params[i].byRef) ++required, document = required == 1 ? i : document;
+  if (required > 1) document = m->params.size() - 1;
+  Named named;
+  for (const auto& [name, value] : req.params) named.emplace_back(name, Variant(value));
+  named.emplace_back(m->params[document].name, Variant(req.body));
+  return PlaceNamed(info, *m, named);
 }
 
 int StatusOf(Failure failure) {
@@ -323,7 +353,7 @@ void Service::Impl::Call(const httplib::Request& req, httplib::Response& res) {
   const std::string mediaType = type.substr(0, type.find(';'));
   try {
     if (mediaType == "application/xml" || mediaType == "text/xml") {
-      args.emplace_back(req.body);
+      args = ArgumentsForDocument(req, *info, member);
     } else if (mediaType.empty() || mediaType == "application/json" ||
                mediaType == "application/x-www-form-urlencoded") {  // what curl -d sends
       args = ArgumentsFromJson(req.body, *info, member);
