@@ -16,6 +16,7 @@
 #include "runtime/error.h"
 #include "runtime/expose.h"
 #include "service/call.h"
+#include "service/json.h"
 #include "service/server.h"
 #include "service/tokens.h"
 #include "test_support.h"
@@ -558,6 +559,62 @@ TEST(TokenFile, PatternsAndLines) {
        std::vector<std::string>{"a\n", "a 1234 C_A.*\n", TokenLine("a", "x", "") + "\n",
                                 TokenLine("a", "x", "C_A.*") + TokenLine("a", "y", "C_B.*")})
     EXPECT_THROW(service::ParseTokens(bad), std::runtime_error) << bad;
+}
+
+TEST(JsonAnswers, AreValidJsonWhateverTheValuesHold) {
+  struct Case {
+    std::string in, text;  // the value, and what a JSON reader gets back
+  };
+  const std::vector<Case> cases = {
+      {"plain", "plain"},
+      {"quote \" back\\slash\n\t\x01", "quote \" back\\slash\n\t\x01"},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2"},  // kept as they are
+      {"cut \xC3", "cut \xEF\xBF\xBD"},
+      {"\xFF\xFE", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"surrogate \xED\xA0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& c : cases) {
+    const json parsed = json::parse(JsonString(c.in), nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << JsonString(c.in);
+    EXPECT_EQ(parsed.get<std::string>(), c.text) << JsonString(c.in);
+  }
+  EXPECT_EQ(JsonValue(Variant(std::nan(""))), "null");
+  EXPECT_EQ(JsonValue(Variant(2.5)), "2.5");
+}
+
+TEST(ServiceTls, AnswersOverHttpsWithItsCertificate) {
+  TestHome home;
+  home.ResetDatabase();
+  const std::string cert = home.folder() + "/cert.pem", key = home.folder() + "/key.pem";
+  const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+                           "-subj /CN=127.0.0.1 -keyout " + ShellQuoted(key) + " -out " + ShellQuoted(cert) +
+                           " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  ServiceOptions half;
+  half.certificate = cert;
+  EXPECT_THROW(Service{half}, std::runtime_error);
+  ServiceOptions options;
+  options.certificate = cert;
+  options.privateKey = key;
+  options.host = "127.0.0.1";
+  options.port = 0;
+  Service svc(options);
+  const int port = svc.Bind();
+  EXPECT_EQ(svc.Url(), "https://127.0.0.1:" + std::to_string(port));
+  svc.SetLogSink([](const std::string&) {});
+  std::thread runner([&] { svc.Run(); });
+  httplib::SSLClient secure("127.0.0.1", port);
+  secure.set_ca_cert_path(cert.c_str());
+  secure.enable_server_certificate_verification(true);
+  const auto ok = secure.Get("/healthz");
+  httplib::Client plain("127.0.0.1", port);
+  const auto refused = plain.Get("/healthz");
+  svc.Stop();
+  runner.join();
+  ASSERT_TRUE(ok) << httplib::to_string(ok.error());
+  EXPECT_EQ(ok->status, 200);
+  EXPECT_TRUE(!refused || refused->status != 200) << "plain HTTP was answered";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "service/json.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "runtime/db/recordset.h"
@@ -7,9 +8,36 @@
 
 namespace kx {
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i] (overlong forms, surrogates and values
+// beyond U+10FFFF are not), or 0.
+size_t Utf8Sequence(const std::string& s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = byte(i);
+  size_t n = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c == 0xE0) n = 3, low = 0xA0;
+  else if (c == 0xED) n = 3, high = 0x9F;
+  else if (c >= 0xE1 && c <= 0xEF) n = 3;
+  else if (c == 0xF0) n = 4, low = 0x90;
+  else if (c == 0xF4) n = 4, high = 0x8F;
+  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  else return 0;
+  if (i + n > s.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
-  for (unsigned char c : s) {
+  out.reserve(s.size() + 2);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '"':
         out += "\\\"";
@@ -31,8 +59,14 @@ std::string JsonString(const std::string& s) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
-        } else {
+        } else if (c < 0x80) {
           out += static_cast<char>(c);
+        } else if (const size_t n = Utf8Sequence(s, i)) {
+          out.append(s, i, n);
+          i += n - 1;
+        } else {
+          // JSON is UTF-8: a byte that starts no valid sequence is written as U+FFFD.
+          out += "\xEF\xBF\xBD";
         }
     }
   }
@@ -46,8 +80,10 @@ std::string JsonValue(const Variant& v) {
       return "null";
     case Variant::Type::Int16:
     case Variant::Type::Int32:
-    case Variant::Type::Double:
       return CStr(v);
+    case Variant::Type::Double:
+      // JSON has no NaN or infinity.
+      return std::isfinite(v.get<double>()) ? CStr(v) : "null";
     case Variant::Type::Bool:
       return v.get<bool>() ? "true" : "false";
     case Variant::Type::Array: {
