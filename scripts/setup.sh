@@ -2,7 +2,7 @@
 # Installs what KX needs to build and test, when it is missing (Debian 12, as root). Idempotent.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libsqlite3-dev libpq-dev postgresql-15 libxml2-dev
-          libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev)
+          libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
