@@ -42,6 +42,7 @@ done
 grep -q '^XMLSCHEMAPATH=/usr/share/kx/schemas/$' "$libdir/kx/Config.ini" || fail "Config.ini names the wrong schema folder"
 grep -q "ExecStart=/usr/bin/kx --home /var/lib/kx serve" /usr/lib/systemd/system/kx.service ||
   fail "kx.service does not start /usr/bin/kx"
+ldconfig -p | grep -q "libkx.so.1 " || fail "the loader does not know libkx.so.1"
 [ "$(pkg-config --modversion kx)" = "$(dpkg-deb --field "$deb" Version)" ] || fail "pkg-config kx does not find the package"
 systemctl is-enabled kx.service >/dev/null 2>&1 && fail "kx.service is enabled by the package"
 
