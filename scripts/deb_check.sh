@@ -44,6 +44,10 @@ grep -q "ExecStart=/usr/bin/kx --home /var/lib/kx serve" /usr/lib/systemd/system
   fail "kx.service does not start /usr/bin/kx"
 ldconfig -p | grep -q "libkx.so.1 " || fail "the loader does not know libkx.so.1"
 [ "$(pkg-config --modversion kx)" = "$(dpkg-deb --field "$deb" Version)" ] || fail "pkg-config kx does not find the package"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  systemd-analyze verify /usr/lib/systemd/system/kx.service || fail "systemd finds fault with kx.service"
+fi
+id kx >/dev/null 2>&1 || fail "the package did not create the user kx of kx.service"
 systemctl is-enabled kx.service >/dev/null 2>&1 && fail "kx.service is enabled by the package"
 
 # `kx demo` as an unprivileged user, in an empty folder, with no component folder given.
