@@ -1,5 +1,6 @@
-// The PostgreSQL driver is a module beside libkx.so: it and libpq are loaded only when PostgreSQL is
-// used, and a missing module fails with an error that names it.
+// The PostgreSQL driver is a module in the component's own folder (beside libkx.so in the build
+// tree, in `kx/` beside an installed one): it and libpq are loaded only when PostgreSQL is used, and
+// a missing module fails with an error that names it.
 #include <filesystem>
 #include <string>
 
@@ -29,12 +30,18 @@ TEST(DriverModule, LibpqIsLoadedOnlyWhenPostgresIsUsed) {
   EXPECT_NE(remote.err.find("libkx_postgres.so"), std::string::npos);
 }
 
+// A folder holding a copy of libkx.so under its SONAME, which the loader takes from there before
+// the build folder when it is named in LD_LIBRARY_PATH.
+std::string LibraryCopy(const TestHome& home) {
+  const std::string folder = home.folder() + "/lib";
+  std::filesystem::create_directory(folder);
+  std::filesystem::copy_file(LibraryFolder() + "/" + KX_LIBRARY_SONAME, folder + "/" + KX_LIBRARY_SONAME);
+  return folder;
+}
+
 TEST(DriverModule, AMissingModuleIsNamedInTheError) {
-  // A library folder with libkx.so alone; the loader takes it from there before the build folder.
   TestHome postgres("PostgreSQL");
-  const std::string lonely = postgres.folder() + "/lib";
-  std::filesystem::create_directory(lonely);
-  std::filesystem::copy_file(LibraryFolder() + "/libkx.so", lonely + "/libkx.so");
+  const std::string lonely = LibraryCopy(postgres);
   const CommandOutcome r = RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'",
                                  "LD_LIBRARY_PATH=" + ShellQuoted(lonely));
   EXPECT_EQ(r.exitCode, 1);
@@ -42,6 +49,18 @@ TEST(DriverModule, AMissingModuleIsNamedInTheError) {
                        "/libkx_postgres.so"),
             std::string::npos)
       << r.err;
+}
+
+TEST(DriverModule, AnInstalledLibraryLoadsTheModuleFromItsKxFolder) {
+  TestHome postgres("PostgreSQL");
+  const std::string installed = LibraryCopy(postgres);
+  std::filesystem::create_directory(installed + "/kx");
+  std::filesystem::copy_file(LibraryFolder() + "/libkx_postgres.so", installed + "/kx/libkx_postgres.so");
+  const CommandOutcome r = RunKx(postgres, "--quiet call S_DBHelpForKX RunSQLReturnRS 'select 1'",
+                                 kReportLoading + " LD_LIBRARY_PATH=" + ShellQuoted(installed));
+  EXPECT_EQ(r.err.find("cannot be loaded"), std::string::npos) << r.err.substr(0, 2000);
+  EXPECT_NE(r.err.find("file=" + installed + "/kx/libkx_postgres.so"), std::string::npos)
+      << r.err.substr(0, 2000);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "runtime/host.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -20,7 +21,18 @@ std::string ComponentFolder() {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
   }
-  return LibraryFolder();
+  return OwnFolder();
+}
+
+std::string OwnFolder() {
+  // The library does not move while it is loaded, so the folder is worked out once.
+  static const std::string folder = [] {
+    const std::string library = LibraryFolder();
+    const std::string installed = (library == "/" ? "" : library) + "/kx";
+    struct stat st {};
+    return stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? installed : library;
+  }();
+  return folder;
 }
 
 std::string LibraryFolder() {

@@ -9,7 +9,10 @@ namespace kx {
 
 // The folder of the loaded library file (libkx.so).
 std::string LibraryFolder();
-// The component folder: $KX_HOME when set, else the folder of the loaded library file.
+// The folder of the component's own files (the PostgreSQL module, the default Config.ini): the
+// folder `kx` beside an installed library, else (the build tree) the library's folder.
+std::string OwnFolder();
+// The component folder: $KX_HOME when set, else the component's own folder.
 std::string ComponentFolder();
 // The path of Config.ini in the component folder.
 std::string ConfigPath();

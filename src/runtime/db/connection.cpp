@@ -118,7 +118,7 @@ std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limit
   {
     std::lock_guard lock(mutex);
     if (!entry) {
-      const std::string path = LibraryFolder() + "/" + kPostgresModule;
+      const std::string path = OwnFolder() + "/" + kPostgresModule;
       void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (module) entry = reinterpret_cast<PostgresEntry*>(dlsym(module, kPostgresEntry));
       if (!entry)

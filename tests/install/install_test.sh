@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the build folder BUILD into a temporary prefix, builds the example program there once
+# through find_package(KX) and once through pkg-config, runs both, and runs `kx demo` of the
+# installed tree in an empty folder with no component folder given. Any failure fails the test.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/kx-install.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+unset KX_HOME
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+libdir=$(dirname "$(find "$prefix" -name 'libkx.so.1' | head -n 1)")
+[ -n "$libdir" ] && [ -d "$libdir" ] || { echo "libkx.so.1 is not installed"; exit 1; }
+for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/Config.ini" \
+            "$prefix/include/kx/runtime/registry.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
+            "$prefix/share/kx/database/sqlite/tables.sql" "$prefix/lib/systemd/system/kx.service"; do
+  [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
+done
+soname=$(objdump -p "$libdir/libkx.so.1" | awk '$1 == "SONAME" {print $2}')
+[ "$soname" = libkx.so.1 ] || { echo "SONAME is '$soname', not libkx.so.1"; exit 1; }
+
+# Runs an example program and checks that it used the installed library.
+check_example() {
+  local out
+  out=$("$1")
+  echo "$1: $out"
+  case "$out" in *"library in $libdir") ;; *) echo "$1 did not load the installed library"; exit 1 ;; esac
+}
+
+cmake -S "$here/example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" >"$work/example.log"
+cmake --build "$work/example" >>"$work/example.log"
+check_example "$work/example/kx_example"
+
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+# shellcheck disable=SC2046
+${CXX:-c++} -std=c++20 -o "$work/kx_example_pc" "$here/example/main.cpp" $(pkg-config --cflags --libs kx) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir kx)"
+check_example "$work/kx_example_pc"
+
+# The installed command, in an empty folder: the installed Config.ini puts the database there.
+mkdir "$work/empty"
+(cd "$work/empty" && "$prefix/bin/kx" demo >"$work/demo.log") || { cat "$work/demo.log"; exit 1; }
+[ -f "$work/empty/KX.db" ] || { echo "kx demo wrote no database into the working folder"; exit 1; }
+echo "kx demo of the installed tree: $(wc -l <"$work/demo.log") lines"
