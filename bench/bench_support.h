@@ -57,6 +57,17 @@ inline std::vector<std::string> SplitList(const std::string& text) {
   return parts;
 }
 
+// The options every benchmark program takes.
+struct CommonOptions {
+  bool quick = false;
+  std::vector<std::string> engines;  // empty: every available engine
+  int rounds = 0;
+  bool roundsGiven = false;
+  std::string dir;  // folder of the SQLite databases
+  std::string json;
+  std::string label;
+};
+
 // The engines an --engine value names ("sqlite", "postgresql", comma separated); another fails.
 inline std::vector<std::string> EngineNames(const std::string& value) {
   std::vector<std::string> names;
@@ -78,6 +89,42 @@ inline int RoundsValue(const std::string& value) {
 
 // Where the SQLite files go when --dir is not given: /dev/shm when it can be written, else /tmp.
 inline std::string DefaultSqliteDir() { return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp"; }
+
+// Parses the command line: the common options here, the program's own through `own`, which takes
+// argv[i] (reading its value with the function given) and returns false for an argument it does not
+// know. --help prints `usage` and ends the program; anything unknown fails. Afterwards --quick
+// means one round unless --rounds was given, and the SQLite folder defaults to DefaultSqliteDir().
+template <class Own>
+void ParseCommandLine(int argc, char** argv, CommonOptions& o, const char* usage, Own own) {
+  auto value = [&](int& i) -> std::string {
+    if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a value");
+    return argv[++i];
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--quick") {
+      o.quick = true;
+    } else if (a == "--engine") {
+      for (const auto& e : EngineNames(value(i))) o.engines.push_back(e);
+    } else if (a == "--rounds") {
+      o.rounds = RoundsValue(value(i));
+      o.roundsGiven = true;
+    } else if (a == "--dir") {
+      o.dir = value(i);
+    } else if (a == "--json") {
+      o.json = value(i);
+    } else if (a == "--label") {
+      o.label = value(i);
+    } else if (a == "--help" || a == "-h") {
+      std::cout << usage;
+      std::exit(0);
+    } else if (!own(a, i, value)) {
+      throw std::invalid_argument("unknown argument '" + a + "'");
+    }
+  }
+  if (o.quick && !o.roundsGiven) o.rounds = 1;
+  if (o.dir.empty()) o.dir = DefaultSqliteDir();
+}
 
 // ---- engines
 

@@ -58,14 +58,12 @@ using namespace kx::bench;
 // ---- options
 
 // What to measure and how much: sections, engines, sizes and rounds.
-struct Options {
-  bool quick = false;
-  std::vector<std::string> engines;   // empty: every available engine
-  std::vector<std::string> sections;  // empty: every section
-  int rounds = 5;
-  std::string dir;
-  std::string json = "bench-results.json";
-  std::string label;
+struct Options : CommonOptions {
+  Options() {
+    rounds = 5;
+    json = "bench-results.json";
+  }
+  std::vector<std::string> sections;      // empty: every section
   std::string compareBefore, compareNow;  // --compare: two result files, and no run
 
   bool Section(const std::string& name) const {
@@ -97,44 +95,21 @@ const char* const kUsage =
 // The options of the command line; a wrong argument fails with its reason.
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  bool roundsGiven = false;
-  auto value = [&](int& i) -> std::string {
-    if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a value");
-    return argv[++i];
-  };
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--quick") {
-      o.quick = true;
-    } else if (a == "--engine") {
-      for (const auto& e : EngineNames(value(i))) o.engines.push_back(e);
-    } else if (a == "--only") {
+  ParseCommandLine(argc, argv, o, kUsage, [&](const std::string& a, int& i, auto value) {
+    if (a == "--only") {
       for (const auto& s : SplitList(value(i))) {
         if (s != "ops" && s != "startup" && s != "paging" && s != "threads")
           throw std::invalid_argument("unknown section '" + s + "'");
         o.sections.push_back(s);
       }
-    } else if (a == "--rounds") {
-      o.rounds = RoundsValue(value(i));
-      roundsGiven = true;
-    } else if (a == "--dir") {
-      o.dir = value(i);
-    } else if (a == "--json") {
-      o.json = value(i);
-    } else if (a == "--label") {
-      o.label = value(i);
     } else if (a == "--compare") {
       o.compareBefore = value(i);
       o.compareNow = value(i);
-    } else if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
     } else {
-      throw std::invalid_argument("unknown argument '" + a + "'");
+      return false;
     }
-  }
-  if (o.quick && !roundsGiven) o.rounds = 1;
-  if (o.dir.empty()) o.dir = DefaultSqliteDir();
+    return true;
+  });
   return o;
 }
 

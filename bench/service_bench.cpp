@@ -42,14 +42,12 @@ const int kClients[] = {1, 2, 4, 8};
 const char* const kHealth = "/healthz";
 constexpr int kStoredProfiles = 1000;
 
-struct Options {
-  bool quick = false;
-  std::vector<std::string> engines;
-  int rounds = 3;
+struct Options : CommonOptions {
+  Options() {
+    rounds = 3;
+    json = "bench-service-results.json";
+  }
   double seconds = 1.0;  // per case, side and round
-  std::string dir;
-  std::string json = "bench-service-results.json";
-  std::string label;
 };
 
 const char* const kUsage =
@@ -66,43 +64,18 @@ const char* const kUsage =
 // The options of the command line; a wrong argument fails with its reason.
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  bool roundsGiven = false, secondsGiven = false;
-  auto value = [&](int& i) -> std::string {
-    if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a value");
-    return argv[++i];
-  };
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--quick") {
-      o.quick = true;
-    } else if (a == "--engine") {
-      for (const auto& e : EngineNames(value(i))) o.engines.push_back(e);
-    } else if (a == "--rounds") {
-      o.rounds = RoundsValue(value(i));
-      roundsGiven = true;
-    } else if (a == "--seconds") {
-      const std::string n = value(i);
-      char* end = nullptr;
-      o.seconds = std::strtod(n.c_str(), &end);
-      if (end == n.c_str() || *end || !(o.seconds >= 0.05 && o.seconds <= 60))
-        throw std::invalid_argument("--seconds takes a number from 0.05 to 60");
-      secondsGiven = true;
-    } else if (a == "--dir") {
-      o.dir = value(i);
-    } else if (a == "--json") {
-      o.json = value(i);
-    } else if (a == "--label") {
-      o.label = value(i);
-    } else if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
-    } else {
-      throw std::invalid_argument("unknown argument '" + a + "'");
-    }
-  }
-  if (o.quick && !roundsGiven) o.rounds = 1;
+  bool secondsGiven = false;
+  ParseCommandLine(argc, argv, o, kUsage, [&](const std::string& a, int& i, auto value) {
+    if (a != "--seconds") return false;
+    const std::string n = value(i);
+    char* end = nullptr;
+    o.seconds = std::strtod(n.c_str(), &end);
+    if (end == n.c_str() || *end || !(o.seconds >= 0.05 && o.seconds <= 60))
+      throw std::invalid_argument("--seconds takes a number from 0.05 to 60");
+    secondsGiven = true;
+    return true;
+  });
   if (o.quick && !secondsGiven) o.seconds = 0.3;
-  if (o.dir.empty()) o.dir = DefaultSqliteDir();
   return o;
 }
 
