@@ -41,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
 #include "runtime/error.h"
@@ -52,38 +53,17 @@ extern char** environ;
 
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-// Seconds elapsed since `start`.
-double Since(SteadyClock::time_point start) {
-  return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-// The median of `values` (0 for none).
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// The environment variable `name`, or `fallback` when it is unset or empty.
-std::string Env(const char* name, const std::string& fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
-}
+using namespace kx::bench;
 
 // ---- options
 
 // What to measure and how much: sections, engines, sizes and rounds.
-struct Options {
-  bool quick = false;
-  std::vector<std::string> engines;   // empty: every available engine
-  std::vector<std::string> sections;  // empty: every section
-  int rounds = 5;
-  std::string dir;
-  std::string json = "bench-results.json";
-  std::string label;
+struct Options : CommonOptions {
+  Options() {
+    rounds = 5;
+    json = "bench-results.json";
+  }
+  std::vector<std::string> sections;      // empty: every section
   std::string compareBefore, compareNow;  // --compare: two result files, and no run
 
   bool Section(const std::string& name) const {
@@ -112,62 +92,24 @@ const char* const kUsage =
     "  --label    a text stored with the figures (for example the commit)\n"
     "  kx_compare --compare BEFORE.json NOW.json   prints how the figures of two runs differ\n";
 
-// Splits "a,b" into its parts.
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> parts;
-  std::stringstream in(text);
-  for (std::string part; std::getline(in, part, ',');)
-    if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
 // The options of the command line; a wrong argument fails with its reason.
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  bool roundsGiven = false;
-  auto value = [&](int& i) -> std::string {
-    if (i + 1 >= argc) throw std::invalid_argument(std::string(argv[i]) + " needs a value");
-    return argv[++i];
-  };
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--quick") {
-      o.quick = true;
-    } else if (a == "--engine") {
-      for (const auto& e : SplitList(value(i))) {
-        if (e != "sqlite" && e != "postgresql") throw std::invalid_argument("unknown engine '" + e + "'");
-        o.engines.push_back(e);
-      }
-    } else if (a == "--only") {
+  ParseCommandLine(argc, argv, o, kUsage, [&](const std::string& a, int& i, auto value) {
+    if (a == "--only") {
       for (const auto& s : SplitList(value(i))) {
         if (s != "ops" && s != "startup" && s != "paging" && s != "threads")
           throw std::invalid_argument("unknown section '" + s + "'");
         o.sections.push_back(s);
       }
-    } else if (a == "--rounds") {
-      const std::string n = value(i);
-      o.rounds =
-          n.find_first_not_of("0123456789") == std::string::npos && n.size() < 4 ? std::atoi(n.c_str()) : 0;
-      if (o.rounds < 1) throw std::invalid_argument("--rounds takes a number from 1 to 999");
-      roundsGiven = true;
-    } else if (a == "--dir") {
-      o.dir = value(i);
-    } else if (a == "--json") {
-      o.json = value(i);
-    } else if (a == "--label") {
-      o.label = value(i);
     } else if (a == "--compare") {
       o.compareBefore = value(i);
       o.compareNow = value(i);
-    } else if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
     } else {
-      throw std::invalid_argument("unknown argument '" + a + "'");
+      return false;
     }
-  }
-  if (o.quick && !roundsGiven) o.rounds = 1;
-  if (o.dir.empty()) o.dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    return true;
+  });
   return o;
 }
 
@@ -404,11 +346,6 @@ class RawPostgres : public RawEngine {
 
 // ---- engines and their component folders
 
-struct EngineSetup {
-  std::string name;            // "sqlite" or "postgresql"
-  std::string databaseConfig;  // the lines of Config.ini section DATABASE
-};
-
 // A component folder for one engine with its Config.ini, set as KX_HOME; the database installed
 // through KX and the type profile table emptied.
 class BenchHome {
@@ -492,27 +429,6 @@ class BenchHome {
   std::vector<std::pair<std::string, std::string>> settings_;
 };
 
-// The engines to run: those asked for, else SQLite and, when a server is given, PostgreSQL.
-std::vector<EngineSetup> Engines(const Options& options) {
-  const bool pg = !Env("KX_BENCH_PG_SERVER", "").empty();
-  std::vector<std::string> names = options.engines;
-  if (names.empty())
-    names = pg ? std::vector<std::string>{"sqlite", "postgresql"} : std::vector<std::string>{"sqlite"};
-  std::vector<EngineSetup> engines;
-  for (const auto& name : names) {
-    if (name == "sqlite") {
-      engines.push_back({name, "PROVIDER=SQLite\nDATABASENAME=bench\n"});
-    } else {
-      if (!pg) throw std::invalid_argument("--engine postgresql needs KX_BENCH_PG_SERVER (host,port)");
-      engines.push_back({name, "PROVIDER=PostgreSQL\nSERVERNAME=" + Env("KX_BENCH_PG_SERVER", "") +
-                                   "\nDATABASENAME=" + Env("KX_BENCH_PG_DATABASE", "kxbench") +
-                                   "\nUSERID=" + Env("KX_BENCH_PG_USER", "kx") +
-                                   "\nPASSWORD=" + Env("KX_BENCH_PG_PASSWORD", "") + "\nFLAG=0\n"});
-    }
-  }
-  return engines;
-}
-
 // ---- KX calls as a host makes them
 
 // A type profile controller created by name once and called late-bound, each call in its own
@@ -544,94 +460,16 @@ std::string Describe(const std::exception& e) {
 
 // ---- output: tables on stdout, every figure in JSON
 
-// `s` as a JSON string.
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// One JSON object built field by field, in order.
-class JsonObject {
- public:
-  JsonObject& Text(const std::string& key, const std::string& value) { return Raw(key, JsonText(value)); }
-  JsonObject& Number(const std::string& key, double value) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    return Raw(key, buf);
-  }
-  JsonObject& Bool(const std::string& key, bool value) { return Raw(key, value ? "true" : "false"); }
-  JsonObject& Raw(const std::string& key, const std::string& json) {
-    fields_.push_back(JsonText(key) + ": " + json);
-    return *this;
-  }
-  std::string Str() const {
-    std::string out = "{";
-    for (size_t i = 0; i < fields_.size(); ++i) out += (i ? ", " : "") + fields_[i];
-    return out + "}";
-  }
-
- private:
-  std::vector<std::string> fields_;
-};
-
-// The objects as a JSON array, one per line.
-std::string JsonArray(const std::vector<JsonObject>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? ",\n    " : "\n    ") + items[i].Str();
-  return out + (items.empty() ? "]" : "\n  ]");
-}
-
-// `value` with `decimals` decimals.
-std::string Fixed(double value, int decimals) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-  return buf;
-}
-
-// Prints rows of cells as columns, the first column left-aligned, the others right-aligned.
-void PrintTable(const std::string& title, const std::vector<std::vector<std::string>>& rows) {
-  std::cout << "\n" << title << "\n";
-  std::vector<size_t> width;
-  for (const auto& row : rows)
-    for (size_t c = 0; c < row.size(); ++c) {
-      if (width.size() <= c) width.push_back(0);
-      width[c] = std::max(width[c], row[c].size());
-    }
-  for (const auto& row : rows) {
-    for (size_t c = 0; c < row.size(); ++c) {
-      const std::string pad(width[c] - row[c].size(), ' ');
-      std::cout << (c ? "  " : "  ") << (c < 2 ? row[c] + pad : pad + row[c]);
-    }
-    std::cout << "\n";
-  }
-  std::cout.flush();
-}
-
 // Every figure of a run, for the JSON file, and the targets with what was measured.
 struct Results {
-  std::vector<JsonObject> settings, ops, startup, paging, threads, targets;
-  std::vector<std::vector<std::string>> targetRows{{"target", "limit", "measured", ""}};
+  std::vector<JsonObject> settings, ops, startup, paging, threads;
+  Targets targets;
   int failures = 0;  // answers that were wrong and calls that failed
 
   // Records a target with its measured figure.
   void Target(const std::string& what, const std::string& limit, double measured, const std::string& unit,
               bool met) {
-    targets.push_back(
-        JsonObject().Text("target", what).Text("limit", limit).Number("measured", measured).Bool("met", met));
-    targetRows.push_back(
-        {what, limit, Fixed(measured, measured < 10 ? 2 : 0) + unit, met ? "met" : "MISSED"});
+    targets.Add(what, limit, measured, unit, met);
   }
 };
 
@@ -1135,20 +973,6 @@ void RunThreads(const EngineSetup& engine, BenchHome& home, const Options& optio
              rows);
 }
 
-// Whether `folder` lies on a tmpfs.
-bool OnTmpfs(const std::string& folder) {
-  struct statfs info {};
-  return statfs(folder.c_str(), &info) == 0 && info.f_type == 0x01021994;
-}
-
-// The time now as ISO 8601 in UTC.
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  return buf;
-}
-
 // ---- comparing the figures of two runs
 
 // A JSON value as kx_compare writes it.
@@ -1281,6 +1105,8 @@ const Compared kCompared[] = {
     {"startup", {"engine"}, {"kx_call_ms", "kx_over_sqlite3"}},
     {"paging", {"engine", "rows", "key", "page"}, {"kx_ms", "raw_ms", "kx_over_raw", "kx_peak_kb"}},
     {"threads", {"engine", "threads"}, {"kx_adds_per_s", "raw_adds_per_s", "kx_over_raw"}},
+    // kx_service_bench's file: the HTTP service and the same calls in-process
+    {"service", {"engine", "operation", "clients", "side"}, {"calls_per_s", "p50_us", "p99_us"}},
 };
 
 // The name of a case: its naming fields joined by spaces.
@@ -1341,7 +1167,7 @@ int main(int argc, char** argv) {
   std::vector<EngineSetup> engines;
   try {
     options = ParseOptions(argc, argv);
-    if (options.compareBefore.empty()) engines = Engines(options);
+    if (options.compareBefore.empty()) engines = Engines(options.engines);
   } catch (const std::exception& e) {
     std::cerr << "kx_compare: " << e.what() << "\n" << kUsage;
     return 2;
@@ -1379,7 +1205,7 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
-  if (results.targetRows.size() > 1) PrintTable("\nTargets", results.targetRows);
+  if (results.targets.rows.size() > 1) PrintTable("\nTargets", results.targets.rows);
   if (results.failures) {
     std::cout << "\n" << results.failures << " case(s) answered wrongly or failed: see the tables above\n";
     status = 1;
@@ -1387,28 +1213,15 @@ int main(int argc, char** argv) {
   const double seconds = Since(start);
   std::cout << "\n(" << Fixed(seconds, 0) << " s in all)\n";
 
-  std::ofstream json(options.json);
-  json << "{\n  \"run\": "
-       << JsonObject()
-              .Text("date", UtcNow())
-              .Text("label", options.label)
-              .Bool("quick", options.quick)
-              .Number("rounds", options.rounds)
-              .Number("cores", std::thread::hardware_concurrency())
-              .Text("sqlite_dir", options.dir)
-              .Bool("sqlite_on_tmpfs", OnTmpfs(options.dir))
-              .Number("seconds", seconds)
-              .Number("failures", results.failures)
-              .Str()
-       << ",\n  \"settings\": " << JsonArray(results.settings) << ",\n  \"ops\": " << JsonArray(results.ops)
-       << ",\n  \"startup\": " << JsonArray(results.startup)
-       << ",\n  \"paging\": " << JsonArray(results.paging)
-       << ",\n  \"threads\": " << JsonArray(results.threads)
-       << ",\n  \"targets\": " << JsonArray(results.targets) << "\n}\n";
-  if (!json) {
-    std::cerr << "kx_compare: cannot write " << options.json << "\n";
+  if (!WriteResults(
+          "kx_compare", options.json,
+          RunInfo(options.label, options.quick, options.rounds, options.dir, seconds, results.failures),
+          {{"settings", results.settings},
+           {"ops", results.ops},
+           {"startup", results.startup},
+           {"paging", results.paging},
+           {"threads", results.threads},
+           {"targets", results.targets.json}}))
     return 1;
-  }
-  std::cout << "figures written to " << options.json << "\n";
   return status;
 }

@@ -3,6 +3,8 @@
 # user, on a private port and a folder in /tmp) and runs kx_compare with the arguments given, for
 # example --quick, --only paging, --engine sqlite, --json FILE. The server is stopped afterwards.
 # With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
+# With --only service it runs kx_service_bench instead: the HTTP service (`kx serve`) against the
+# same calls in-process, with the other arguments (--quick, --engine, --rounds, --seconds, --json).
 # A server of your own is used instead when KX_BENCH_PG_SERVER ("host,port") is already set.
 set -euo pipefail
 caller=$PWD  # file arguments (--json, --compare) are taken relative to where the script was started
@@ -13,6 +15,20 @@ cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKX_BUILD_BENCH=ON -DKX_BU
 # The build folder is not part of the sources.
 [ -f build-bench/.gitignore ] || echo '*' > build-bench/.gitignore
 cmake --build build-bench -j2
+
+# `--only service` picks the service benchmark; the other arguments go to it as they are.
+program=kx_compare
+rest=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = "--only" ] && [ "${2:-}" = "service" ]; then
+    program=kx_service_bench
+    shift 2
+    continue
+  fi
+  rest+=("$1")
+  shift
+done
+set -- "${rest[@]}"
 
 # PostgreSQL is left out only when the arguments ask for SQLite alone.
 want_pg=1
@@ -29,4 +45,4 @@ fi
 
 label=$(git describe --always --dirty 2>/dev/null || echo unknown)
 cd "$caller"
-"$root/build-bench/bench/kx_compare" --label "$label" "$@"
+"$root/build-bench/bench/$program" --label "$label" "$@"

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libsqlite3-dev libpq-dev postgresql-15 libxml2-dev
           libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-          nlohmann-json3-dev libssl-dev openssl dpkg-dev file)
+          nlohmann-json3-dev libssl-dev openssl dpkg-dev file python3-yaml python3-jsonschema)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,462 @@
+#!/usr/bin/python3
+"""Checks deploy/openapi.yaml against what `kx serve` really answers.
+
+Starts the built `kx serve` on a free port in temporary component folders (without a token file,
+with one, and with an unreachable database), sends one request or more for every documented
+(path, method, status), and checks that each answer has the documented status, media type, headers
+and body schema, that every documented pair was answered at least once, and that every status the
+server gave is documented for its path.
+
+    service_openapi_test.py KX_BINARY SOURCE_DIR
+
+PostgreSQL is used too when KX_TEST_PG_SERVER ("host,port") names a server.
+"""
+import copy
+import hashlib
+import http.client
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+import yaml
+
+# ---- the description
+
+def to_json_schema(node):
+    """The OpenAPI 3.0 schema objects below `node` as JSON Schema: `nullable` becomes a null type."""
+    if isinstance(node, list):
+        return [to_json_schema(item) for item in node]
+    if not isinstance(node, dict):
+        return node
+    out = {key: to_json_schema(value) for key, value in node.items()
+           if key not in ("nullable", "example", "examples")}
+    if node.get("nullable") is True:
+        if "type" in out:
+            out["type"] = [out["type"], "null"]
+        else:
+            out = {"anyOf": [out, {"type": "null"}]}
+    return out
+
+
+class Description:
+    """The paths, operations and responses of openapi.yaml, with its schemas as JSON Schema."""
+
+    def __init__(self, path):
+        with open(path, encoding="utf-8") as f:
+            self.doc = yaml.safe_load(f)
+        if not str(self.doc.get("openapi", "")).startswith("3.0."):
+            raise AssertionError("openapi.yaml is not an OpenAPI 3.0 document")
+        self.json_doc = to_json_schema(self.doc)
+        self.resolver = jsonschema.RefResolver.from_schema(self.json_doc)
+        self.templates = []  # (template, regex)
+        for template in self.doc["paths"]:
+            regex = "^" + re.sub(r"\\\{[^}]+\\\}", "[^/]+", re.escape(template)) + "$"
+            self.templates.append((template, re.compile(regex)))
+
+    def resolve(self, node):
+        """`node`, or what its local $ref points at."""
+        while isinstance(node, dict) and "$ref" in node:
+            target = self.doc
+            for part in node["$ref"].lstrip("#/").split("/"):
+                target = target[part]
+            node = target
+        return node
+
+    def template_of(self, path):
+        """The documented path template `path` falls under, or None."""
+        for template, regex in self.templates:
+            if regex.match(path):
+                return template
+        return None
+
+    def statuses(self, template, method):
+        """The documented statuses of an operation (none when it is not documented)."""
+        operation = self.doc["paths"].get(template, {}).get(method.lower())
+        return set(operation["responses"]) if operation else set()
+
+    def pairs(self):
+        """Every documented (template, method, status)."""
+        for template, item in self.doc["paths"].items():
+            for method, operation in item.items():
+                if method in ("get", "post", "put", "delete", "patch"):
+                    for status in operation["responses"]:
+                        yield template, method.upper(), status
+
+    def response(self, template, method, status):
+        """The documented response object; requests outside the documented operations get NotFound."""
+        operation = self.doc["paths"].get(template, {}).get(method.lower()) if template else None
+        if operation is None:
+            if status != 404:
+                return None
+            return self.resolve({"$ref": "#/components/responses/NotFound"})
+        return self.resolve(operation["responses"].get(str(status)))
+
+    def validate(self, schema, instance, what):
+        """Fails with the validator's reason when `instance` does not fit the OpenAPI `schema`."""
+        validator = jsonschema.Draft7Validator(to_json_schema(schema), resolver=self.resolver)
+        errors = sorted(validator.iter_errors(instance), key=lambda e: list(e.absolute_path))
+        if errors:
+            raise AssertionError(f"{what}: {errors[0].message} at {list(errors[0].absolute_path)}")
+
+
+def check_description(d):
+    """The description's own consistency: every response of every operation has a body schema
+    and the request-id header, and every failure status of a call answers the error object."""
+    problems = []
+    for template, method, status in d.pairs():
+        response = d.response(template, method, int(status))
+        where = f"{method} {template} {status}"
+        if "X-Request-Id" not in response.get("headers", {}):
+            problems.append(where + ": no X-Request-Id header")
+        content = response.get("content", {})
+        if not content or any("schema" not in media for media in content.values()):
+            problems.append(where + ": no body schema")
+        if template.startswith("/v1/") and status != "200":
+            schema = content.get("application/json", {}).get("schema", {})
+            if schema.get("$ref") != "#/components/schemas/Error":
+                problems.append(where + ": a failure of a call must answer the error object")
+    if d.response("/v1/{Class}/{Member}", "POST", 401).get("headers", {}).get("WWW-Authenticate") is None:
+        problems.append("401 documents no WWW-Authenticate header")
+    if "bearer" not in d.doc["components"]["securitySchemes"]:
+        problems.append("no bearer security scheme")
+    request = d.doc["paths"]["/v1/{Class}/{Member}"]["post"]["requestBody"]["content"]
+    for media in ("application/json", "application/xml"):
+        if media not in request:
+            problems.append("the call documents no " + media + " body")
+    if problems:
+        raise AssertionError("openapi.yaml: " + "; ".join(problems))
+
+
+# ---- servers
+
+def free_port():
+    """A port nothing listens on (bound once and released)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    """`kx serve` in a component folder of its own, on a port it picks."""
+
+    def __init__(self, kx, source, database, tokens=None, body_limit=None, init=True):
+        self.folder = tempfile.mkdtemp(prefix="kx-openapi-")
+        with open(os.path.join(self.folder, "Config.ini"), "w") as f:
+            f.write("[DATABASE]\n" + database + "[XML]\nXMLSCHEMAPATH=" + source + "/schemas/\n")
+        self.tokens = None
+        if tokens is not None:
+            self.tokens = os.path.join(self.folder, "tokens")
+            self.write_tokens(tokens)
+        if init:
+            done = subprocess.run([kx, "--home", self.folder, "--quiet", "init"], capture_output=True, text=True)
+            if done.returncode != 0:
+                raise AssertionError("kx init failed: " + done.stderr)
+        argv = [kx, "--home", self.folder, "--quiet", "serve", "--listen", "127.0.0.1:0"]
+        if self.tokens:
+            argv += ["--tokens", self.tokens]
+        if body_limit:
+            argv += ["--body-limit", str(body_limit)]
+        self.log = open(os.path.join(self.folder, "serve.log"), "w")
+        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=self.log, text=True)
+        line = self.process.stdout.readline()
+        match = re.match(r"listening on http://([^:]+):(\d+)", line)
+        if not match:
+            self.stop()
+            raise AssertionError("kx serve did not start: " + line + self.log_text())
+        self.host, self.port = match.group(1), int(match.group(2))
+
+    def write_tokens(self, clients):
+        """Writes the token file: `clients` maps a client's name to (token, patterns)."""
+        with open(self.tokens, "w") as f:
+            for name, (token, patterns) in clients.items():
+                f.write(f"{name} {hashlib.sha256(token.encode()).hexdigest()} {patterns}\n")
+
+    def spoil_tokens(self):
+        """Makes the token file unusable (a line without a digest)."""
+        with open(self.tokens, "a") as f:
+            f.write("broken\n")
+
+    def log_text(self):
+        with open(os.path.join(self.folder, "serve.log")) as f:
+            return f.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.log.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+# ---- the cases
+
+def call(cls, member, args=None, body=None, content_type="application/json", token=None, headers=None):
+    """A POST /v1/CLASS/MEMBER request: {"args": args}, or `body` as it stands."""
+    h = dict(headers or {})
+    if token:
+        h["Authorization"] = "Bearer " + token
+    if content_type:
+        h["Content-Type"] = content_type
+    if body is None:
+        body = json.dumps({"args": args}) if args is not None else ""
+    return ("POST", f"/v1/{cls}/{member}", h, body)
+
+
+def get(path, headers=None):
+    return ("GET", path, dict(headers or {}), None)
+
+
+def profile(code, name="Truck job", category="TR"):
+    return f'<JBTypeProfile Code="{code}" JBTypeName="{name}" JBTypeCategory="{category}"/>'
+
+
+TP = "C_JBTypeProfile"
+CLERK, ADMIN = "clerk-token-1", "admin-token-2"
+TOKENS = {"clerk": (CLERK, "C_JBTypeProfile.*"), "admin": (ADMIN, "C_*.*,S_DBHelpForKX.RunSQL*")}
+SEARCH = {"ResultCount": 0, "ResultPages": 0, "CountPerPage": 10, "PageNumber": 1,
+          "AccessKey": '<AccessKeys><AccessKey Field="JBTypeName" SearchCondition="Include" Key="job"/></AccessKeys>'}
+
+
+# Documented answers no request from outside can bring about.
+UNREACHABLE = {
+    ("/v1/{Class}/{Member}", "POST", "500"):
+        "an internal failure: every failure a request can cause is the caller's, the component's or "
+        "the database's",
+}
+
+# Faults of the service that a case shows: the case must fail as described until they are mended
+# (and must then lose its mark).
+NO_ID_BEFORE_ROUTING = "answers refused before routing carry no X-Request-Id"
+
+
+def open_cases():
+    """Requests to a service without a token file, each with the status it must get. The type
+    profile members run in order: what one adds, the next ones read, change and remove."""
+    return [
+        ("health", get("/healthz"), 200),
+        ("ready", get("/readyz"), 200),
+        ("metrics", get("/metrics"), 200),
+        ("add by position", call(TP, "add", [profile("SVC1")]), 200),
+        ("add an XML body", call(TP, "add", body=profile("SVC2"), content_type="application/xml"), 200),
+        ("add a text/xml body", call(TP, "add", body=profile("SVC3"), content_type="text/xml"), 200),
+        ("add without a content type", call(TP, "add", [profile("SVC4")], content_type=None), 200),
+        ("get by position", call(TP, "getElementByXML", ["SVC1"]), 200),
+        ("get by name", call(TP, "getElementByXML", {"key": "SVC2"}), 200),
+        ("modify by name", call(TP, "modify", {"ElementXml": profile("SVC1", "Rail job", "RL")}), 200),
+        ("query by name", call(TP, "queryOwnedElementsByXML", SEARCH), 200),
+        ("query by position, defaults", call(TP, "queryOwnedElementsByXML", [0, 0]), 200),
+        ("remove", call(TP, "remove", ["SVC2"]), 200),
+        ("containsKey", call(TP, "containsKey", ["SVC1"]), 200),
+        ("caller's request id", get("/healthz", {"X-Request-Id": "abc-123_x.y"}), 200),
+        ("unusable request id", get("/healthz", {"X-Request-Id": "not usable!"}), 200),
+        ("get of a removed code", call(TP, "getElementByXML", ["SVC2"]), 422),
+        ("add of an existing code", call(TP, "add", [profile("SVC1")]), 422),
+        ("add of an invalid document", call(TP, "add", ["<JBTypeProfile"]), 422),
+        ("body not JSON", call(TP, "getElementByXML", body='{"args": ['), 400),
+        ("body not an object", call(TP, "getElementByXML", body='["SVC1"]'), 400),
+        ("unknown key in the body", call(TP, "getElementByXML", body='{"args": [], "x": 1}'), 400),
+        ("argument an object", call(TP, "getElementByXML", [{"a": 1}]), 400),
+        ("unknown parameter name", call(TP, "getElementByXML", {"key": "SVC1", "Nope": 1}), 400),
+        ("missing parameter", call(TP, "getElementByXML", {}), 400),
+        ("too many arguments", call(TP, "getElementByXML", ["SVC1", "x", "y"]), 400),
+        ("body nested too deep", call(TP, "getElementByXML", body='{"args": ' + "[" * 40 + "]" * 40 + "}"), 400),
+        ("unknown class", call("C_Nothing", "add", ["x"]), 404),
+        ("unknown member", call(TP, "nothing", ["x"]), 404),
+        ("unknown path", get("/v2/nothing"), 404),
+        ("GET of a call", get(f"/v1/{TP}/getElementByXML"), 404),
+        ("POST of health", ("POST", "/healthz", {}, ""), 404),
+        ("body over the limit", call(TP, "add", [profile("SVC9", "x" * 5000)]), 413),
+        ("path over 8 KiB", call("C_" + "x" * 9000, "add", ["x"]), 414, NO_ID_BEFORE_ROUTING),
+        ("header over 8 KiB", call(TP, "getElementByXML", ["SVC1"], headers={"X-Big": "x" * 9000}), 400,
+         NO_ID_BEFORE_ROUTING),
+        ("other content type", call(TP, "add", body=profile("SVC5"), content_type="text/plain"), 415),
+        ("S_DBHelpForKX without tokens", call("S_DBHelpForKX", "RunSQLReturnRS", ["select 1"]), 403),
+        ("a storage without tokens", call("S_JBTypeProfile", "containsPK", ["SVC1"]), 403),
+    ]
+
+
+def guarded_cases(server):
+    """Requests to a service with a token file; the last ones spoil the file."""
+    return [
+        ("no token", call(TP, "getElementByXML", ["SVC1"]), 401),
+        ("unknown token", call(TP, "getElementByXML", ["SVC1"], token="nobody"), 401),
+        ("not a bearer token", call(TP, "getElementByXML", ["SVC1"], headers={"Authorization": "Basic eDp5"}), 401),
+        ("clerk adds", call(TP, "add", [profile("SVG1")], token=CLERK), 200),
+        ("clerk gets", call(TP, "getElementByXML", ["SVG1"], token=CLERK), 200),
+        ("clerk calls job orders", call("C_JBOrder", "getElementByXML", ["1"], token=CLERK), 403),
+        ("clerk calls S_DBHelpForKX", call("S_DBHelpForKX", "RunSQLReturnRS", ["select 1"], token=CLERK), 403),
+        ("admin calls an entity", call("E_JBTypeProfile", "isDirty", [], token=ADMIN), 403),
+        ("admin reads rows", call("S_DBHelpForKX", "RunSQLReturnRS",
+                                  ["select JB_TYPE_CODE, JB_TYPE_NAME from JB_TYPE_PROFILE"], token=ADMIN), 200),
+        ("admin reads no rows", call("S_DBHelpForKX", "RunSQLReturnRS",
+                                     ["select JB_TYPE_CODE from JB_TYPE_PROFILE where 1 = 0"], token=ADMIN), 200),
+        ("metrics need no token", get("/metrics"), 200),
+        ("unknown class before its token", call("C_Nothing", "add", ["x"]), 401),
+        (None, server.spoil_tokens, None),
+        ("call with a spoilt token file", call(TP, "getElementByXML", ["SVG1"], token=CLERK), 503),
+        ("ready with a spoilt token file", get("/readyz"), 503),
+    ]
+
+
+def unreachable_cases():
+    """Requests to a service whose database does not answer."""
+    return [
+        ("health without a database", get("/healthz"), 200),
+        ("call without a database", call(TP, "getElementByXML", ["SVC1"]), 503),
+        ("ready without a database", get("/readyz"), 503),
+    ]
+
+
+# ---- running and checking
+
+class Checker:
+    def __init__(self, description):
+        self.d = description
+        self.produced = {}  # (template or None, method) -> statuses
+        self.failures = []
+
+    def send(self, server, request):
+        method, path, headers, body = request
+        connection = http.client.HTTPConnection(server.host, server.port, timeout=60)
+        try:
+            connection.request(method, path, body=body.encode() if isinstance(body, str) else body,
+                               headers=headers)
+            answer = connection.getresponse()
+            return answer.status, {k.lower(): v for k, v in answer.getheaders()}, answer.read()
+        finally:
+            connection.close()
+
+    def run(self, label, server, cases):
+        for name, request, expected, *known in cases:
+            if name is None:  # a step between requests
+                request()
+                continue
+            try:
+                self.check(server, request, expected)
+                if known:
+                    self.failures.append(f"{label}: {name}: passes now: remove its mark ({known[0]})")
+            except AssertionError as e:
+                if known:
+                    print(f"KNOWN FAULT {label}: {name}: {e} ({known[0]})")
+                else:
+                    self.failures.append(f"{label}: {name}: {e}")
+            except Exception as e:  # the request itself failed
+                self.failures.append(f"{label}: {name}: {type(e).__name__}: {e}")
+
+    def check(self, server, request, expected):
+        method, path, sent, _ = request
+        status, headers, raw = self.send(server, request)
+        template = self.d.template_of(path)
+        if template is not None and not self.d.statuses(template, method):
+            template = None  # a method the path does not document
+        self.produced.setdefault((template, method), set()).add(status)
+        if status != expected:
+            raise AssertionError(f"status {status}, expected {expected}: {raw[:300]!r}")
+        response = self.d.response(template, method, status)
+        if response is None:
+            raise AssertionError(f"status {status} of {method} {template or path} is not documented")
+        given = sent.get("X-Request-Id")
+        if given and re.fullmatch(r"[A-Za-z0-9._-]{1,64}", given) and headers.get("x-request-id") != given:
+            raise AssertionError(f"the caller's request id {given} came back as {headers.get('x-request-id')}")
+        if given and not re.fullmatch(r"[A-Za-z0-9._-]{1,64}", given) and headers.get("x-request-id") == given:
+            raise AssertionError("an unusable request id came back as it was")
+        media = headers.get("content-type", "").split(";")[0].strip()
+        content = response.get("content", {})
+        if media not in content:
+            raise AssertionError(f"content type {media!r}, documented {sorted(content)}")
+        schema = content[media]["schema"]
+        if media == "application/json":
+            try:
+                body = json.loads(raw.decode("utf-8"))
+            except (UnicodeDecodeError, ValueError) as e:
+                raise AssertionError(f"the body is not JSON ({e}): {raw[:300]!r}")
+        else:
+            body = raw.decode("utf-8")
+        self.d.validate(schema, body, f"{status} body {raw[:200]!r}")
+        for name, header in response.get("headers", {}).items():
+            header = self.d.resolve(header)
+            value = headers.get(name.lower())
+            if value is None:
+                if header.get("required"):
+                    raise AssertionError(f"no {name} header")
+                continue
+            self.d.validate(header["schema"], value, f"header {name}")
+
+    def coverage(self):
+        """Every documented pair answered (but those no request can reach), every answered status
+        documented."""
+        for template, method, status in self.d.pairs():
+            if (template, method, status) in UNREACHABLE:
+                print(f"not sent: {method} {template} {status}: {UNREACHABLE[(template, method, status)]}")
+                continue
+            if int(status) not in self.produced.get((template, method), set()):
+                self.failures.append(f"no request got the documented status {status} of {method} {template}")
+        for (template, method), statuses in self.produced.items():
+            documented = {int(s) for s in self.d.statuses(template, method)} if template else {404}
+            for status in sorted(statuses - documented):
+                self.failures.append(f"{method} {template or '(undocumented path)'} answered the "
+                                     f"undocumented status {status}")
+
+
+def engines():
+    """The Config.ini lines of section DATABASE for each engine under test."""
+    found = [("SQLite", "PROVIDER=SQLite\nDATABASENAME=svc\n")]
+    pg = os.environ.get("KX_TEST_PG_SERVER")
+    if pg:
+        found.append(("PostgreSQL", f"PROVIDER=PostgreSQL\nSERVERNAME={pg}\nDATABASENAME="
+                      f"{os.environ.get('KX_TEST_PG_DATABASE', 'kxtest')}\nUSERID="
+                      f"{os.environ.get('KX_TEST_PG_USER', 'kx')}\nPASSWORD=\n"))
+    return found
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__, file=sys.stderr)
+        return 2
+    kx, source = sys.argv[1], sys.argv[2]
+    d = Description(os.path.join(source, "deploy", "openapi.yaml"))
+    check_description(d)
+    checker = Checker(d)
+
+    for engine, database in engines():
+        if engine == "PostgreSQL":  # the shared test database: start from no type profiles
+            cleanup = Server(kx, source, database, tokens=TOKENS)
+            checker.send(cleanup, call("S_DBHelpForKX", "RunSQL", ["DELETE FROM JB_TYPE_PROFILE"], token=ADMIN))
+            cleanup.stop()
+        server = Server(kx, source, database, body_limit=4096)
+        try:
+            checker.run(engine + " without tokens", server, open_cases())
+        finally:
+            server.stop()
+        server = Server(kx, source, database, tokens=TOKENS)
+        try:
+            checker.run(engine + " with tokens", server, guarded_cases(server))
+        finally:
+            server.stop()
+
+    unreachable = f"PROVIDER=PostgreSQL\nSERVERNAME=127.0.0.1,{free_port()}\nDATABASENAME=kx\nUSERID=kx\nPASSWORD=\n"
+    server = Server(kx, source, unreachable, init=False)
+    try:
+        checker.run("unreachable database", server, unreachable_cases())
+    finally:
+        server.stop()
+
+    checker.coverage()
+    for failure in checker.failures:
+        print("FAIL", failure)
+    print(f"{len(checker.failures)} failure(s)")
+    return 1 if checker.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
