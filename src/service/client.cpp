@@ -47,6 +47,7 @@ CallOutcome RemoteCall(const std::string& url, const std::string& token, const s
   if (!client.is_valid())
     return fail(Failure::BadArguments, Error(0, "kx", "the URL " + url + " cannot be used"));
   client.set_read_timeout(300, 0);
+  client.set_tcp_nodelay(true);
   client.set_write_timeout(300, 0);
   httplib::Headers headers;
   if (!token.empty()) headers.emplace("Authorization", "Bearer " + token);

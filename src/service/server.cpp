@@ -92,6 +92,9 @@ void Answer(httplib::Response& res, int status, const std::string& json) {
   res.set_content(json, "application/json");
 }
 
+// How many requests one keep-alive connection may carry before the service closes it.
+constexpr size_t kKeepAliveRequests = 100000;
+
 // The deepest nesting a request body may have; deeper bodies are refused before they are parsed.
 constexpr int kMaxJsonDepth = 32;
 
@@ -371,7 +374,10 @@ void Service::Impl::Call(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Service::Impl::Log(const httplib::Request& req, const httplib::Response& res) {
-  const double seconds = std::chrono::duration<double>(Clock::now() - note.start).count();
+  // A request refused before it was routed (a path or header too long) started no clock.
+  const double seconds = note.start == Clock::time_point{}
+                             ? 0.0
+                             : std::chrono::duration<double>(Clock::now() - note.start).count();
   metrics.Record(note.className, note.member, res.status, seconds);
   std::string path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
   char ms[32];
@@ -420,6 +426,11 @@ void Service::Impl::Routes() {
   // line) get the error object too.
   s.set_error_handler(
       httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
+        // A request refused before routing has no id yet.
+        if (note.id.empty() || !res.has_header("X-Request-Id")) {
+          if (note.id.empty()) note.id = NewRequestId();
+          res.set_header("X-Request-Id", note.id);
+        }
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
         std::string text = res.status == 413 ? "the request body is larger than the limit"
                            : res.status == 404
@@ -465,6 +476,10 @@ Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
   s.set_read_timeout(o.readTimeout, 0);
   s.set_write_timeout(o.writeTimeout, 0);
   s.set_keep_alive_timeout(o.keepAliveTimeout);
+  // A keep-alive connection serves as many requests as its client sends (not httplib's five), and
+  // answers leave at once instead of waiting for the client's delayed acknowledgement.
+  s.set_keep_alive_max_count(kKeepAliveRequests);
+  s.set_tcp_nodelay(true);
   s.set_payload_max_length(o.bodyLimit);
   impl_->Routes();
 }
