@@ -124,6 +124,75 @@ TEST_P(ConfigPerScope, AScopeWorksOutItsConnectionStringOnce) {
 
 KX_ENGINE_SUITE(ConfigPerScope);
 
+TEST(ConfigPerCall, ACallReadsConfigIniOnceAndTheNextCallSeesAnEdit) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  auto schemaFolder = [] { return QLP_Sch_FilePath(); };
+  auto databaseName = [&] { return sGetINI(path, "DATABASE", "DATABASENAME", "none"); };
+  auto edit = [&](const std::string& folder, const std::string& database, long seconds) {
+    home.WriteConfig("[DATABASE]\nDATABASENAME=" + database + "\n[XML]\nXMLSCHEMAPATH=" + folder + "\n");
+    SetModifiedAt(path, Seconds(seconds));
+  };
+  edit("/first/", "one", -100);
+  {
+    TransactionScope scope;
+    EXPECT_EQ(schemaFolder(), "/first/");
+    // An edit half-way through the call: every later look within it reads what the first one read.
+    edit("/second/", "two", -50);
+    EXPECT_EQ(schemaFolder(), "/first/");
+    EXPECT_EQ(databaseName(), "one");
+    {
+      // A scope of its own is a call of its own.
+      TransactionScope inner;
+      EXPECT_EQ(schemaFolder(), "/second/");
+    }
+    EXPECT_EQ(databaseName(), "one");
+  }
+  // Outside any scope, and in the next call, the file is read as it is now.
+  EXPECT_EQ(schemaFolder(), "/second/");
+  edit("/third/", "three", -20);
+  TransactionScope next;
+  EXPECT_EQ(databaseName(), "three");
+  EXPECT_EQ(schemaFolder(), "/third/");
+}
+
+TEST(ConfigPerCall, AConnectionStringFollowsEveryEditOfTheFile) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  // The same file state gives the same string; each edit (another database, another folder, a
+  // missing file) gives its own at once, also when an earlier state was worked out before.
+  const std::vector<std::pair<std::string, std::string>> states = {
+      {"[DATABASE]\nDATABASENAME=alpha\n", "Initial Catalog=alpha;"},
+      {"[DATABASE]\nDATABASENAME=beta\n", "Initial Catalog=beta;"},
+      {"[DATABASE]\nDATABASENAME=beta\nSERVERNAME=/srv/db\n", "Data Source=/srv/db;"},
+      {"", "Initial Catalog=QLP_DB;"},
+      {"[DATABASE]\nDATABASENAME=alpha\n", "Initial Catalog=alpha;"},
+  };
+  long seconds = -100;
+  for (const auto& [content, part] : states) {
+    SCOPED_TRACE(content);
+    if (content.empty()) {
+      std::remove(ConfigPath().c_str());
+    } else {
+      home.WriteConfig(content);
+      SetModifiedAt(ConfigPath(), Seconds(seconds += 10));
+    }
+    for (int call = 0; call < 2; ++call) {
+      TransactionScope scope;
+      S_DBHelpForKX helper;
+      const std::string cs = helper.GetConnectionString();
+      EXPECT_NE(cs.find(part), std::string::npos) << cs;
+      // A statement works the target out for the call; the settings read stay the same.
+      try {
+        helper.RunSQLReturnRS("select 1");
+      } catch (const Error&) {
+        // Most of these databases do not exist; only what was read matters here.
+      }
+      EXPECT_EQ(helper.GetConnectionString(), cs);
+      EXPECT_NE(cs.find("Initial Catalog=" + helper.database() + ";"), std::string::npos) << cs;
+    }
+  }
+}
+
 TEST(ConfigProblems, UnusableValuesAreNamedWithTheirFileAndKey) {
   TestHome home;
   const std::string user = S_DBHelpForKX::Scramble("sa", "DORMIQUESTAL");
