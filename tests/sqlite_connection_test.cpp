@@ -158,5 +158,51 @@ TEST_F(SqliteTransaction, AReadingCallThatWritesWaitsForOtherWritersInsteadOfFai
   }
 }
 
+TEST_F(SqliteTransaction, ClosedConnectionsLeaveNoFileOpenWhateverTheirCallsDid) {
+  // Calls that commit, roll back, fail to begin and fail to commit, each on the pooled connection
+  // and on a connection of its own; closing them all releases every file of the database.
+  const std::vector<std::pair<std::string, std::function<void(db::Connection&)>>> calls = {
+      {"commit",
+       [](db::Connection& c) {
+         c.Begin();
+         c.Execute("Delete JB_TYPE_PROFILE");
+         c.Execute(
+             "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values "
+             "('C','n','TR')");
+         c.Commit();
+       }},
+      {"rollback",
+       [](db::Connection& c) {
+         c.Begin();
+         c.Execute("Delete JB_TYPE_PROFILE");
+         c.Rollback();
+       }},
+      {"begin twice",
+       [](db::Connection& c) {
+         c.Begin();
+         EXPECT_THROW(c.Begin(), db::DatabaseError);
+         c.Commit();
+       }},
+      {"commit without a transaction",
+       [](db::Connection& c) { EXPECT_THROW(c.Commit(), db::DatabaseError); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    {
+      auto own = db::Open(Info());
+      call(*own);
+      call(*own);
+    }
+    {
+      TransactionScope scope;
+      EXPECT_GE(RowCount(), 0);
+      EXPECT_TRUE(scope.Complete());
+    }
+    db::ClearPool();
+    EXPECT_EQ(DescriptorsOf(DatabaseFile()), 0);
+  }
+  EXPECT_EQ(RowCount(), 1);
+}
+
 }  // namespace
 }  // namespace kx::test
