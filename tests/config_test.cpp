@@ -88,6 +88,34 @@ TEST(ConfigCache, AFileEditedWithinTheClocksTickIsReadAgain) {
   EXPECT_EQ(DatabaseName(), "BBBB");
 }
 
+TEST(ConfigCache, AFileReadAgainWithTheSameTextIsNotParsedAgain) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  struct Case {
+    std::string name;
+    std::string content;
+    long seconds;  // the modification time, from now
+    bool same;     // the parsed file of the step before is given again
+  };
+  const std::vector<Case> cases = {
+      {"first read of a new file", "[DATABASE]\nDATABASENAME=AAAA\n", 0, false},
+      {"read again, too new to trust, same text", "[DATABASE]\nDATABASENAME=AAAA\n", 0, true},
+      {"same size and time, other text", "[DATABASE]\nDATABASENAME=BBBB\n", 0, false},
+      {"another time, same text", "[DATABASE]\nDATABASENAME=BBBB\n", -100, true},
+      {"old enough to trust, other text", "[DATABASE]\nDATABASENAME=CCCCC\n", -50, false},
+  };
+  std::shared_ptr<const IniFile> before;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    home.WriteConfig(c.content);
+    SetModifiedAt(path, Seconds(c.seconds));
+    const auto now = IniFile::Load(path);
+    EXPECT_EQ(now == before, c.same);
+    EXPECT_EQ(now->Value("DATABASE", "DATABASENAME", ""), c.content.substr(24, c.content.size() - 25));
+    before = now;
+  }
+}
+
 TEST(ConfigCache, AFileThatComesAndGoesIsFollowed) {
   TestHome home("SQLite", "", /*writeConfig=*/false);
   EXPECT_EQ(DatabaseName(), "none");

@@ -52,6 +52,7 @@ struct FileStamp {
 struct CacheEntry {
   FileStamp stamp;
   bool settled = false;  // the file was old enough when read to trust its stamp
+  std::string content;   // the text the file was parsed from
   std::shared_ptr<const IniFile> file;
 };
 
@@ -87,6 +88,20 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   close(fd);
   if (n < 0 || !stamped) return missing;
 
+  const FileStamp stamp = FileStamp::Of(st);
+  const bool settled = st.st_mtim.tv_sec + kSettleSeconds < started.tv_sec;
+  {
+    // A file read again (its stamp changed, or it is too new to trust) that holds the same text
+    // as before is the same file: it is not parsed again.
+    std::lock_guard lock(cacheMutex);
+    const auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.content == content) {
+      it->second.stamp = stamp;
+      it->second.settled = settled;
+      return it->second.file;
+    }
+  }
+
   auto file = std::make_shared<IniFile>();
   file->exists_ = true;
   std::istringstream in(content);
@@ -112,7 +127,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
     section->emplace(Lower(Strip(t.substr(0, eq))), Cut(std::move(value)));
   }
 
-  CacheEntry entry{FileStamp::Of(st), st.st_mtim.tv_sec + kSettleSeconds < started.tv_sec, file};
+  CacheEntry entry{stamp, settled, std::move(content), file};
   std::lock_guard lock(cacheMutex);
   Cache()[path] = std::move(entry);
   return file;
