@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,43 @@ TEST(ConfigCache, AFileReadAgainWithTheSameTextIsNotParsedAgain) {
     EXPECT_EQ(now == before, c.same);
     EXPECT_EQ(now->Value("DATABASE", "DATABASENAME", ""), c.content.substr(24, c.content.size() - 25));
     before = now;
+  }
+}
+
+TEST(ConfigCache, ANewFileIsFollowedThroughOneDescriptorUntilItCanBeTrusted) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  struct Case {
+    std::string name;
+    std::function<void()> change;
+    std::string seen;
+    int descriptors;  // open on the file afterwards
+  };
+  auto write = [&](const std::string& name, long seconds) {
+    home.WriteConfig("[DATABASE]\nDATABASENAME=" + name + "\n");
+    SetModifiedAt(path, Seconds(seconds));
+  };
+  const std::vector<Case> cases = {
+      {"a new file stays open", [&] { write("AAAA", 0); }, "AAAA", 1},
+      {"read again: no second descriptor", [] {}, "AAAA", 1},
+      {"an edit in place within the tick", [&] { write("BBBB", 0); }, "BBBB", 1},
+      {"replaced by another file",
+       [&] {
+         const std::string replacement = home.WriteFile("Config.new", "[DATABASE]\nDATABASENAME=CCCC\n");
+         ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+       },
+       "CCCC", 1},
+      {"old enough to trust: closed", [&] { write("DDDD", -100); }, "DDDD", 0},
+      {"trusted and unchanged", [] {}, "DDDD", 0},
+      {"new again", [&] { write("EEEE", 0); }, "EEEE", 1},
+      {"removed: closed", [&] { std::remove(path.c_str()); }, "none", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.change();
+    EXPECT_EQ(DatabaseName(), c.seen);
+    EXPECT_EQ(DatabaseName(), c.seen);
+    EXPECT_EQ(DescriptorsOf(path), c.descriptors);
   }
 }
 

@@ -1,5 +1,4 @@
 // The SQLite connection: its handle and files, and how its transactions take the write lock.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,21 +17,6 @@
 
 namespace kx::test {
 namespace {
-
-// How many descriptors of this process refer to the file at `path`.
-int DescriptorsOf(const std::string& path) {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return -1;
-  while (const dirent* entry = readdir(dir)) {
-    char target[PATH_MAX];
-    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) ++count;
-  }
-  closedir(dir);
-  return count;
-}
 
 class SqliteConnection : public ::testing::Test {
  protected:
