@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,71 @@ TEST(ConfigCache, AFileEditedWithinTheClocksTickIsReadAgain) {
   EXPECT_EQ(DatabaseName(), "BBBB");
 }
 
+TEST(ConfigCache, AFileReadAgainWithTheSameTextIsNotParsedAgain) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  struct Case {
+    std::string name;
+    std::string content;
+    long seconds;  // the modification time, from now
+    bool same;     // the parsed file of the step before is given again
+  };
+  const std::vector<Case> cases = {
+      {"first read of a new file", "[DATABASE]\nDATABASENAME=AAAA\n", 0, false},
+      {"read again, too new to trust, same text", "[DATABASE]\nDATABASENAME=AAAA\n", 0, true},
+      {"same size and time, other text", "[DATABASE]\nDATABASENAME=BBBB\n", 0, false},
+      {"another time, same text", "[DATABASE]\nDATABASENAME=BBBB\n", -100, true},
+      {"old enough to trust, other text", "[DATABASE]\nDATABASENAME=CCCCC\n", -50, false},
+  };
+  std::shared_ptr<const IniFile> before;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    home.WriteConfig(c.content);
+    SetModifiedAt(path, Seconds(c.seconds));
+    const auto now = IniFile::Load(path);
+    EXPECT_EQ(now == before, c.same);
+    EXPECT_EQ(now->Value("DATABASE", "DATABASENAME", ""), c.content.substr(24, c.content.size() - 25));
+    before = now;
+  }
+}
+
+TEST(ConfigCache, ANewFileIsFollowedThroughOneDescriptorUntilItCanBeTrusted) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  struct Case {
+    std::string name;
+    std::function<void()> change;
+    std::string seen;
+    int descriptors;  // open on the file afterwards
+  };
+  auto write = [&](const std::string& name, long seconds) {
+    home.WriteConfig("[DATABASE]\nDATABASENAME=" + name + "\n");
+    SetModifiedAt(path, Seconds(seconds));
+  };
+  const std::vector<Case> cases = {
+      {"a new file stays open", [&] { write("AAAA", 0); }, "AAAA", 1},
+      {"read again: no second descriptor", [] {}, "AAAA", 1},
+      {"an edit in place within the tick", [&] { write("BBBB", 0); }, "BBBB", 1},
+      {"replaced by another file",
+       [&] {
+         const std::string replacement = home.WriteFile("Config.new", "[DATABASE]\nDATABASENAME=CCCC\n");
+         ASSERT_EQ(std::rename(replacement.c_str(), path.c_str()), 0);
+       },
+       "CCCC", 1},
+      {"old enough to trust: closed", [&] { write("DDDD", -100); }, "DDDD", 0},
+      {"trusted and unchanged", [] {}, "DDDD", 0},
+      {"new again", [&] { write("EEEE", 0); }, "EEEE", 1},
+      {"removed: closed", [&] { std::remove(path.c_str()); }, "none", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.change();
+    EXPECT_EQ(DatabaseName(), c.seen);
+    EXPECT_EQ(DatabaseName(), c.seen);
+    EXPECT_EQ(DescriptorsOf(path), c.descriptors);
+  }
+}
+
 TEST(ConfigCache, AFileThatComesAndGoesIsFollowed) {
   TestHome home("SQLite", "", /*writeConfig=*/false);
   EXPECT_EQ(DatabaseName(), "none");
@@ -123,6 +189,75 @@ TEST_P(ConfigPerScope, AScopeWorksOutItsConnectionStringOnce) {
 }
 
 KX_ENGINE_SUITE(ConfigPerScope);
+
+TEST(ConfigPerCall, ACallReadsConfigIniOnceAndTheNextCallSeesAnEdit) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  auto schemaFolder = [] { return QLP_Sch_FilePath(); };
+  auto databaseName = [&] { return sGetINI(path, "DATABASE", "DATABASENAME", "none"); };
+  auto edit = [&](const std::string& folder, const std::string& database, long seconds) {
+    home.WriteConfig("[DATABASE]\nDATABASENAME=" + database + "\n[XML]\nXMLSCHEMAPATH=" + folder + "\n");
+    SetModifiedAt(path, Seconds(seconds));
+  };
+  edit("/first/", "one", -100);
+  {
+    TransactionScope scope;
+    EXPECT_EQ(schemaFolder(), "/first/");
+    // An edit half-way through the call: every later look within it reads what the first one read.
+    edit("/second/", "two", -50);
+    EXPECT_EQ(schemaFolder(), "/first/");
+    EXPECT_EQ(databaseName(), "one");
+    {
+      // A scope of its own is a call of its own.
+      TransactionScope inner;
+      EXPECT_EQ(schemaFolder(), "/second/");
+    }
+    EXPECT_EQ(databaseName(), "one");
+  }
+  // Outside any scope, and in the next call, the file is read as it is now.
+  EXPECT_EQ(schemaFolder(), "/second/");
+  edit("/third/", "three", -20);
+  TransactionScope next;
+  EXPECT_EQ(databaseName(), "three");
+  EXPECT_EQ(schemaFolder(), "/third/");
+}
+
+TEST(ConfigPerCall, AConnectionStringFollowsEveryEditOfTheFile) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  // The same file state gives the same string; each edit (another database, another folder, a
+  // missing file) gives its own at once, also when an earlier state was worked out before.
+  const std::vector<std::pair<std::string, std::string>> states = {
+      {"[DATABASE]\nDATABASENAME=alpha\n", "Initial Catalog=alpha;"},
+      {"[DATABASE]\nDATABASENAME=beta\n", "Initial Catalog=beta;"},
+      {"[DATABASE]\nDATABASENAME=beta\nSERVERNAME=/srv/db\n", "Data Source=/srv/db;"},
+      {"", "Initial Catalog=QLP_DB;"},
+      {"[DATABASE]\nDATABASENAME=alpha\n", "Initial Catalog=alpha;"},
+  };
+  long seconds = -100;
+  for (const auto& [content, part] : states) {
+    SCOPED_TRACE(content);
+    if (content.empty()) {
+      std::remove(ConfigPath().c_str());
+    } else {
+      home.WriteConfig(content);
+      SetModifiedAt(ConfigPath(), Seconds(seconds += 10));
+    }
+    for (int call = 0; call < 2; ++call) {
+      TransactionScope scope;
+      S_DBHelpForKX helper;
+      const std::string cs = helper.GetConnectionString();
+      EXPECT_NE(cs.find(part), std::string::npos) << cs;
+      // A statement works the target out for the call; the settings read stay the same.
+      try {
+        helper.RunSQLReturnRS("select 1");
+      } catch (const Error&) {
+        // Most of these databases do not exist; only what was read matters here.
+      }
+      EXPECT_EQ(helper.GetConnectionString(), cs);
+      EXPECT_NE(cs.find("Initial Catalog=" + helper.database() + ";"), std::string::npos) << cs;
+    }
+  }
+}
 
 TEST(ConfigProblems, UnusableValuesAreNamedWithTheirFileAndKey) {
   TestHome home;

@@ -1,5 +1,4 @@
 // The SQLite connection: its handle and files, and how its transactions take the write lock.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,21 +17,6 @@
 
 namespace kx::test {
 namespace {
-
-// How many descriptors of this process refer to the file at `path`.
-int DescriptorsOf(const std::string& path) {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return -1;
-  while (const dirent* entry = readdir(dir)) {
-    char target[PATH_MAX];
-    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) ++count;
-  }
-  closedir(dir);
-  return count;
-}
 
 class SqliteConnection : public ::testing::Test {
  protected:
@@ -156,6 +140,52 @@ TEST_F(SqliteTransaction, AReadingCallThatWritesWaitsForOtherWritersInsteadOfFai
     if (committer.joinable()) committer.join();
     EXPECT_EQ(RowCount(), 2);
   }
+}
+
+TEST_F(SqliteTransaction, ClosedConnectionsLeaveNoFileOpenWhateverTheirCallsDid) {
+  // Calls that commit, roll back, fail to begin and fail to commit, each on the pooled connection
+  // and on a connection of its own; closing them all releases every file of the database.
+  const std::vector<std::pair<std::string, std::function<void(db::Connection&)>>> calls = {
+      {"commit",
+       [](db::Connection& c) {
+         c.Begin();
+         c.Execute("Delete JB_TYPE_PROFILE");
+         c.Execute(
+             "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values "
+             "('C','n','TR')");
+         c.Commit();
+       }},
+      {"rollback",
+       [](db::Connection& c) {
+         c.Begin();
+         c.Execute("Delete JB_TYPE_PROFILE");
+         c.Rollback();
+       }},
+      {"begin twice",
+       [](db::Connection& c) {
+         c.Begin();
+         EXPECT_THROW(c.Begin(), db::DatabaseError);
+         c.Commit();
+       }},
+      {"commit without a transaction",
+       [](db::Connection& c) { EXPECT_THROW(c.Commit(), db::DatabaseError); }},
+  };
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    {
+      auto own = db::Open(Info());
+      call(*own);
+      call(*own);
+    }
+    {
+      TransactionScope scope;
+      EXPECT_GE(RowCount(), 0);
+      EXPECT_TRUE(scope.Complete());
+    }
+    db::ClearPool();
+    EXPECT_EQ(DescriptorsOf(DatabaseFile()), 0);
+  }
+  EXPECT_EQ(RowCount(), 1);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "test_support.h"
 
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -119,5 +121,19 @@ CommandOutcome RunKx(const TestHome& home, const std::string& args, const std::s
 }
 
 kx::Error CaptureError(const std::function<void()>& fn) { return CaptureThrown(fn, kx::Error(0, "", "")); }
+
+int DescriptorsOf(const std::string& path) {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  while (const dirent* entry = readdir(dir)) {
+    char target[PATH_MAX];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) ++count;
+  }
+  closedir(dir);
+  return count;
+}
 
 }  // namespace kx::test

@@ -80,6 +80,9 @@ CommandOutcome RunKx(const TestHome& home, const std::string& args, const std::s
 // The source tree's schema folder, with a final separator.
 std::string SchemaFolder();
 
+// How many descriptors of this process refer to the file at `path`.
+int DescriptorsOf(const std::string& path);
+
 }  // namespace kx::test
 
 #define KX_ENGINE_SUITE(Suite) \

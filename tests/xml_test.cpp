@@ -396,6 +396,37 @@ TEST(XmlDocument, BuiltDocumentSerializesWithEscapedAttributesInOrder) {
   EXPECT_EQ(profiles[1].Attribute("Code"), "B");
 }
 
+TEST(XmlDocument, ACreatedDocumentIsTheParsedTemplateItStandsFor) {
+  // Each case fills the document the same way: nothing, a list, a list with escaped attributes and
+  // text XML cannot carry, nested elements.
+  const std::vector<std::pair<std::string, std::function<void(xml::Element)>>> cases = {
+      {"Root", [](xml::Element) {}},
+      {"Root", [](xml::Element root) { root.AppendElement("JBTypeProfiles"); }},
+      {"Root",
+       [](xml::Element root) {
+         xml::Element e = root.AppendElement("JBTypeProfiles").AppendElement("JBTypeProfile");
+         e.SetAttribute("Code", "A&B");
+         e.SetAttribute("JBTypeName", "Say \"hi\" <now>\x01 caf\xC3\xA9");
+         e.SetAttribute("JBTypeCategory", "O'N");
+       }},
+      {"JBContainerDetails",
+       [](xml::Element root) {
+         root.AppendElement("JBContainerDetail").SetAttribute("ContainerNo", "1");
+         root.AppendElement("JBContainerDetail").AppendElement("Inner");
+       }},
+  };
+  for (const auto& [rootName, fill] : cases) {
+    SCOPED_TRACE(rootName);
+    const auto parsed = LoadTemplate("<?xml version='1.0' ?><" + rootName + "/>");
+    const auto created = xml::Document::Create(rootName);
+    ASSERT_TRUE(created->Root());
+    EXPECT_EQ(created->Root().Name(), rootName);
+    fill(parsed->Root());
+    fill(created->Root());
+    EXPECT_EQ(created->Serialize(), parsed->Serialize());
+  }
+}
+
 TEST(XmlDocument, ElementsByTagNameFindsEveryDepthInDocumentOrder) {
   std::string reason;
   const auto doc = xml::Document::Parse(

@@ -48,7 +48,7 @@ void Collection::loadElements(const std::string& MasterKey) {
 std::string Collection::getColElementsByXML(const std::string& key) {
   return Guard("getColElementsByXML Function", [&] {
     const CollectionDef& c = def_.collection;
-    const auto doc = LoadTemplate("<?xml version='1.0' ?><" + c.root + "/>");
+    const auto doc = xml::Document::Create(c.root);
     WriteItems(doc->Root(), key);
     return doc->Serialize();
   });

@@ -6,8 +6,7 @@
 namespace kx {
 
 Answer::Answer(const std::string& listName)
-    : doc_(LoadTemplate("<?xml version='1.0' ?><Root><" + listName + "/></Root>")),
-      list_(doc_->FirstElement(listName)) {}
+    : doc_(xml::Document::Create("Root")), list_(doc_->Root().AppendElement(listName)) {}
 
 void WriteAttributes(xml::Element element, const Entity& entity) {
   const RecordDef& def = entity.def();

@@ -47,6 +47,19 @@ const db::Target& TransactionScope::TargetFor(const std::function<db::Target()>&
   return *target_;
 }
 
+std::shared_ptr<const IniFile> TransactionScope::Config(const std::string& path) {
+  if (!config_ || configPath_ != path) {
+    config_ = IniFile::Load(path);
+    configPath_ = path;
+  }
+  return config_;
+}
+
+std::shared_ptr<const IniFile> CallConfig(const std::string& path) {
+  if (auto* scope = TransactionScope::Current()) return scope->Config(path);
+  return IniFile::Load(path);
+}
+
 db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   if (!lease_) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/db/connection.h"
+#include "runtime/ini.h"
 
 namespace kx {
 
@@ -36,6 +37,10 @@ class TransactionScope {
   // scope's life (Config.ini is not looked at again within one call).
   const db::Target& TargetFor(const std::function<db::Target()>& workOut);
 
+  // The INI file at `path` as this call sees it: read on first use, then kept for the scope's life,
+  // so that one call looks at Config.ini once and every part of it reads the same settings.
+  std::shared_ptr<const IniFile> Config(const std::string& path);
+
   // The scope's connection for the target, opened and begun on first use. A scope holds one
   // connection; a second database within one call is refused.
   db::Connection& ConnectionFor(const db::Target& target);
@@ -44,10 +49,16 @@ class TransactionScope {
   TransactionScope* previous_;
   std::string key_;
   std::optional<db::Target> target_;
+  std::string configPath_;
+  std::shared_ptr<const IniFile> config_;
   db::Lease lease_;
   bool aborted_ = false;
   bool ended_ = false;
   int completeVotes_ = 0;
 };
+
+// The INI file at `path` as the running call sees it: its transaction scope's snapshot, or outside
+// any scope the file as it is now.
+std::shared_ptr<const IniFile> CallConfig(const std::string& path);
 
 }  // namespace kx

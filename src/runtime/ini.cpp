@@ -52,7 +52,17 @@ struct FileStamp {
 struct CacheEntry {
   FileStamp stamp;
   bool settled = false;  // the file was old enough when read to trust its stamp
+  std::string content;   // the text the file was parsed from
   std::shared_ptr<const IniFile> file;
+  // While the file is too new to trust, it stays open: each use reads it again through this
+  // descriptor instead of opening it anew. Closed (-1) once the file is settled or gone.
+  int fd = -1;
+
+  // Closes the kept descriptor, if any.
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
 };
 
 std::mutex cacheMutex;
@@ -61,31 +71,87 @@ std::unordered_map<std::string, CacheEntry>& Cache() {
   return *cache;
 }
 
+// Reads the whole regular file open as `fd` from its start into `content`; false on a read error.
+bool ReadWhole(int fd, std::string& content) {
+  content.clear();
+  char buffer[8192];
+  for (off_t offset = 0;;) {
+    const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
+    if (n < 0) return false;
+    content.append(buffer, static_cast<size_t>(n));
+    offset += n;
+    // A regular file gives fewer bytes than asked only at its end.
+    if (static_cast<size_t>(n) < sizeof buffer) return true;
+  }
+}
+
+// Whether two stamps are of the same file (device and inode), whatever its content.
+bool SameFile(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
+
 }  // namespace
 
 std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   static const auto missing = std::make_shared<const IniFile>();
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return missing;
+  if (stat(path.c_str(), &st) != 0) {
+    std::lock_guard lock(cacheMutex);
+    if (const auto it = Cache().find(path); it != Cache().end()) it->second.Close();
+    return missing;
+  }
+
+  timespec started{};
+  std::string content;
+  int fd = -1;  // a descriptor opened here, to be kept or closed below
+  bool reread = false;
   {
     std::lock_guard lock(cacheMutex);
     const auto it = Cache().find(path);
     if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st))
       return it->second.file;
+    // The same file as the one kept open: read again through its descriptor. What is read is at
+    // least as new as the stamp taken before it, so a later change still shows in the stamp.
+    if (it != Cache().end() && it->second.fd >= 0) {
+      if (SameFile(it->second.stamp, FileStamp::Of(st))) {
+        clock_gettime(CLOCK_REALTIME, &started);
+        reread = ReadWhole(it->second.fd, content);
+      }
+      if (!reread) it->second.Close();
+    }
   }
 
-  timespec started{};
-  clock_gettime(CLOCK_REALTIME, &started);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return missing;
-  // The stamp of what is read comes from the open file itself.
-  const bool stamped = fstat(fd, &st) == 0;
-  std::string content;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  if (n < 0 || !stamped) return missing;
+  if (!reread) {
+    clock_gettime(CLOCK_REALTIME, &started);
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return missing;
+    // The stamp of what is read comes from the open file itself.
+    if (fstat(fd, &st) != 0 || !ReadWhole(fd, content)) {
+      close(fd);
+      return missing;
+    }
+  }
+
+  const FileStamp stamp = FileStamp::Of(st);
+  const bool settled = st.st_mtim.tv_sec + kSettleSeconds < started.tv_sec;
+  // Keeps the descriptor opened here with the entry while the file is not settled.
+  auto keep = [&](CacheEntry& entry) {
+    if (fd >= 0) {
+      entry.Close();
+      entry.fd = fd;
+    }
+    if (settled) entry.Close();
+  };
+  {
+    // A file read again (its stamp changed, or it is too new to trust) that holds the same text
+    // as before is the same file: it is not parsed again.
+    std::lock_guard lock(cacheMutex);
+    const auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.content == content) {
+      it->second.stamp = stamp;
+      it->second.settled = settled;
+      keep(it->second);
+      return it->second.file;
+    }
+  }
 
   auto file = std::make_shared<IniFile>();
   file->exists_ = true;
@@ -112,9 +178,13 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
     section->emplace(Lower(Strip(t.substr(0, eq))), Cut(std::move(value)));
   }
 
-  CacheEntry entry{FileStamp::Of(st), st.st_mtim.tv_sec + kSettleSeconds < started.tv_sec, file};
   std::lock_guard lock(cacheMutex);
-  Cache()[path] = std::move(entry);
+  CacheEntry& entry = Cache()[path];
+  entry.stamp = stamp;
+  entry.settled = settled;
+  entry.content = std::move(content);
+  entry.file = file;
+  keep(entry);
   return file;
 }
 

@@ -16,7 +16,8 @@ class IniFile {
   // The file at `path` as it is now. It is parsed on first use and again whenever one `stat` tells
   // that it changed (modification time to the nanosecond, size, inode); a file modified within
   // the last seconds is read again on every use, so that an edit within one tick of the file
-  // system's clock is never missed. A missing or unreadable file has no values.
+  // system's clock is never missed; a file read again with the text it had is not parsed again
+  // and gives the same parsed file. A missing or unreadable file has no values.
   static std::shared_ptr<const IniFile> Load(const std::string& path);
 
   // Whether the file existed and could be read.

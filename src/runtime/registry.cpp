@@ -15,13 +15,21 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// Whether `a` and `b` are the same name without regard to case.
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 const MemberInfo* ClassInfo::Find(const std::string& member, size_t argCount) const {
-  const std::string key = Lower(member);
   const MemberInfo* fallback = nullptr;
   for (const auto& m : members) {
-    if (Lower(m.name) != key) continue;
+    if (!SameLetters(m.name, member)) continue;
     const bool assignment = m.kind == MemberKind::PropertyLet;
     if (assignment && argCount == m.params.size() + 1) return &m;
     if (!assignment && argCount <= m.params.size()) return &m;

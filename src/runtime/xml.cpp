@@ -340,6 +340,16 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   return nullptr;
 }
 
+std::unique_ptr<Document> Document::Create(const std::string& rootName) {
+  InitParser();
+  Doc doc(xmlNewDoc(X("1.0")));
+  if (!doc) throw std::bad_alloc();
+  xmlNodePtr root = xmlNewDocNode(doc.get(), nullptr, X(rootName), nullptr);
+  if (!root) throw std::bad_alloc();
+  xmlDocSetRootElement(doc.get(), root);
+  return std::unique_ptr<Document>(new Document(doc.release()));
+}
+
 std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reason) {
   std::optional<FileIdentity> identity;
   auto schema = CompileSchemaFile(path, identity, reason);

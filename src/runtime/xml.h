@@ -65,6 +65,9 @@ class Document {
   // and the reason in `reason`: texts over kMaxDocumentBytes, texts holding a NUL byte, documents
   // with a document type declaration, and whatever the parser finds not well formed.
   static std::unique_ptr<Document> Parse(const std::string& text, std::string& reason);
+  // A new document (XML 1.0, no encoding declared) holding only the root element `rootName`, as
+  // parsing "<?xml version='1.0' ?><rootName/>" gives it, without the parser's work.
+  static std::unique_ptr<Document> Create(const std::string& rootName);
 
   Element Root() const;
   // Every element named `name`, at any depth, in document order.

@@ -1,5 +1,6 @@
 #include "shared/mod_kx_common.h"
 
+#include "runtime/context.h"
 #include "runtime/host.h"
 #include "runtime/ini.h"
 
@@ -77,7 +78,7 @@ std::string SqlText(const Variant& v) { return Str2SQL(v.IsNull() ? std::string(
 
 std::string sGetINI(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& defaultValue) {
-  return Guard("sGetINI Function", [&] { return ReadIniValue(path, section, key, defaultValue); });
+  return Guard("sGetINI Function", [&] { return CallConfig(path)->Value(section, key, defaultValue); });
 }
 
 Variant mp(const std::string& name, int32_t dataType, int16_t size, const Variant& value,

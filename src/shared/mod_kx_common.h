@@ -28,7 +28,7 @@ std::string LPZero(const std::string& s, int16_t n);
 std::string Str2SQL(const std::string& s);
 // `Str2SQL` of a value of any type, as it is placed between quotes in a statement.
 std::string SqlText(const Variant& v);
-// A value of the INI file at `path` (see ReadIniValue).
+// A value of the INI file at `path` (see ReadIniValue), as the running call sees the file (CallConfig).
 std::string sGetINI(const std::string& path, const std::string& section, const std::string& key,
                     const std::string& defaultValue);
 // A parameter descriptor: the six values in order.

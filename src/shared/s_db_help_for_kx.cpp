@@ -155,9 +155,34 @@ int32_t S_DBHelpForKX::ClassDebugID() const {
   return Guard("ClassDebugID Property", [] { return int32_t{0}; });
 }
 
+namespace {
+
+// What one parsed state of Config.ini gives: the call's target and the settings it was made of.
+struct WorkedOut {
+  std::string path;
+  std::shared_ptr<const IniFile> ini;  // held, so that its address names no other state
+  db::Target target;
+  S_DBHelpForKX::Settings settings;
+};
+
+// The last state worked out on this thread: an unchanged file gives the same target again without
+// its values being looked up, converted and joined once more.
+thread_local WorkedOut lastWorkedOut;
+
+// Whether `ini` at `path` is the state worked out last on this thread.
+bool WorkedOutBefore(const std::string& path, const std::shared_ptr<const IniFile>& ini) {
+  return lastWorkedOut.ini == ini && lastWorkedOut.path == path;
+}
+
+}  // namespace
+
 std::string S_DBHelpForKX::GetConnectionString() {
   const std::string path = ConfigPath();
-  const auto ini = IniFile::Load(path);
+  const auto ini = CallConfig(path);
+  if (WorkedOutBefore(path, ini)) {
+    KeepSettings(lastWorkedOut.settings);
+    return lastWorkedOut.target.connectionString;
+  }
   return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
                    [&] { return ConnectionStringFrom(*ini, path); });
 }
@@ -188,14 +213,28 @@ db::Target S_DBHelpForKX::TargetForCall() {
   // Config.ini is looked at once per call, and inside a transaction scope once for the whole scope.
   auto workOut = [this] {
     const std::string path = ConfigPath();
-    const auto ini = IniFile::Load(path);
+    const auto ini = CallConfig(path);
+    if (WorkedOutBefore(path, ini)) {
+      KeepSettings(lastWorkedOut.settings);
+      return lastWorkedOut.target;
+    }
     std::string connectionString =
         GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
                   [&] { return ConnectionStringFrom(*ini, path); });
-    return db::Target{std::move(connectionString), LimitsOf(*ini, path)};
+    db::Target target{std::move(connectionString), LimitsOf(*ini, path)};
+    // Only a state that gave a usable target is kept; one that failed fails alike every time.
+    lastWorkedOut = WorkedOut{path, ini, target, {server_, database_, userId_, password_}};
+    return target;
   };
   if (auto* scope = TransactionScope::Current()) return scope->TargetFor(workOut);
   return workOut();
+}
+
+void S_DBHelpForKX::KeepSettings(const Settings& settings) {
+  server_ = settings[0];
+  database_ = settings[1];
+  userId_ = settings[2];
+  password_ = settings[3];
 }
 
 std::string S_DBHelpForKX::UnscrambleUserId(const std::string& text) {

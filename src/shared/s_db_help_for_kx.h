@@ -4,6 +4,7 @@
 // executed command.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -81,9 +82,14 @@ class S_DBHelpForKX : public Object {
   // Turns the parameter array into command parameters (each element exactly six values).
   static std::vector<CommandParameter> collectParams(const Variant& params);
 
+  // The settings read from Config.ini: server, database, user id and password.
+  using Settings = std::array<std::string, 4>;
+
  private:
   // Where the statements of this call go and the limits they run under.
   db::Target TargetForCall();
+  // Takes the settings a connection string was made of, as reading them would have set them.
+  void KeepSettings(const Settings& settings);
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,
                                           const Variant& params, bool procedure);
   std::string server_, database_, userId_, password_;

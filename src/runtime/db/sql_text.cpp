@@ -83,6 +83,36 @@ size_t SkipNonCode(Engine engine, std::string_view sql, size_t i) {
   return i;
 }
 
+// Whether `sql` holds `word` (upper case) in any case, anywhere: a test that costs one pass and no
+// copy, made before a text is read as code for a word that most statements never hold.
+// `word` is upper-case ASCII letters: clearing bit 5 of a byte gives it for either case and for no
+// other byte.
+bool Mentions(std::string_view sql, std::string_view word) {
+  for (size_t i = 0; i + word.size() <= sql.size(); ++i) {
+    size_t k = 0;
+    while (k < word.size() && (sql[i + k] & ~0x20) == word[k]) ++k;
+    if (k == word.size()) return true;
+  }
+  return false;
+}
+
+// The first word of every statement of `code` (a text CodeOnly gave), in upper case.
+std::vector<std::string> LeadingKeywordsOfCode(const std::string& code) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= code.size()) {
+    size_t end = code.find(';', start);
+    if (end == std::string::npos) end = code.size();
+    size_t b = start;
+    while (b < end && !IsWordChar(code[b])) ++b;
+    size_t e = b;
+    while (e < end && IsWordChar(code[e])) ++e;
+    if (e > b) words.push_back(Upper(std::string_view(code).substr(b, e - b)));
+    start = end + 1;
+  }
+  return words;
+}
+
 }  // namespace
 
 std::string CodeOnly(Engine engine, std::string_view sql) {
@@ -101,7 +131,8 @@ std::string CodeOnly(Engine engine, std::string_view sql) {
 }
 
 std::string AdaptStatement(Engine engine, const std::string& sql) {
-  if (engine == Engine::SqlServer) return sql;
+  // Only a statement that begins with DELETE is changed.
+  if (engine == Engine::SqlServer || !Mentions(sql, "DELETE")) return sql;
   const std::string code = CodeOnly(engine, sql);
   // The position of the next word in the code at or after `i`, skipping blanks.
   auto wordAt = [&](size_t i) {
@@ -127,20 +158,7 @@ std::string AdaptStatement(Engine engine, const std::string& sql) {
 }
 
 std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql) {
-  const std::string code = CodeOnly(engine, sql);
-  std::vector<std::string> words;
-  size_t start = 0;
-  while (start <= code.size()) {
-    size_t end = code.find(';', start);
-    if (end == std::string::npos) end = code.size();
-    size_t b = start;
-    while (b < end && !IsWordChar(code[b])) ++b;
-    size_t e = b;
-    while (e < end && IsWordChar(code[e])) ++e;
-    if (e > b) words.push_back(Upper(std::string_view(code).substr(b, e - b)));
-    start = end + 1;
-  }
-  return words;
+  return LeadingKeywordsOfCode(CodeOnly(engine, sql));
 }
 
 std::string NumberPlaceholders(std::string_view sql, size_t& count) {
@@ -165,9 +183,12 @@ bool SeveralStatements(Engine engine, std::string_view sql) {
 }
 
 bool ChangesSession(Engine engine, std::string_view sql) {
-  for (const auto& word : LeadingKeywords(engine, sql))
+  // RESET and SET_CONFIG hold SET: a text without these words changes nothing.
+  if (!Mentions(sql, "SET") && !Mentions(sql, "DISCARD") && !Mentions(sql, "PRAGMA")) return false;
+  const std::string code = CodeOnly(engine, sql);
+  for (const auto& word : LeadingKeywordsOfCode(code))
     if (word == "SET" || word == "RESET" || word == "DISCARD" || word == "PRAGMA") return true;
-  return Upper(CodeOnly(engine, sql)).find("SET_CONFIG") != std::string::npos;
+  return Upper(code).find("SET_CONFIG") != std::string::npos;
 }
 
 }  // namespace kx::db

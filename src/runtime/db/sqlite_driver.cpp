@@ -43,6 +43,12 @@ struct CloseHandle {
 };
 using Handle = std::unique_ptr<sqlite3, CloseHandle>;
 
+// Finalizes a statement kept for the life of its connection.
+struct FinalizeStatement {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using KeptStatement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
 class Statement {
  public:
   Statement(sqlite3* db, const char*& sql) {
@@ -61,11 +67,9 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Whether a column declared as `decltype_` holds dates: its type names DATE or TIME, in any case.
 bool IsDateColumn(const char* decltype_) {
-  if (!decltype_) return false;
-  std::string t(decltype_);
-  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return t.find("DATE") != std::string::npos || t.find("TIME") != std::string::npos;
+  return decltype_ && (strcasestr(decltype_, "DATE") || strcasestr(decltype_, "TIME"));
 }
 
 Variant ColumnValue(sqlite3_stmt* stmt, int i) {
@@ -158,8 +162,8 @@ class SqliteConnection : public Connection {
   }
   // The transaction starts deferred: a call that only reads never takes the write lock. Its first
   // write takes it, waiting under the busy timeout (see Collect).
-  void Begin() override { ExecuteScript("BEGIN"); }
-  void Commit() override { ExecuteScript("COMMIT"); }
+  void Begin() override { RunKept(begin_, "BEGIN"); }
+  void Commit() override { RunKept(commit_, "COMMIT"); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -245,6 +249,23 @@ class SqliteConnection : public Connection {
     if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
   }
 
+  // Runs the one statement `sql`, compiled on first use and kept with the connection: BEGIN and
+  // COMMIT run once in every call, and their text never changes.
+  void RunKept(KeptStatement& kept, const char* sql) {
+    if (!kept) {
+      sqlite3_stmt* stmt = nullptr;
+      const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+      if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc, /*preparing=*/true);
+      kept.reset(stmt);
+    }
+    // Reset whatever the step gave, so that the statement holds no lock or state afterwards.
+    struct Reset {
+      sqlite3_stmt* stmt;
+      ~Reset() { sqlite3_reset(stmt); }
+    } reset{kept.get()};
+    Collect(kept.get());
+  }
+
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
   void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
     const char* rest = sql.c_str();
@@ -287,6 +308,8 @@ class SqliteConnection : public Connection {
 
   static constexpr int kProgressSteps = 4000;
   Handle db_;
+  // Finalized before the handle closes (declared after it).
+  KeptStatement begin_, commit_;
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   bool timedOut_ = false;
