@@ -528,6 +528,20 @@ TEST(ServeCommandLine, RefusesToListenBeyondLoopbackWithoutTokens) {
     EXPECT_NE(help.out.find(option), std::string::npos) << help.out;
 }
 
+TEST(ServeCommandLine, AnInProcessCallLoadsNoHttpStack) {
+  TestHome home;
+  home.ResetDatabase();
+  const CommandOutcome local = RunKx(home, "--quiet call C_JBTypeProfile containsKey X", "LD_DEBUG=files");
+  EXPECT_EQ(local.exitCode, 0) << local.err;
+  for (const char* library : {"libkx_service", "libssl", "libcpp-httplib"})
+    EXPECT_EQ(local.err.find(library), std::string::npos) << library << " loaded for an in-process call";
+  const CommandOutcome remote =
+      RunKx(home, "--quiet call --url http://127.0.0.1:9 C_JBTypeProfile containsKey X", "LD_DEBUG=files");
+  EXPECT_EQ(remote.exitCode, 1);
+  EXPECT_NE(remote.err.find("libkx_service"), std::string::npos) << "the service module was not loaded";
+  EXPECT_NE(remote.err.find("cannot be reached"), std::string::npos) << remote.err;
+}
+
 TEST(TokenFile, PatternsAndLines) {
   struct Case {
     std::string pattern, cls, member;
@@ -568,7 +582,8 @@ TEST(JsonAnswers, AreValidJsonWhateverTheValuesHold) {
   const std::vector<Case> cases = {
       {"plain", "plain"},
       {"quote \" back\\slash\n\t\x01", "quote \" back\\slash\n\t\x01"},
-      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2"},  // kept as they are
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2",
+       "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA2"},  // kept as they are
       {"cut \xC3", "cut \xEF\xBF\xBD"},
       {"\xFF\xFE", "\xEF\xBF\xBD\xEF\xBF\xBD"},
       {"overlong \xC0\xAF", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
@@ -587,9 +602,10 @@ TEST(ServiceTls, AnswersOverHttpsWithItsCertificate) {
   TestHome home;
   home.ResetDatabase();
   const std::string cert = home.folder() + "/cert.pem", key = home.folder() + "/key.pem";
-  const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
-                           "-subj /CN=127.0.0.1 -keyout " + ShellQuoted(key) + " -out " + ShellQuoted(cert) +
-                           " >/dev/null 2>&1";
+  const std::string make =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+      "-subj /CN=127.0.0.1 -keyout " +
+      ShellQuoted(key) + " -out " + ShellQuoted(cert) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0) << make;
   ServiceOptions half;
   half.certificate = cert;

@@ -14,7 +14,6 @@
 #include "runtime/ini.h"
 #include "runtime/registry.h"
 #include "service/call.h"
-#include "service/client.h"
 #include "service/json.h"
 #include "shared/s_db_help_for_kx.h"
 #include "tools/demo.h"
@@ -56,7 +55,8 @@ int Call(const std::string& className, const std::string& member, const std::vec
     for (const auto& raw : rawArgs)
       texts.push_back(raw.size() > 1 && raw[0] == '@' ? ReadFile(raw.substr(1)) : raw);
     if (!url.empty()) {
-      outcome = kx::service::RemoteCall(url, token, className, member, texts);
+      reinterpret_cast<kx::service::RemoteCallEntry*>(kx::ServiceEntry(kx::service::kRemoteCallEntry))(
+          url, token, className, member, texts, outcome);
     } else {
       outcome = kx::service::RunCall(className, member, kx::Args(texts.begin(), texts.end()), transaction);
     }

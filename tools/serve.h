@@ -1,8 +1,11 @@
-// `kx serve`: the registered classes over HTTP, until SIGTERM or SIGINT.
+// `kx serve`: the registered classes over HTTP, until SIGTERM or SIGINT; and the loading of the
+// service module it runs in.
 #pragma once
 
 #include <CLI/CLI.hpp>
 #include <string>
+
+#include "service/module.h"
 
 namespace kx {
 
@@ -16,9 +19,11 @@ class ServeCommand {
 
  private:
   CLI::App* command_;
-  std::string listen_, tokens_, certificate_, privateKey_;
-  int workers_ = 0, drainTimeout_ = 0;
-  size_t bodyLimit_ = 0;
+  service::ServeSettings settings_;
 };
+
+// The entry point `name` of the service module, loaded on first use from the component's own
+// folder; a module that cannot be loaded fails with kx::Error naming it.
+void* ServiceEntry(const char* name);
 
 }  // namespace kx

@@ -13,7 +13,7 @@ unset KX_HOME
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 libdir=$(dirname "$(find "$prefix" -name 'libkx.so.1' | head -n 1)")
 [ -n "$libdir" ] && [ -d "$libdir" ] || { echo "libkx.so.1 is not installed"; exit 1; }
-for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/Config.ini" \
+for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/Config.ini" \
             "$prefix/include/kx/runtime/registry.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
             "$prefix/share/kx/database/sqlite/tables.sql" "$prefix/lib/systemd/system/kx.service"; do
   [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
@@ -44,3 +44,12 @@ mkdir "$work/empty"
 (cd "$work/empty" && "$prefix/bin/kx" demo >"$work/demo.log") || { cat "$work/demo.log"; exit 1; }
 [ -f "$work/empty/KX.db" ] || { echo "kx demo wrote no database into the working folder"; exit 1; }
 echo "kx demo of the installed tree: $(wc -l <"$work/demo.log") lines"
+# The installed command finds its service module: a call to a service that is not there fails
+# because nothing answers, not because the module is missing.
+set +e
+remote=$("$prefix/bin/kx" --quiet call --url http://127.0.0.1:9 C_JBTypeProfile containsKey X 2>&1)
+set -e
+case "$remote" in
+  *"cannot be reached"*) echo "kx call --url of the installed tree loads the service module" ;;
+  *) echo "kx call --url of the installed tree: $remote"; exit 1 ;;
+esac
