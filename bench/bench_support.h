@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,33 @@ using SteadyClock = std::chrono::steady_clock;
 inline double Since(SteadyClock::time_point start) {
   return std::chrono::duration<double>(SteadyClock::now() - start).count();
 }
+
+// Starts worker threads together and stops them after a measured time: each worker calls Arrive()
+// once it is set up and runs while running() holds.
+class StartGate {
+ public:
+  // Waits here until every worker has arrived and the gate opens.
+  void Arrive() {
+    ready_++;
+    while (!go_) std::this_thread::yield();
+  }
+  bool running() const { return !stop_; }
+  // Waits for `workers` arrivals, lets them run for `seconds`, stops and joins them; returns the
+  // seconds they ran.
+  double Run(std::vector<std::thread>& workers, double seconds) {
+    while (ready_ < static_cast<int>(workers.size())) std::this_thread::yield();
+    const auto start = SteadyClock::now();
+    go_ = true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop_ = true;
+    for (auto& t : workers) t.join();
+    return Since(start);
+  }
+
+ private:
+  std::atomic<bool> go_{false}, stop_{false};
+  std::atomic<int> ready_{0};
+};
 
 // The median of `values` (0 for none).
 inline double Median(std::vector<double> values) {

@@ -875,8 +875,7 @@ void RunPaging(const EngineSetup& engine, BenchHome& home, const Options& option
 // thread has its own controller (or raw connection) and adds one profile before the start.
 double RunAdds(BenchHome& home, bool kxSide, int threads, int round, double seconds, int64_t& errors,
                std::string& firstError) {
-  std::atomic<bool> go{false}, stop{false};
-  std::atomic<int> ready{0};
+  StartGate gate;
   std::atomic<int64_t> done{0}, failed{0};
   std::mutex errorMutex;
   std::vector<std::thread> pool;
@@ -915,20 +914,13 @@ double RunAdds(BenchHome& home, bool kxSide, int threads, int round, double seco
         fail(Describe(e));
       }
       if (client || raw) add(0);
-      ready++;
-      while (!go) std::this_thread::yield();
+      gate.Arrive();
       if (!client && !raw) return;
-      for (int i = 1; !stop; ++i)
+      for (int i = 1; gate.running(); ++i)
         if (add(i)) done++;
     });
   }
-  while (ready < threads) std::this_thread::yield();
-  const auto start = SteadyClock::now();
-  go = true;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  stop = true;
-  for (auto& t : pool) t.join();
-  const double elapsed = Since(start);
+  const double elapsed = gate.Run(pool, seconds);
   errors += failed;
   home.OpenRaw()->Exec("DELETE FROM JB_TYPE_PROFILE");
   return done / elapsed;

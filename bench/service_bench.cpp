@@ -252,8 +252,7 @@ struct RoundResult {
 // Runs `clients` threads calling `operation` for `seconds`, through the service or in-process.
 RoundResult RunRound(int port, bool service, const std::string& operation, int clients, int round,
                      double seconds) {
-  std::atomic<bool> go{false}, stop{false};
-  std::atomic<int> ready{0};
+  StartGate gate;
   std::vector<RoundResult> perClient(clients);
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c) {
@@ -261,9 +260,8 @@ RoundResult RunRound(int port, bool service, const std::string& operation, int c
       RoundResult& mine = perClient[c];
       mine.latencies.reserve(1 << 16);
       Caller caller(port, service);
-      ready++;
-      while (!go) std::this_thread::yield();
-      for (int64_t i = 0; !stop; ++i) {
+      gate.Arrive();
+      for (int64_t i = 0; gate.running(); ++i) {
         std::string argument, expect;
         if (operation == kHealth) {
           expect = "alive";
@@ -280,13 +278,7 @@ RoundResult RunRound(int port, bool service, const std::string& operation, int c
       }
     });
   }
-  while (ready < clients) std::this_thread::yield();
-  const auto start = SteadyClock::now();
-  go = true;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  stop = true;
-  for (auto& t : threads) t.join();
-  const double elapsed = Since(start);
+  const double elapsed = gate.Run(threads, seconds);
   RoundResult all;
   for (auto& r : perClient) {
     all.latencies.insert(all.latencies.end(), r.latencies.begin(), r.latencies.end());

@@ -6,10 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <optional>
 #include <sstream>
 
-#include "runtime/context.h"
 #include "runtime/host.h"
 #include "runtime/ini.h"
 #include "runtime/registry.h"
@@ -20,8 +18,6 @@
 #include "tools/serve.h"
 
 namespace {
-
-using kx::Variant;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,7 +1,5 @@
 #include "tools/serve.h"
 
-#include <dlfcn.h>
-
 #include <iostream>
 
 #include "runtime/error.h"
@@ -35,16 +33,9 @@ ServeCommand::ServeCommand(CLI::App& app) {
 }
 
 void* ServiceEntry(const char* name) {
-  static void* module = nullptr;
-  if (!module) {
-    const std::string path = OwnFolder() + "/" + service::kServiceModule;
-    module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module)
-      throw Error(kComponentError, "kx",
-                  std::string("The HTTP service module cannot be loaded: ") + dlerror());
-  }
-  void* entry = dlsym(module, name);
-  if (!entry) throw Error(kComponentError, "kx", std::string("The HTTP service module has no ") + name);
+  std::string why;
+  void* entry = ModuleEntry(service::kServiceModule, name, why);
+  if (!entry) throw Error(kComponentError, "kx", "The HTTP service module cannot be loaded: " + why);
   return entry;
 }
 

@@ -35,6 +35,17 @@ std::string OwnFolder() {
   return folder;
 }
 
+void* ModuleEntry(const char* module, const char* entry, std::string& why) {
+  const std::string path = OwnFolder() + "/" + module;
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* found = handle ? dlsym(handle, entry) : nullptr;
+  if (!found) {
+    const char* reason = dlerror();
+    why = reason ? reason : "no reason given";
+  }
+  return found;
+}
+
 std::string LibraryFolder() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) && info.dli_fname) {

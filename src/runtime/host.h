@@ -14,6 +14,11 @@ std::string LibraryFolder();
 std::string OwnFolder();
 // The component folder: $KX_HOME when set, else the component's own folder.
 std::string ComponentFolder();
+// The entry point `entry` of the module file `module` in the component's own folder (OwnFolder),
+// loaded on first use and kept loaded; nullptr when it cannot be loaded, with the loader's reason in
+// `why`.
+void* ModuleEntry(const char* module, const char* entry, std::string& why);
+
 // The path of Config.ini in the component folder.
 std::string ConfigPath();
 

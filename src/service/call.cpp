@@ -42,6 +42,14 @@ std::string ErrorJson(const Error& e) {
          "}}";
 }
 
+CallOutcome Failed(Failure failure, Error e) {
+  CallOutcome outcome;
+  outcome.failure = failure;
+  outcome.json = ErrorJson(e);
+  outcome.error = std::move(e);
+  return outcome;
+}
+
 const MemberInfo* MemberByName(const ClassInfo& info, const std::string& member) {
   for (const auto& m : info.members)
     if (m.kind != MemberKind::PropertyLet && strcasecmp(m.name.c_str(), member.c_str()) == 0) return &m;
@@ -51,12 +59,6 @@ const MemberInfo* MemberByName(const ClassInfo& info, const std::string& member)
 CallOutcome RunCall(const std::string& className, const std::string& member, Args args, bool transaction) {
   CallOutcome outcome;
   const uint64_t failuresBefore = db::ConnectionFailures();
-  auto fail = [&](Failure failure, Error e) {
-    outcome.failure = failure;
-    outcome.json = ErrorJson(e);
-    outcome.error = std::move(e);
-    return outcome;
-  };
   try {
     const auto& registry = Registry::Instance();
     const ClassInfo& info = registry.Class(className);
@@ -79,12 +81,12 @@ CallOutcome RunCall(const std::string& className, const std::string& member, Arg
     if (!result.IsEmpty()) outcome.text = DisplayText(result);
     return outcome;
   } catch (const Error& e) {
-    return fail(Classify(e, db::ConnectionFailures() != failuresBefore), e);
+    return Failed(Classify(e, db::ConnectionFailures() != failuresBefore), e);
   } catch (const db::DatabaseError& e) {
-    return fail(e.category() == db::ErrorCategory::Connection ? Failure::Unavailable : Failure::Component,
-                Error(kComponentError, "KX", e.what()));
+    return Failed(e.category() == db::ErrorCategory::Connection ? Failure::Unavailable : Failure::Component,
+                  Error(kComponentError, "KX", e.what()));
   } catch (const std::exception& e) {
-    return fail(Failure::Internal, Error(kComponentError, "kx", e.what()));
+    return Failed(Failure::Internal, Error(kComponentError, "kx", e.what()));
   }
 }
 

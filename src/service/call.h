@@ -28,6 +28,9 @@ struct CallOutcome {
   std::string text;            // the result as plain text (empty result: empty text)
 };
 
+// The outcome of a call that failed with `e`.
+CallOutcome Failed(Failure failure, Error e);
+
 // The member called `member` (case-insensitive) of the class, for arguments given by name: the
 // method or property read of that name, else nullptr.
 const MemberInfo* MemberByName(const ClassInfo& info, const std::string& member);

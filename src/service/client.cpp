@@ -37,15 +37,9 @@ std::string Segment(const std::string& text) {
 CallOutcome RemoteCall(const std::string& url, const std::string& token, const std::string& className,
                        const std::string& member, const std::vector<std::string>& args) {
   CallOutcome outcome;
-  auto fail = [&](Failure failure, Error e) {
-    outcome.failure = failure;
-    outcome.json = ErrorJson(e);
-    outcome.error = std::move(e);
-    return outcome;
-  };
   httplib::Client client(url);
   if (!client.is_valid())
-    return fail(Failure::BadArguments, Error(0, "kx", "the URL " + url + " cannot be used"));
+    return Failed(Failure::BadArguments, Error(0, "kx", "the URL " + url + " cannot be used"));
   client.set_read_timeout(300, 0);
   client.set_tcp_nodelay(true);
   client.set_write_timeout(300, 0);
@@ -56,14 +50,14 @@ CallOutcome RemoteCall(const std::string& url, const std::string& token, const s
   const auto res =
       client.Post("/v1/" + Segment(className) + "/" + Segment(member), headers, body, "application/json");
   if (!res)
-    return fail(
+    return Failed(
         Failure::Unavailable,
         Error(0, "kx", "the service at " + url + " cannot be reached: " + httplib::to_string(res.error())));
   nlohmann::json answer = nlohmann::json::parse(res->body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object())
-    return fail(Failure::Internal, Error(0, "kx",
-                                         "the service answered HTTP " + std::to_string(res->status) +
-                                             " with a body that is no JSON object"));
+    return Failed(Failure::Internal, Error(0, "kx",
+                                           "the service answered HTTP " + std::to_string(res->status) +
+                                               " with a body that is no JSON object"));
   if (res->status == 200 && answer.contains("result")) {
     outcome.json = res->body;
     while (!outcome.json.empty() && (outcome.json.back() == '\n' || outcome.json.back() == '\r'))
@@ -78,8 +72,8 @@ CallOutcome RemoteCall(const std::string& url, const std::string& token, const s
                           : res->status == 503 ? Failure::Unavailable
                                                : Failure::Internal;
   const auto number = e.value("number", 0);
-  return fail(failure, Error(static_cast<int32_t>(number), e.value("source", std::string("kx serve")),
-                             e.value("description", "HTTP status " + std::to_string(res->status))));
+  return Failed(failure, Error(static_cast<int32_t>(number), e.value("source", std::string("kx serve")),
+                               e.value("description", "HTTP status " + std::to_string(res->status))));
 }
 
 }  // namespace kx::service

@@ -1,6 +1,5 @@
 #include "runtime/db/connection.h"
 
-#include <dlfcn.h>
 #include <strings.h>
 
 #include <atomic>
@@ -118,12 +117,10 @@ std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limit
   {
     std::lock_guard lock(mutex);
     if (!entry) {
-      const std::string path = OwnFolder() + "/" + kPostgresModule;
-      void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (module) entry = reinterpret_cast<PostgresEntry*>(dlsym(module, kPostgresEntry));
+      std::string why;
+      entry = reinterpret_cast<PostgresEntry*>(ModuleEntry(kPostgresModule, kPostgresEntry, why));
       if (!entry)
-        throw DatabaseError(std::string("The PostgreSQL driver cannot be loaded: ") + dlerror(),
-                            ErrorCategory::Connection);
+        throw DatabaseError("The PostgreSQL driver cannot be loaded: " + why, ErrorCategory::Connection);
     }
   }
   std::unique_ptr<Connection> connection;
