@@ -2,6 +2,8 @@
 // their Config.ini lines, and the output (tables on stdout, every figure in JSON).
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -116,6 +118,19 @@ inline int RoundsValue(const std::string& value) {
 }
 
 // Where the SQLite files go when --dir is not given: /dev/shm when it can be written, else /tmp.
+// Writes `folder`/Config.ini with the lines `databaseLines` in its DATABASE section and the source
+// tree's schema folder. The file is dated an hour back, as a deployed one is: KX reads a file
+// written in the last seconds again on every call, in case it changes within one tick of the file
+// system's clock, which is not what a deployment's calls cost.
+inline void WriteConfig(const std::string& folder, const std::string& databaseLines) {
+  const std::string path = folder + "/Config.ini";
+  std::ofstream(path) << "[DATABASE]\n"
+                      << databaseLines << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+  const timespec hourAgo{time(nullptr) - 3600, 0};
+  const timespec times[2] = {hourAgo, hourAgo};
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("cannot date " + path);
+}
+
 inline std::string DefaultSqliteDir() { return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp"; }
 
 // Parses the command line: the common options here, the program's own through `own`, which takes

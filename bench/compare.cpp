@@ -405,9 +405,7 @@ class BenchHome {
   // empties the type profile table.
   void Prepare() {
     setenv("KX_HOME", folder_.c_str(), 1);
-    std::ofstream(folder_ + "/Config.ini")
-        << "[DATABASE]\n"
-        << engine_.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+    WriteConfig(folder_, engine_.databaseConfig);
     kx::S_DBHelpForKX helper;
     kx::db::InstallDatabase(helper.GetConnectionString());
     // The settings of KX's own connections that decide what a statement and a commit cost, read

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "joborder/jb_order.h"
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
@@ -25,8 +26,7 @@ struct BenchHome {
     char pattern[] = "/tmp/kx-bench.XXXXXX";
     folder = mkdtemp(pattern);
     setenv("KX_HOME", folder.c_str(), 1);
-    std::ofstream(folder + "/Config.ini")
-        << "[DATABASE]\nDATABASENAME=" << name << "\n[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+    kx::bench::WriteConfig(folder, "DATABASENAME=" + name + "\n");
     kx::S_DBHelpForKX helper;
     kx::db::InstallDatabase(helper.GetConnectionString());
     path = folder + "/" + name + ".db";

@@ -102,9 +102,7 @@ class BenchHome {
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a folder in " + options.dir);
     folder_ = pattern;
     setenv("KX_HOME", folder_.c_str(), 1);
-    std::ofstream(folder_ + "/Config.ini")
-        << "[DATABASE]\n"
-        << engine.databaseConfig << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+    WriteConfig(folder_, engine.databaseConfig);
     kx::S_DBHelpForKX helper;
     kx::db::InstallDatabase(helper.GetConnectionString());
     kx::TransactionScope scope;

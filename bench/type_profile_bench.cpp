@@ -1,17 +1,17 @@
 // Benchmarks of the common calls on the embedded database: fetch one record, search a page, add and
 // remove, and the statement/XML work around them.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "typeprofile/jb_type_profile.h"
+#include "bench/bench_support.h"
 #include "runtime/db/connection.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
+#include "typeprofile/jb_type_profile.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ struct BenchHome {
     char pattern[] = "/tmp/kx-bench.XXXXXX";
     folder = mkdtemp(pattern);
     setenv("KX_HOME", folder.c_str(), 1);
-    std::ofstream(folder + "/Config.ini") << "[DATABASE]\nDATABASENAME=bench\n[XML]\nXMLSCHEMAPATH="
-                                          << KX_SOURCE_DIR << "/schemas/\n";
+    kx::bench::WriteConfig(folder, "DATABASENAME=bench\n");
     kx::S_DBHelpForKX helper;
     kx::db::InstallDatabase(helper.GetConnectionString());
     for (int i = 0; i < rows; ++i)

@@ -188,5 +188,75 @@ TEST_F(SqliteTransaction, ClosedConnectionsLeaveNoFileOpenWhateverTheirCallsDid)
   EXPECT_EQ(RowCount(), 1);
 }
 
+// Statements of one shape run through one compiled form with their own values; what they answer
+// is what the statements as written answer.
+TEST_F(SqliteTransaction, StatementsOfOneShapeAnswerWithTheirOwnValues) {
+  auto c = db::Open(Info());
+  const std::string insert =
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ";
+  c->Execute(insert + "('A','Truck','TR')");
+  c->Execute(insert + "('B','O''Neil','RL')");
+  c->Execute(insert + "('it''s','','TR')");
+  // A second row of a key already there fails, and the statement's next run is not hindered by it.
+  EXPECT_THROW(c->Execute(insert + "('A','again','TR')"), db::DatabaseError);
+  c->Execute(insert + "('17','seventeen','TR')");
+  auto nameOf = [&](const std::string& where) {
+    const auto rs = c->Query("select * from JB_TYPE_PROFILE where " + where);
+    std::string names;
+    for (; !rs->EOF_(); rs->MoveNext()) names += CStr(rs->Field("JB_TYPE_NAME")) + ";";
+    return names;
+  };
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(nameOf("JB_TYPE_CODE = 'A'"), "Truck;");
+    EXPECT_EQ(nameOf("JB_TYPE_CODE = 'B'"), "O'Neil;");
+    EXPECT_EQ(nameOf("JB_TYPE_CODE = 'it''s'"), ";");
+    EXPECT_EQ(nameOf("JB_TYPE_CODE = 'C'"), "");
+    EXPECT_EQ(nameOf("JB_TYPE_CODE = 'A'' or ''1''=''1'"), "");
+    EXPECT_EQ(nameOf("JB_TYPE_CATEGORY = 'TR' and JB_TYPE_NAME <> 'Truck' order by JB_TYPE_CODE"),
+              "seventeen;;");
+  }
+  // A value in a result column names that column, as it does in the statement as written.
+  const auto named = c->Query("select 'x', JB_TYPE_CODE from JB_TYPE_PROFILE where JB_TYPE_CODE = 'A'");
+  ASSERT_EQ(named->Columns().size(), 2u);
+  EXPECT_EQ(named->Columns()[0], "'x'");
+  EXPECT_EQ(named->Columns()[1], "JB_TYPE_CODE");
+  // A quoted text read as a table name cannot be a placeholder: the statement runs as written.
+  EXPECT_EQ(CStr(c->Query("select * from 'JB_TYPE_PROFILE' where JB_TYPE_CODE = 'B'")->Field("JB_TYPE_NAME")),
+            "O'Neil");
+  // A statement that does not compile fails with the engine's reason, whatever its shape.
+  const auto e = CaptureThrown([&] { c->Query("select * from NO_SUCH_TABLE where A = 'x'"); },
+                               db::DatabaseError("none"));
+  EXPECT_NE(std::string(e.what()).find("no such table: NO_SUCH_TABLE"), std::string::npos) << e.what();
+  // The table changes after its statements were compiled: they answer for the table as it is now.
+  c->Query("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = 'A'");
+  c->ExecuteScript("ALTER TABLE JB_TYPE_PROFILE ADD COLUMN EXTRA_NOTE TEXT DEFAULT 'none'");
+  const auto altered = c->Query("select * from JB_TYPE_PROFILE where JB_TYPE_CODE = 'A'");
+  EXPECT_EQ(CStr(altered->Field("EXTRA_NOTE")), "none");
+  // Many more shapes than a connection keeps each answer for themselves.
+  for (int i = 0; i < 300; ++i) {
+    const auto rs = c->Query("select " + std::to_string(i) +
+                             " as N from JB_TYPE_PROFILE where JB_TYPE_CODE = '" + (i % 2 ? "A" : "B") + "'");
+    ASSERT_EQ(CLng(rs->Field("N")), i);
+  }
+}
+
+// A procedure's text is read on every call: a changed text runs from the next call on.
+TEST_F(SqliteTransaction, AProcedureRunsTheTextItHasWhenCalled) {
+  auto c = db::Open(Info());
+  auto call = [&](int32_t n) {
+    db::ProcedureArgument argument;
+    argument.value = Variant(n);
+    return CLng(c->CallProcedure("KX_TEST_PROC", {argument})->Field("N"));
+  };
+  c->Execute("INSERT INTO KX_PROCEDURE (PROC_NAME, PROC_SQL) VALUES ('KX_TEST_PROC', 'select ?1 + 1 as N')");
+  EXPECT_EQ(call(1), 2);
+  EXPECT_EQ(call(5), 6);
+  c->Execute("UPDATE KX_PROCEDURE SET PROC_SQL = 'select ?1 * 10 as N' WHERE PROC_NAME = 'KX_TEST_PROC'");
+  EXPECT_EQ(call(5), 50);
+  c->Execute("DELETE FROM KX_PROCEDURE WHERE PROC_NAME = 'KX_TEST_PROC'");
+  const auto e = CaptureThrown([&] { call(5); }, db::DatabaseError("none"));
+  EXPECT_STREQ(e.what(), "Could not find stored procedure 'KX_TEST_PROC'.");
+}
+
 }  // namespace
 }  // namespace kx::test

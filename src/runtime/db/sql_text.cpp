@@ -191,4 +191,91 @@ bool ChangesSession(Engine engine, std::string_view sql) {
   return Upper(code).find("SET_CONFIG") != std::string::npos;
 }
 
+LiteralShape ShapeLiterals(std::string_view sql) {
+  // Whether the word `word` (upper case) stands at `k`, not as part of a longer word.
+  auto wordAt = [&](size_t k, std::string_view word) {
+    return (k == 0 || !IsWordChar(sql[k - 1])) && k + word.size() <= sql.size() &&
+           Upper(sql.substr(k, word.size())) == word &&
+           (k + word.size() == sql.size() || !IsWordChar(sql[k + word.size()]));
+  };
+  size_t i = 0;
+  // The first word, after blanks and comments.
+  while (i < sql.size()) {
+    if (std::isspace(static_cast<unsigned char>(sql[i]))) {
+      ++i;
+      continue;
+    }
+    const size_t end = SkipNonCode(Engine::SQLite, sql, i);
+    if (end == i) break;
+    if (sql[i] != '-' && sql[i] != '/') return {};  // a quoted text or name first: no statement
+    i = end;
+  }
+  size_t wordEnd = i;
+  while (wordEnd < sql.size() && IsWordChar(sql[wordEnd])) ++wordEnd;
+  const std::string first = Upper(sql.substr(i, wordEnd - i));
+  const bool select = first == "SELECT";
+  if (!select && first != "INSERT" && first != "UPDATE" && first != "DELETE") return {};
+
+  LiteralShape shape;
+  std::string& text = shape.text;
+  text.reserve(sql.size());
+  text.append(sql.substr(0, wordEnd));
+  int depth = 0;
+  bool pastResultColumns = !select;
+  bool ended = false;  // a `;` was met: only blanks and comments may follow
+  for (size_t k = wordEnd; k < sql.size();) {
+    const char c = sql[k];
+    if (c == '\'') {
+      // The value of the quoted text, and whether it is closed at all.
+      std::string value;
+      size_t v = k + 1;
+      for (; v < sql.size(); ++v) {
+        if (sql[v] != '\'') {
+          value += sql[v];
+        } else if (v + 1 < sql.size() && sql[v + 1] == '\'') {
+          value += '\'';
+          ++v;
+        } else {
+          break;
+        }
+      }
+      if (v >= sql.size() || ended) return {};  // left to the engine to refuse
+      const bool blob =
+          k > 0 && (sql[k - 1] == 'x' || sql[k - 1] == 'X') && (k < 2 || !IsWordChar(sql[k - 2]));
+      if (pastResultColumns && !blob) {
+        shape.values.push_back(std::move(value));
+        text += '?';
+      } else {
+        text.append(sql.substr(k, v + 1 - k));
+      }
+      k = v + 1;
+      continue;
+    }
+    const size_t end = SkipNonCode(Engine::SQLite, sql, k);
+    if (end != k) {  // a comment or a quoted name
+      if (ended && c != '-' && c != '/') return {};
+      text.append(sql.substr(k, end - k));
+      k = end;
+      continue;
+    }
+    if (c == '?' || c == ':' || c == '@' || c == '$') return {};  // placeholders of its own
+    if (c == ';') {
+      ended = true;
+    } else if (ended && !std::isspace(static_cast<unsigned char>(c))) {
+      return {};  // a second statement
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth == 0 && (c == 'F' || c == 'f') && !pastResultColumns && wordAt(k, "FROM")) {
+      pastResultColumns = true;
+    } else if (depth == 0 && (c == 'R' || c == 'r') && wordAt(k, "RETURNING")) {
+      return {};  // its answer's column names could hold values
+    }
+    text += c;
+    ++k;
+  }
+  return shape;
+}
+
 }  // namespace kx::db

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 
 #include "runtime/db/connection.h"
 #include "runtime/db/sql_text.h"
@@ -48,6 +50,17 @@ struct FinalizeStatement {
   void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
 };
 using KeptStatement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+// Resets a kept statement when its run ends, however it ends, so that it holds no lock, state or
+// bound value afterwards; nothing for null.
+struct ResetOnExit {
+  sqlite3_stmt* stmt;
+  ~ResetOnExit() {
+    if (!stmt) return;
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+  }
+};
 
 class Statement {
  public:
@@ -134,26 +147,18 @@ class SqliteConnection : public Connection {
 
   std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                            const std::vector<ProcedureArgument>& args) override {
-    std::string body;
-    {
-      const char* lookup = "SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1";
-      Statement stmt(db_.get(), lookup);
-      sqlite3_bind_text(stmt.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-      const int rc = sqlite3_step(stmt.get());
-      if (rc == SQLITE_ROW) {
-        body = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
-      } else if (rc == SQLITE_DONE) {
-        throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
-      } else {
-        throw SqliteError(db_.get(), rc);
-      }
-    }
-    const char* sql = body.c_str();
-    Statement stmt(db_.get(), sql);
+    std::shared_ptr<Recordset> found;
+    RunWithParameters("SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1", {Variant(name)},
+                      "The statement", &found);
+    if (!found || found->EOF_())
+      throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
+    const std::string body = CStr(found->Field("PROC_SQL"));
     std::vector<Variant> values;
+    values.reserve(args.size());
     for (const auto& a : args) values.push_back(a.value);
-    BindAll(stmt.get(), values, "Procedure or function '" + name + "'");
-    return Collect(stmt.get());
+    std::shared_ptr<Recordset> result;
+    RunWithParameters(body, values, "Procedure or function '" + name + "'", &result);
+    return result;
   }
 
   void ResetIsolation() override {
@@ -196,14 +201,23 @@ class SqliteConnection : public Connection {
     deadline_ = limits_.statementTimeoutSeconds > 0
                     ? std::chrono::steady_clock::now() + std::chrono::seconds(limits_.statementTimeoutSeconds)
                     : std::chrono::steady_clock::time_point::max();
+    // The columns are read once the statement has run: a kept statement is compiled again in its
+    // first step when the schema changed since, and may then answer other columns.
     std::vector<std::string> columns;
-    const int n = sqlite3_column_count(stmt);
-    for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
+    int n = -1;
+    auto readColumns = [&] {
+      if (n >= 0) return;
+      n = sqlite3_column_count(stmt);
+      for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
+    };
     std::vector<std::vector<Variant>> rows;
     bool restarted = false;
     for (;;) {
       const int rc = sqlite3_step(stmt);
-      if (rc == SQLITE_DONE) break;
+      if (rc == SQLITE_DONE) {
+        readColumns();
+        break;
+      }
       if ((rc & 0xff) == SQLITE_BUSY && !restarted && rows.empty() && MustRestartToWrite(stmt)) {
         sqlite3_reset(stmt);
         RestartToWrite();
@@ -216,6 +230,7 @@ class SqliteConnection : public Connection {
                             e.nativeCode());
       }
       if (rc != SQLITE_ROW) throw SqliteError(db_.get(), rc);
+      readColumns();
       std::vector<Variant> row;
       row.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
@@ -239,14 +254,65 @@ class SqliteConnection : public Connection {
   // them bound in order. The rows of the last statement that has columns go to `result`.
   void RunStatement(const std::string& sql, const std::vector<Variant>& params,
                     std::shared_ptr<Recordset>* result) {
-    if (params.empty()) return Run(sql, result);
-    if (SeveralStatements(Engine::SQLite, sql))
-      throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
-    const char* rest = sql.c_str();
-    Statement stmt(db_.get(), rest);
-    BindAll(stmt.get(), params, "The statement");
-    auto rows = Collect(stmt.get());
-    if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
+    if (!params.empty()) {
+      if (SeveralStatements(Engine::SQLite, sql))
+        throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
+      return RunWithParameters(sql, params, "The statement", result);
+    }
+    // A statement of a shape compiled before runs that compiled form with its own values bound.
+    if (sql.size() <= kMaxKeptText) {
+      const LiteralShape shape = ShapeLiterals(sql);
+      sqlite3_stmt* stmt = shape.text.empty() ? nullptr : Kept(shape.text);
+      if (stmt && sqlite3_bind_parameter_count(stmt) == static_cast<int>(shape.values.size())) {
+        const ResetOnExit reset{stmt};
+        for (size_t i = 0; i < shape.values.size(); ++i) {
+          const int rc = sqlite3_bind_text(stmt, static_cast<int>(i) + 1, shape.values[i].data(),
+                                           static_cast<int>(shape.values[i].size()), SQLITE_STATIC);
+          if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
+        }
+        auto rows = Collect(stmt);
+        if (result && sqlite3_column_count(stmt) > 0) *result = std::move(rows);
+        return;
+      }
+    }
+    Run(sql, result);
+  }
+
+  // Runs the one statement `sql` with `params` bound in order, compiled once and kept; `what` names
+  // the statement when the numbers of placeholders and values differ.
+  void RunWithParameters(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
+                         std::shared_ptr<Recordset>* result) {
+    sqlite3_stmt* kept = sql.size() <= kMaxKeptText ? Kept(sql) : nullptr;
+    std::optional<Statement> own;
+    if (!kept) {
+      // Compiled here, so that a text that does not compile reports the engine's reason.
+      const char* rest = sql.c_str();
+      own.emplace(db_.get(), rest);
+    }
+    sqlite3_stmt* stmt = kept ? kept : own->get();
+    const ResetOnExit reset{kept};
+    BindAll(stmt, params, what);
+    auto rows = Collect(stmt);
+    if (result && stmt && sqlite3_column_count(stmt) > 0) *result = std::move(rows);
+  }
+
+  // The compiled statement kept for `text`, compiled now when it is new; null when it does not
+  // compile. Statements of one shape and procedure bodies run many times with other values: their
+  // compiled forms are kept with the connection (the engine compiles them again when the schema
+  // changes). A text that does not compile is remembered as null and runs as written.
+  sqlite3_stmt* Kept(const std::string& text) {
+    if (const auto it = kept_.find(text); it != kept_.end()) return it->second.get();
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v3(db_.get(), text.c_str(), static_cast<int>(text.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      stmt = nullptr;
+    }
+    // Bounded: a connection that meets ever new shapes starts its collection again.
+    if (kept_.size() >= kMaxKept) kept_.clear();
+    kept_.emplace(text, KeptStatement(stmt));
+    return stmt;
   }
 
   // Runs the one statement `sql`, compiled on first use and kept with the connection: BEGIN and
@@ -258,11 +324,7 @@ class SqliteConnection : public Connection {
       if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc, /*preparing=*/true);
       kept.reset(stmt);
     }
-    // Reset whatever the step gave, so that the statement holds no lock or state afterwards.
-    struct Reset {
-      sqlite3_stmt* stmt;
-      ~Reset() { sqlite3_reset(stmt); }
-    } reset{kept.get()};
+    const ResetOnExit reset{kept.get()};
     Collect(kept.get());
   }
 
@@ -307,9 +369,13 @@ class SqliteConnection : public Connection {
   }
 
   static constexpr int kProgressSteps = 4000;
+  // How many compiled statements a connection keeps, and the longest text it keeps.
+  static constexpr size_t kMaxKept = 64;
+  static constexpr size_t kMaxKeptText = 16 * 1024;
   Handle db_;
   // Finalized before the handle closes (declared after it).
   KeptStatement begin_, commit_;
+  std::unordered_map<std::string, KeptStatement> kept_;
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   bool timedOut_ = false;
