@@ -10,6 +10,8 @@
 #include <sstream>
 #include <unordered_map>
 
+#include "runtime/file_watch.h"
+
 namespace kx {
 namespace {
 
@@ -54,6 +56,7 @@ struct CacheEntry {
   bool settled = false;  // the file was old enough when read to trust its stamp
   std::string content;   // the text the file was parsed from
   std::shared_ptr<const IniFile> file;
+  FileMark mark;  // taken before the file was last looked at
   // While the file is too new to trust, it stays open: each use reads it again through this
   // descriptor instead of opening it anew. Closed (-1) once the file is settled or gone.
   int fd = -1;
@@ -92,6 +95,13 @@ bool SameFile(const FileStamp& a, const FileStamp& b) { return a.device == b.dev
 
 std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   static const auto missing = std::make_shared<const IniFile>();
+  {
+    // A trusted file noticed unchanged since it was last looked at is not looked at again.
+    std::lock_guard lock(cacheMutex);
+    const auto it = Cache().find(path);
+    if (it != Cache().end() && it->second.settled && UnchangedSince(it->second.mark)) return it->second.file;
+  }
+  const FileMark mark = MarkFile(path);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     std::lock_guard lock(cacheMutex);
@@ -106,8 +116,10 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   {
     std::lock_guard lock(cacheMutex);
     const auto it = Cache().find(path);
-    if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st))
+    if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st)) {
+      it->second.mark = mark;
       return it->second.file;
+    }
     // The same file as the one kept open: read again through its descriptor. What is read is at
     // least as new as the stamp taken before it, so a later change still shows in the stamp.
     if (it != Cache().end() && it->second.fd >= 0) {
@@ -148,6 +160,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
     if (it != Cache().end() && it->second.content == content) {
       it->second.stamp = stamp;
       it->second.settled = settled;
+      it->second.mark = mark;
       keep(it->second);
       return it->second.file;
     }
@@ -182,6 +195,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   CacheEntry& entry = Cache()[path];
   entry.stamp = stamp;
   entry.settled = settled;
+  entry.mark = mark;
   entry.content = std::move(content);
   entry.file = file;
   keep(entry);

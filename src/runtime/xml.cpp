@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "runtime/error.h"
+#include "runtime/file_watch.h"
 
 namespace kx::xml {
 namespace {
@@ -360,12 +361,20 @@ std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::strin
   struct Entry {
     FileIdentity identity;
     std::shared_ptr<const Schema> schema;
+    FileMark mark;  // taken before the file was last looked at
   };
   static std::mutex mutex;
   static std::map<std::string, Entry> cache;
   // Bounds the cache when very many schema paths come and go.
   constexpr size_t kMaxEntries = 64;
 
+  {
+    // A file noticed unchanged since it was last looked at is not looked at again.
+    std::lock_guard lock(mutex);
+    const auto it = cache.find(path);
+    if (it != cache.end() && UnchangedSince(it->second.mark)) return it->second.schema;
+  }
+  const FileMark mark = MarkFile(path);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
@@ -374,7 +383,10 @@ std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::strin
   {
     std::lock_guard lock(mutex);
     const auto it = cache.find(path);
-    if (it != cache.end() && it->second.identity == FileIdentity(st)) return it->second.schema;
+    if (it != cache.end() && it->second.identity == FileIdentity(st)) {
+      it->second.mark = mark;
+      return it->second.schema;
+    }
   }
   // Compiled outside the lock: other schemas stay available meanwhile.
   std::optional<FileIdentity> identity;
@@ -383,7 +395,7 @@ std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::strin
   std::shared_ptr<const Schema> schema(new Schema(compiled.release()));
   std::lock_guard lock(mutex);
   if (cache.size() >= kMaxEntries && !cache.count(path)) cache.clear();
-  cache.insert_or_assign(path, Entry{*identity, schema});
+  cache.insert_or_assign(path, Entry{*identity, schema, mark});
   return schema;
 }
 

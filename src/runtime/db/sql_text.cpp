@@ -192,12 +192,6 @@ bool ChangesSession(Engine engine, std::string_view sql) {
 }
 
 LiteralShape ShapeLiterals(std::string_view sql) {
-  // Whether the word `word` (upper case) stands at `k`, not as part of a longer word.
-  auto wordAt = [&](size_t k, std::string_view word) {
-    return (k == 0 || !IsWordChar(sql[k - 1])) && k + word.size() <= sql.size() &&
-           Upper(sql.substr(k, word.size())) == word &&
-           (k + word.size() == sql.size() || !IsWordChar(sql[k + word.size()]));
-  };
   size_t i = 0;
   // The first word, after blanks and comments.
   while (i < sql.size()) {
@@ -216,65 +210,86 @@ LiteralShape ShapeLiterals(std::string_view sql) {
   const bool select = first == "SELECT";
   if (!select && first != "INSERT" && first != "UPDATE" && first != "DELETE") return {};
 
+  // Whether the word `word` (upper case) stands at `k`, not as part of a longer word.
+  auto wordAt = [&](size_t k, std::string_view word) {
+    if (k > 0 && IsWordChar(sql[k - 1])) return false;
+    if (k + word.size() > sql.size() || (k + word.size() < sql.size() && IsWordChar(sql[k + word.size()])))
+      return false;
+    for (size_t j = 0; j < word.size(); ++j)
+      if ((sql[k + j] & ~0x20) != word[j]) return false;
+    return true;
+  };
   LiteralShape shape;
   std::string& text = shape.text;
   text.reserve(sql.size());
-  text.append(sql.substr(0, wordEnd));
+  size_t copied = 0;  // `sql` up to here is in `text`
   int depth = 0;
   bool pastResultColumns = !select;
   bool ended = false;  // a `;` was met: only blanks and comments may follow
   for (size_t k = wordEnd; k < sql.size();) {
     const char c = sql[k];
-    if (c == '\'') {
-      // The value of the quoted text, and whether it is closed at all.
-      std::string value;
-      size_t v = k + 1;
-      for (; v < sql.size(); ++v) {
-        if (sql[v] != '\'') {
-          value += sql[v];
-        } else if (v + 1 < sql.size() && sql[v + 1] == '\'') {
-          value += '\'';
-          ++v;
-        } else {
-          break;
+    switch (c) {
+      case '\'': {
+        // The value of the quoted text, and whether it is closed at all.
+        std::string value;
+        size_t v = k + 1;
+        for (; v < sql.size(); ++v) {
+          const size_t quote = sql.find('\'', v);
+          if (quote == std::string_view::npos) return {};  // left to the engine to refuse
+          value.append(sql.substr(v, quote - v));
+          v = quote;
+          if (v + 1 < sql.size() && sql[v + 1] == '\'') {
+            value += '\'';
+            ++v;
+          } else {
+            break;
+          }
         }
+        if (v >= sql.size() || ended) return {};
+        const bool blob = (sql[k - 1] == 'x' || sql[k - 1] == 'X') && (k < 2 || !IsWordChar(sql[k - 2]));
+        if (pastResultColumns && !blob) {
+          shape.values.push_back(std::move(value));
+          text.append(sql.substr(copied, k - copied));
+          text += '?';
+          copied = v + 1;
+        }
+        k = v + 1;
+        continue;
       }
-      if (v >= sql.size() || ended) return {};  // left to the engine to refuse
-      const bool blob =
-          k > 0 && (sql[k - 1] == 'x' || sql[k - 1] == 'X') && (k < 2 || !IsWordChar(sql[k - 2]));
-      if (pastResultColumns && !blob) {
-        shape.values.push_back(std::move(value));
-        text += '?';
-      } else {
-        text.append(sql.substr(k, v + 1 - k));
+      case '-':
+      case '/':
+      case '"':
+      case '`':
+      case '[': {
+        const size_t end = SkipNonCode(Engine::SQLite, sql, k);
+        if (end != k) {  // a comment or a quoted name
+          if (ended && c != '-' && c != '/') return {};
+          k = end;
+          continue;
+        }
+        break;
       }
-      k = v + 1;
-      continue;
+      case '?':
+      case ':':
+      case '@':
+      case '$': return {};  // placeholders of its own
+      case ';': ended = true; break;
+      case '(': ++depth; break;
+      case ')': --depth; break;
+      case 'F':
+      case 'f':
+        if (depth == 0 && !pastResultColumns && wordAt(k, "FROM")) pastResultColumns = true;
+        break;
+      case 'R':
+      case 'r':
+        if (depth == 0 && wordAt(k, "RETURNING")) return {};  // its answer's column names could hold values
+        break;
+      default: break;
     }
-    const size_t end = SkipNonCode(Engine::SQLite, sql, k);
-    if (end != k) {  // a comment or a quoted name
-      if (ended && c != '-' && c != '/') return {};
-      text.append(sql.substr(k, end - k));
-      k = end;
-      continue;
-    }
-    if (c == '?' || c == ':' || c == '@' || c == '$') return {};  // placeholders of its own
-    if (c == ';') {
-      ended = true;
-    } else if (ended && !std::isspace(static_cast<unsigned char>(c))) {
-      return {};  // a second statement
-    } else if (c == '(') {
-      ++depth;
-    } else if (c == ')') {
-      --depth;
-    } else if (depth == 0 && (c == 'F' || c == 'f') && !pastResultColumns && wordAt(k, "FROM")) {
-      pastResultColumns = true;
-    } else if (depth == 0 && (c == 'R' || c == 'r') && wordAt(k, "RETURNING")) {
-      return {};  // its answer's column names could hold values
-    }
-    text += c;
+    if (ended && c != ';' && !std::isspace(static_cast<unsigned char>(c))) return {};  // a second statement
     ++k;
   }
+  text.append(sql.substr(copied));
   return shape;
 }
 

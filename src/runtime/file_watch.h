@@ -1,0 +1,35 @@
+// Whether a file may have changed since it was last looked at, told without looking at it.
+//
+// Config.ini and the schema files are read on every call, and each must be read again as soon as it
+// is edited. Looking at a file (stat) walks its whole path; instead the file itself is watched
+// (inotify): writing it, changing its attributes or its links (a replacement by rename takes the
+// old file's link away), moving or removing it is noticed, and each question reads what was
+// noticed without waiting. A path can also come to name another file while neither file changes
+// (a folder on the path renamed, a link re-pointed): a file is therefore taken as possibly changed
+// once its last look is a second old, and the caller looks at the path again. Where nothing can be
+// watched (no inotify, its limits reached, a file that is missing), every answer is "possibly
+// changed" and callers look at the file each time, as without a watch.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace kx {
+
+// What a caller remembers of a file it looked at.
+struct FileMark {
+  int watch = -1;           // the watch of the file; -1 when it is not watched
+  uint64_t instance = 0;    // the watching instance the watch belongs to (a child process has its own)
+  uint64_t generation = 0;  // how many notices the watch had when the mark was taken
+  std::chrono::steady_clock::time_point looked{};
+};
+
+// Watches the file `path` names and marks it. Take the mark before looking at the file (stat, read):
+// a change after the mark is then noticed, one before it is seen by the look.
+FileMark MarkFile(const std::string& path);
+
+// Whether the file marked by `mark` has not changed since, and was looked at less than a second ago.
+bool UnchangedSince(const FileMark& mark);
+
+}  // namespace kx

@@ -1,0 +1,109 @@
+// Files marked when looked at are told changed by what happens to them, by time, and in each
+// process of their own.
+#include "runtime/file_watch.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/host.h"
+#include "runtime/ini.h"
+#include "test_support.h"
+
+namespace kx::test {
+namespace {
+
+TEST(FileWatch, AMarkedFileIsToldChangedByEveryKindOfChange) {
+  TestHome home;
+  const std::string path = home.WriteFile("watched.txt", "one");
+  struct Case {
+    std::string name;
+    std::function<void()> change;  // nothing: the file is left alone
+    bool unchanged;
+  };
+  const std::vector<Case> cases = {
+      {"left alone", nullptr, true},
+      {"written in place", [&] { home.WriteFile("watched.txt", "two"); }, false},
+      {"its time set back",
+       [&] {
+         const timespec old[2] = {{1000, 0}, {1000, 0}};
+         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+       },
+       false},
+      {"its mode changed", [&] { ASSERT_EQ(chmod(path.c_str(), 0600), 0); }, false},
+      {"replaced by a rename",
+       [&] {
+         const std::string other = home.WriteFile("other.txt", "three");
+         ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+       },
+       false},
+      {"moved away", [&] { ASSERT_EQ(std::rename(path.c_str(), (path + ".moved").c_str()), 0); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!std::filesystem::exists(path)) home.WriteFile("watched.txt", "again");
+    const FileMark mark = MarkFile(path);
+    ASSERT_GE(mark.watch, 0);
+    EXPECT_TRUE(UnchangedSince(mark));
+    if (c.change) c.change();
+    EXPECT_EQ(UnchangedSince(mark), c.unchanged);
+    EXPECT_EQ(UnchangedSince(mark), c.unchanged);  // a notice once read still counts
+  }
+}
+
+TEST(FileWatch, AMissingFileOrAnOldLookIsNeverTakenAsUnchanged) {
+  TestHome home;
+  EXPECT_FALSE(UnchangedSince(MarkFile(home.folder() + "/missing.txt")));
+  const FileMark mark = MarkFile(home.WriteFile("watched.txt", "one"));
+  EXPECT_TRUE(UnchangedSince(mark));
+  // A path can come to name another file without either file changing: a look lasts a second.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_FALSE(UnchangedSince(mark));
+}
+
+// A child process has its own watch: notices read by one process are not lost to the other.
+TEST(FileWatch, AParentAndItsChildEachSeeAnEditOfConfigIni) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  auto name = [&] { return IniFile::Load(path)->Value("DATABASE", "DATABASENAME", "none"); };
+  home.WriteConfig("[DATABASE]\nDATABASENAME=AAAA\n");
+  const timespec old[2] = {{time(nullptr) - 100, 0}, {time(nullptr) - 100, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  ASSERT_EQ(name(), "AAAA");
+
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char go = 0;
+    const bool before = name() == "AAAA";
+    (void)!write(toParent[1], "r", 1);
+    (void)!read(toChild[0], &go, 1);       // the parent edited the file and read it
+    const bool after = name() == "BBBBB";  // read at once, well within a second of the first look
+    _exit(before && after ? 0 : 1);
+  }
+  char ready = 0;
+  ASSERT_EQ(read(toParent[0], &ready, 1), 1);
+  home.WriteConfig("[DATABASE]\nDATABASENAME=BBBBB\n");
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  EXPECT_EQ(name(), "BBBBB");  // the parent reads its notice first
+  ASSERT_EQ(write(toChild[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not see the edit";
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+}
+
+}  // namespace
+}  // namespace kx::test
