@@ -450,5 +450,38 @@ TEST(XmlDocument, MissingAttributeIsNothingAndEmptyAttributeIsEmptyText) {
   EXPECT_EQ(e.Attribute("code"), std::nullopt);
 }
 
+// One thread parses request after request, refused ones among them and ones with very many
+// names: every document stays whole for as long as it is kept, and each parse starts clean.
+TEST(XmlDocument, DocumentsParsedOneAfterAnotherStayWholeAndIndependent) {
+  std::string reason;
+  const auto first = xml::Document::Parse("<Root><E Code=\"one\"/></Root>", reason);
+  ASSERT_TRUE(first) << reason;
+  EXPECT_FALSE(xml::Document::Parse("<!DOCTYPE x [<!ENTITY a \"b\">]><x>&a;</x>", reason));
+  EXPECT_EQ(reason, "A document type declaration (DTD) is not allowed in a request.");
+  EXPECT_FALSE(xml::Document::Parse("<Root><E></Root>", reason));
+  const std::string failed = reason;
+  EXPECT_FALSE(failed.empty());
+  // The reason of a failure is the failure's own, not one left from an earlier parse.
+  EXPECT_FALSE(xml::Document::Parse("<Root a=\"1\" a=\"2\"/>", reason));
+  EXPECT_NE(reason, failed);
+  EXPECT_NE(reason, "A document type declaration (DTD) is not allowed in a request.");
+  std::vector<std::unique_ptr<xml::Document>> many;
+  for (int d = 0; d < 3; ++d) {
+    std::string text = "<Root>";
+    for (int i = 0; i < 3000; ++i) text += "<N" + std::to_string(d) + "x" + std::to_string(i) + "/>";
+    many.push_back(xml::Document::Parse(text + "</Root>", reason));
+    ASSERT_TRUE(many.back()) << reason;
+  }
+  const auto last = xml::Document::Parse("<Root><E Code=\"two\"/></Root>", reason);
+  ASSERT_TRUE(last) << reason;
+  EXPECT_EQ(first->FirstElement("E").Attribute("Code"), "one");
+  EXPECT_EQ(last->FirstElement("E").Attribute("Code"), "two");
+  for (int d = 0; d < 3; ++d) {
+    const std::string name = "N" + std::to_string(d) + "x2999";
+    EXPECT_EQ(many[d]->ElementsByTagName(name).size(), 1u) << name;
+  }
+  EXPECT_EQ(first->Serialize(), "<?xml version=\"1.0\"?>\n<Root><E Code=\"one\"/></Root>\n");
+}
+
 }  // namespace
 }  // namespace kx::test

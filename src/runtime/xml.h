@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 struct _xmlDoc;
 struct _xmlNode;
 struct _xmlSchema;
+struct _xmlSchemaValidCtxt;
 
 namespace kx::xml {
 
@@ -94,16 +96,23 @@ class Schema {
 
   // Reads and compiles the XSD file at `path`; nullptr with a reason naming the file on failure.
   static std::unique_ptr<Schema> Load(const std::string& path, std::string& reason);
-  // The compiled schema of the file at `path`, compiled once for each state of the file (one
-  // `stat`: device, inode, size, modification and change times) and shared by every thread: an
-  // edited file is compiled anew on the next call. Failures are not kept; nullptr with the reason.
+  // The compiled schema of the file at `path`, compiled once for each state of the file (device,
+  // inode, size, modification and change times) and shared by every thread. The file is watched
+  // (see file_watch.h): an edited file is compiled anew on the next call. Failures are not kept;
+  // nullptr with the reason.
   static std::shared_ptr<const Schema> Cached(const std::string& path, std::string& reason);
   // Validates `doc`; false with the validator's reason text.
   bool Validate(const Document& doc, std::string& reason) const;
+  ~Schema();
 
  private:
   explicit Schema(_xmlSchema* schema) : schema_(schema) {}
   std::unique_ptr<_xmlSchema, SchemaFree> schema_;
+  // Validation contexts between validations: one is set up for each validation running at once
+  // and kept for the next (a few at most), since setting one up costs more than a small request's
+  // validation. Each holds its own state, so no two threads share one.
+  mutable std::mutex idleMutex_;
+  mutable std::vector<_xmlSchemaValidCtxt*> idle_;
 };
 
 }  // namespace kx::xml
