@@ -153,6 +153,21 @@ TEST_F(KxCommand, UnknownClassOrMemberFails) {
   EXPECT_NE(member.err.find("NoSuchMember"), std::string::npos) << member.err;
 }
 
+TEST_F(KxCommand, InitAndDemoReachTheDatabaseHelperThroughTheRegistry) {
+  // A deployment's S_DBHelpForKX, registered under the component's name, logs every late-bound call.
+  const std::string deployed = "LD_PRELOAD=" + ShellQuote(KX_LOGGED_HELPER);
+  const CommandOutcome init = RunKx(home_, "--quiet init", deployed);
+  EXPECT_EQ(init.exitCode, 0) << init.err;
+  EXPECT_EQ(init.out, "database ready: kxtest on " + home_.folder() + "\n");
+  EXPECT_EQ(init.err, "deployed S_DBHelpForKX.GetConnectionString\n");
+
+  const CommandOutcome demo = RunKx(home_, "--quiet demo", deployed);
+  EXPECT_EQ(demo.exitCode, 0) << demo.out << demo.err;
+  EXPECT_EQ(demo.out.rfind("Database kxtest on " + home_.folder() + " is ready.\n", 0), 0u) << demo.out;
+  EXPECT_EQ(demo.err.rfind("deployed S_DBHelpForKX.GetConnectionString\ndeployed S_DBHelpForKX.RunSQL\n", 0), 0u)
+      << demo.err;
+}
+
 TEST_F(KxCommand, HelpNamesEveryCommand) {
   const Outcome r = Kx(home_, "--help", /*useHomeOption=*/false);
   EXPECT_EQ(r.exitCode, 0);

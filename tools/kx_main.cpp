@@ -13,7 +13,7 @@
 #include "runtime/registry.h"
 #include "service/call.h"
 #include "service/json.h"
-#include "shared/s_db_help_for_kx.h"
+#include "shared/s_db_help_for_kx.h"  // config::Problem
 #include "tools/demo.h"
 #include "tools/serve.h"
 
@@ -70,10 +70,8 @@ int Call(const std::string& className, const std::string& member, const std::vec
 
 int Init() {
   try {
-    kx::S_DBHelpForKX helper;
-    const std::string cs = helper.GetConnectionString();
-    kx::db::InstallDatabase(cs);
-    std::cout << "database ready: " << helper.database() << " on " << helper.server() << std::endl;
+    const kx::DatabaseName name = kx::SetUpDatabase();
+    std::cout << "database ready: " << name.database << " on " << name.server << std::endl;
     return 0;
   } catch (const kx::Error& e) {
     return Fail(e, false);
