@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_injection.h"
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
@@ -202,12 +203,21 @@ TEST_P(JBContainerDetail, OneNodeOnOneLineWritesOnlyTheChange) {
   std::string request = lines.getColElementsByXML();
 
   // The same values change nothing and run nothing.
-  lines.updateColElements(request, "57");
+  {
+    FaultInjector statements(FaultPlan{});
+    lines.updateColElements(request, "57");
+    EXPECT_EQ(statements.log().Texts(), std::vector<std::string>{});
+  }
   EXPECT_EQ(lines.Item(1)->status(), esLoaded);
   EXPECT_EQ(LastStatement(*lines.Item(1)), "");
 
   request.replace(request.find("ChargeCode=\"TRK\""), 16, "ChargeCode=\"XYZ\"");
-  lines.updateColElements(request, "57");
+  {
+    // One changed value: exactly one statement runs, the update of that line.
+    FaultInjector statements(FaultPlan{});
+    lines.updateColElements(request, "57");
+    EXPECT_EQ(statements.log().Texts(), std::vector<std::string>{LastStatement(*lines.Item(1))});
+  }
   EXPECT_EQ(lines.Count(), 1);
   EXPECT_EQ(lines.Item(1)->status(), esSaved);
   EXPECT_EQ(
