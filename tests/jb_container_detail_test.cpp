@@ -550,7 +550,7 @@ TEST_P(JBContainerDetail, LateBound) {
   const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 58");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(LineCount(58), 1);
-  const KxRun bad = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " x");
+  const KxRun bad = RunKx(*home_, "--quiet call Col_JBContainerDetail updateColElements @" + request + " x");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(bad.err, "error 0x8004270F: updateColElements SubType mismatch\n");
   EXPECT_EQ(LineCount(58), 1);
@@ -560,7 +560,7 @@ TEST_P(JBContainerDetail, AFailureHalfWayLeavesNothingInItsTransaction) {
   // The second element lacks its text fields: the first line is written before the call fails.
   const std::string request =
       home_->WriteFile("half.xml", Lines(NewLineElement("H") + "<JBContainerDetail ContainerNo=\"X\"/>"));
-  const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 57");
+  const KxRun run = RunKx(*home_, "--quiet call Col_JBContainerDetail updateColElements @" + request + " 57");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err,
             "error 0x8004270F: updateColElements SubObject variable or With block variable not set\n");

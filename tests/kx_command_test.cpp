@@ -119,7 +119,7 @@ TEST_F(KxCommand, FailingCallExitsOneAndReportsTheError) {
   EXPECT_EQ(json.exitCode, 1);
   EXPECT_EQ(json.out, "{\"error\": {\"number\": -2147211505, \"source\": " + JsonString(d) +
                           ", \"description\": " + JsonString(d) + "}}\n");
-  const Outcome text = Kx(home_, "call S_DBHelpForKX RunSQL " + ShellQuote(badSql_));
+  const Outcome text = Kx(home_, "--quiet call S_DBHelpForKX RunSQL " + ShellQuote(badSql_));
   EXPECT_EQ(text.exitCode, 1);
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, "error 0x8004270F: " + d + "\n");

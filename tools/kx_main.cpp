@@ -1,6 +1,4 @@
 // The `kx` command: set up the database, call any public class member late-bound, run a demo.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -80,14 +78,13 @@ int Init() {
   }
 }
 
-// Tells on stderr what in Config.ini cannot be used (naming the file and the key) and, to a
-// terminal, which Config.ini the command reads or that there is none.
+// Tells on stderr which Config.ini the command reads, or that there is none, and what in it cannot
+// be used (naming the file and the key).
 void ConfigNote() {
   const std::string path = kx::ConfigPath();
-  if (isatty(STDERR_FILENO))
-    std::cerr << (kx::IniFile::Load(path)->exists() ? "kx: settings from " + path
-                                                    : "kx: no Config.ini at " + path + "; the defaults apply")
-              << std::endl;
+  std::cerr << (kx::IniFile::Load(path)->exists() ? "kx: settings from " + path
+                                                  : "kx: no Config.ini at " + path + "; the defaults apply")
+            << std::endl;
   if (const std::string problem = kx::config::Problem(path); !problem.empty())
     std::cerr << "kx: " << problem << std::endl;
 }
