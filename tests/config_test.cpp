@@ -319,22 +319,38 @@ std::string KxOnTerminal(const std::vector<std::string>& args) {
 TEST(KxConfigNote, TheCommandSaysWhichConfigIniItReads) {
   TestHome home;
   const std::string path = home.folder() + "/Config.ini";
+  const std::string settings = "kx: settings from " + path + "\n";
+  // On every command that reads Config.ini, to a terminal, a file or a pipe alike.
   EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
                 .find("kx: settings from " + path),
             std::string::npos);
+  EXPECT_EQ(RunKx(home, "call S_DBHelpForKX ClassDebugID").err, settings);
+  EXPECT_EQ(RunKx(home, "init").err, settings);
+  const CommandOutcome serve = RunKx(home, "serve --listen 0.0.0.0:0");  // refused: no token file
+  EXPECT_EQ(serve.err.rfind(settings, 0), 0u) << serve.err;
+  // Not where Config.ini is not read.
+  EXPECT_EQ(RunKx(home, "classes").err, "");
+  EXPECT_EQ(RunKx(home, "call --url http://127.0.0.1:9 C_JBTypeProfile containsKey X").err.find("kx: "),
+            std::string::npos);
+  // --quiet silences it.
   EXPECT_EQ(
       KxOnTerminal({"--home", home.folder(), "--quiet", "call", "S_DBHelpForKX", "ClassDebugID"}).find("kx:"),
       std::string::npos);
+  EXPECT_EQ(RunKx(home, "--quiet call S_DBHelpForKX ClassDebugID").err, "");
+  EXPECT_EQ(RunKx(home, "--quiet init").err, "");
+
   std::remove(path.c_str());
-  EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"})
-                .find("kx: no Config.ini at " + path + "; the defaults apply"),
+  const std::string none = "kx: no Config.ini at " + path + "; the defaults apply";
+  EXPECT_NE(KxOnTerminal({"--home", home.folder(), "call", "S_DBHelpForKX", "ClassDebugID"}).find(none),
             std::string::npos);
-  // Not to a file or pipe: there it names only what cannot be used.
-  EXPECT_EQ(RunKx(home, "call S_DBHelpForKX ClassDebugID").err, "");
+  EXPECT_EQ(RunKx(home, "call S_DBHelpForKX ClassDebugID").err, none + "\n");
+  EXPECT_EQ(RunKx(home, "--quiet call S_DBHelpForKX ClassDebugID").err, "");
+
+  // What cannot be used is named after the note.
   home.WriteConfig("[DATABASE]\nFLAG=x\n");
   const CommandOutcome bad = RunKx(home, "call S_DBHelpForKX GetConnectionString");
   EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_EQ(bad.err, "kx: " + path +
+  EXPECT_EQ(bad.err, settings + "kx: " + path +
                          ": key FLAG of section DATABASE must be a number, not 'x'\n"
                          "error 0x8004270F: GetConnectionString Function\n");
   EXPECT_EQ(RunKx(home, "--quiet call S_DBHelpForKX GetConnectionString").err,

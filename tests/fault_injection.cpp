@@ -19,18 +19,18 @@ class FaultyConnection : public db::Connection {
 
   db::Engine engine() const override { return inner_->engine(); }
   void Execute(const std::string& sql, const std::vector<Variant>& params) override {
-    Statement([&] { inner_->Execute(sql, params); });
+    Statement(sql, [&] { inner_->Execute(sql, params); });
   }
   void ExecuteScript(const std::string& sql) override { inner_->ExecuteScript(sql); }
   std::shared_ptr<db::Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<db::Recordset> rows;
-    Statement([&] { rows = inner_->Query(sql, params); });
+    Statement(sql, [&] { rows = inner_->Query(sql, params); });
     return rows;
   }
   std::shared_ptr<db::Recordset> CallProcedure(const std::string& name,
                                                const std::vector<db::ProcedureArgument>& args) override {
     std::shared_ptr<db::Recordset> rows;
-    Statement([&] { rows = inner_->CallProcedure(name, args); });
+    Statement(name, [&] { rows = inner_->CallProcedure(name, args); });
     return rows;
   }
   void ResetIsolation() override { inner_->ResetIsolation(); }
@@ -53,9 +53,10 @@ class FaultyConnection : public db::Connection {
   bool Alive() override { return !lost_ && inner_->Alive(); }
 
  private:
-  // Runs one statement, failing it when it is the planned one.
-  void Statement(const std::function<void()>& run) {
+  // Runs one statement (`text` names it in the log), failing it when it is the planned one.
+  void Statement(const std::string& text, const std::function<void()>& run) {
     log_->statements++;
+    log_->Record(text);
     const bool fails = ++count_ == plan_.failStatement;
     if (!fails || plan_.runFailingStatement) run();
     if (fails) Fail();
@@ -87,6 +88,16 @@ std::string RunCall(const std::function<void()>& call, bool complete = true) {
 }
 
 }  // namespace
+
+std::vector<std::string> FaultLog::Texts() const {
+  std::lock_guard lock(mutex_);
+  return texts_;
+}
+
+void FaultLog::Record(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  texts_.push_back(text);
+}
 
 TableDump DumpTables() {
   S_DBHelpForKX helper;

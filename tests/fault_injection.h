@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ struct FaultPlan {
 // What the wrapped connections did, summed over all of them.
 struct FaultLog {
   std::atomic<int> connections{0}, statements{0}, begins{0}, commits{0}, rollbacks{0}, injected{0};
+
+  // The text of every statement asked for (a procedure: its name), in the order they came.
+  std::vector<std::string> Texts() const;
+  void Record(const std::string& text);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
 };
 
 // Installs the connection decorator for its lifetime (idle pooled connections are closed on both

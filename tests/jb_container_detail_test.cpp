@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fault_injection.h"
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
 #include "runtime/registry.h"
@@ -202,12 +203,21 @@ TEST_P(JBContainerDetail, OneNodeOnOneLineWritesOnlyTheChange) {
   std::string request = lines.getColElementsByXML();
 
   // The same values change nothing and run nothing.
-  lines.updateColElements(request, "57");
+  {
+    FaultInjector statements(FaultPlan{});
+    lines.updateColElements(request, "57");
+    EXPECT_EQ(statements.log().Texts(), std::vector<std::string>{});
+  }
   EXPECT_EQ(lines.Item(1)->status(), esLoaded);
   EXPECT_EQ(LastStatement(*lines.Item(1)), "");
 
   request.replace(request.find("ChargeCode=\"TRK\""), 16, "ChargeCode=\"XYZ\"");
-  lines.updateColElements(request, "57");
+  {
+    // One changed value: exactly one statement runs, the update of that line.
+    FaultInjector statements(FaultPlan{});
+    lines.updateColElements(request, "57");
+    EXPECT_EQ(statements.log().Texts(), std::vector<std::string>{LastStatement(*lines.Item(1))});
+  }
   EXPECT_EQ(lines.Count(), 1);
   EXPECT_EQ(lines.Item(1)->status(), esSaved);
   EXPECT_EQ(
@@ -540,7 +550,7 @@ TEST_P(JBContainerDetail, LateBound) {
   const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 58");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(LineCount(58), 1);
-  const KxRun bad = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " x");
+  const KxRun bad = RunKx(*home_, "--quiet call Col_JBContainerDetail updateColElements @" + request + " x");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(bad.err, "error 0x8004270F: updateColElements SubType mismatch\n");
   EXPECT_EQ(LineCount(58), 1);
@@ -550,7 +560,7 @@ TEST_P(JBContainerDetail, AFailureHalfWayLeavesNothingInItsTransaction) {
   // The second element lacks its text fields: the first line is written before the call fails.
   const std::string request =
       home_->WriteFile("half.xml", Lines(NewLineElement("H") + "<JBContainerDetail ContainerNo=\"X\"/>"));
-  const KxRun run = RunKx(*home_, "call Col_JBContainerDetail updateColElements @" + request + " 57");
+  const KxRun run = RunKx(*home_, "--quiet call Col_JBContainerDetail updateColElements @" + request + " 57");
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err,
             "error 0x8004270F: updateColElements SubObject variable or With block variable not set\n");

@@ -84,7 +84,8 @@ class InjectedFailure {
   std::string engine_, table_;
 };
 
-// The outcome of running the `kx` command.
+// The outcome of running the `kx` command: its exit code, and its stdout and stderr together (without
+// the note on which Config.ini it reads).
 struct Outcome {
   int exitCode = -1;
   std::string out;
@@ -92,7 +93,7 @@ struct Outcome {
 
 Outcome KxCall(const TestHome& home, const std::string& args) {
   const std::string command =
-      std::string(KX_BINARY) + " --home '" + home.folder() + "' call " + args + " 2>&1";
+      std::string(KX_BINARY) + " --home '" + home.folder() + "' --quiet call " + args + " 2>&1";
   Outcome result;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;

@@ -307,7 +307,7 @@ TEST_P(JBDiary, LateBound) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "{\"result\": null, \"out\": {}}\n");
   EXPECT_EQ(EntryCount(57), 2);
-  const KxRun bad = RunKx(*home_, "call Col_JBDiary add abc alice MEMO note");
+  const KxRun bad = RunKx(*home_, "--quiet call Col_JBDiary add abc alice MEMO note");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(bad.err, "error 0x8004270F: Add Sub :Type mismatch\n");
   const KxRun list = RunKx(*home_, "call --json Col_JBDiary getColElementsByXML 57");

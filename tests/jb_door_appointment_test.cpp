@@ -377,7 +377,7 @@ TEST_P(JBDoorAppointment, LateBound) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "{\"result\": \"\", \"out\": {}}\n");
   EXPECT_EQ(AppointmentCount(58), 1);
-  const KxRun bad = RunKx(*home_, "call Col_JBDoorAppointment modify @" + request + " 58");
+  const KxRun bad = RunKx(*home_, "--quiet call Col_JBDoorAppointment modify @" + request + " 58");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(bad.err, "error 0x8004270F: modify FunctionObject variable or With block variable not set\n");
 }

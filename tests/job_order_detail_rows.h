@@ -117,7 +117,7 @@ inline void ExpectEntityAndStorageByName(const TestHome& home, const std::string
 
   const KxRun found = RunKx(home, "call --json " + storageClass + " containsPK " + std::to_string(id));
   EXPECT_EQ(found.out, "{\"result\": true, \"out\": {}}\n") << found.err;
-  const KxRun missing = RunKx(home, "call " + entityClass + " load 0");
+  const KxRun missing = RunKx(home, "--quiet call " + entityClass + " load 0");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err, "error 0x8004270F: load SubLoadByPK SubCan not use code '0'\n");
 }

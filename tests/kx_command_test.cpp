@@ -119,7 +119,7 @@ TEST_F(KxCommand, FailingCallExitsOneAndReportsTheError) {
   EXPECT_EQ(json.exitCode, 1);
   EXPECT_EQ(json.out, "{\"error\": {\"number\": -2147211505, \"source\": " + JsonString(d) +
                           ", \"description\": " + JsonString(d) + "}}\n");
-  const Outcome text = Kx(home_, "call S_DBHelpForKX RunSQL " + ShellQuote(badSql_));
+  const Outcome text = Kx(home_, "--quiet call S_DBHelpForKX RunSQL " + ShellQuote(badSql_));
   EXPECT_EQ(text.exitCode, 1);
   EXPECT_EQ(text.out, "");
   EXPECT_EQ(text.err, "error 0x8004270F: " + d + "\n");
@@ -151,6 +151,21 @@ TEST_F(KxCommand, UnknownClassOrMemberFails) {
   const Outcome member = Kx(home_, "call S_DBHelpForKX NoSuchMember");
   EXPECT_EQ(member.exitCode, 1);
   EXPECT_NE(member.err.find("NoSuchMember"), std::string::npos) << member.err;
+}
+
+TEST_F(KxCommand, InitAndDemoReachTheDatabaseHelperThroughTheRegistry) {
+  // A deployment's S_DBHelpForKX, registered under the component's name, logs every late-bound call.
+  const std::string deployed = "LD_PRELOAD=" + ShellQuote(KX_LOGGED_HELPER);
+  const CommandOutcome init = RunKx(home_, "--quiet init", deployed);
+  EXPECT_EQ(init.exitCode, 0) << init.err;
+  EXPECT_EQ(init.out, "database ready: kxtest on " + home_.folder() + "\n");
+  EXPECT_EQ(init.err, "deployed S_DBHelpForKX.GetConnectionString\n");
+
+  const CommandOutcome demo = RunKx(home_, "--quiet demo", deployed);
+  EXPECT_EQ(demo.exitCode, 0) << demo.out << demo.err;
+  EXPECT_EQ(demo.out.rfind("Database kxtest on " + home_.folder() + " is ready.\n", 0), 0u) << demo.out;
+  EXPECT_EQ(demo.err.rfind("deployed S_DBHelpForKX.GetConnectionString\ndeployed S_DBHelpForKX.RunSQL\n", 0), 0u)
+      << demo.err;
 }
 
 TEST_F(KxCommand, HelpNamesEveryCommand) {

@@ -232,6 +232,25 @@ TEST_P(Record, SearchLimitsAreRefusedBeforeAnythingRuns) {
   s.Query("<AccessKey Field=\"Nm\" SearchCondition=\"=\" Key=\"" + longKey.substr(1) + "\"/>");
 }
 
+TEST_P(Record, TheSearchKeyLimitCountsCharactersNotBytes) {
+  S_KXSample s;
+  // Characters of two, three and four bytes in UTF-8.
+  for (const std::string character : {"\u00e9", "\u8a9e", "\U0001D11E"}) {
+    SCOPED_TRACE(character);
+    std::string key;
+    for (size_t i = 0; i < kMaxSearchKeyLength; ++i) key += character;
+    s.setStrSQL("untouched");
+    s.Query("<AccessKey Field=\"Nm\" SearchCondition=\"=\" Key=\"" + key + "\"/>");
+    EXPECT_NE(s.strSQL().find("'" + key + "'"), std::string::npos);
+    s.setStrSQL("untouched");
+    const Error tooLong = CaptureError(
+        [&] { s.Query("<AccessKey Field=\"Nm\" SearchCondition=\"=\" Key=\"" + key + character + "\"/>"); });
+    EXPECT_EQ(tooLong.description(),
+              "Query FunctionThe search key of field 'Nm' is longer than 1000 characters");
+    EXPECT_EQ(s.strSQL(), "untouched");
+  }
+}
+
 // ---- collections
 
 std::string Nodes(const std::vector<std::string>& names) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
@@ -228,6 +229,69 @@ TEST_P(Helper, HugeStatementsAndReasonsAreCutInDescriptions) {
     EXPECT_EQ(before, after);
     EXPECT_FALSE(before.empty());
   }
+}
+
+// What a late-bound caller can do with the result sets and commands the helper answers: the helper
+// created by name, every member of it and of what it returns invoked by name.
+TEST_P(Helper, ResultSetsAndCommandsServeLateBoundCallers) {
+  const auto& registry = Registry::Instance();
+  auto call = [&](const ObjectPtr& object, const std::string& member, Args args = {}) {
+    return registry.Invoke(*object, member, args);
+  };
+  const ObjectPtr helper = registry.Create("S_DBHelpForKX");
+  for (int i = 1; i <= 5; ++i)
+    call(helper, "RunSQL",
+         {"Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('L" + std::to_string(i) +
+          "','name " + std::to_string(i) + "','TR')"});
+
+  const ObjectPtr rs = CObj(call(helper, "RunSQLReturnRS",
+                                 {"select JB_TYPE_CODE, JB_TYPE_NAME from JB_TYPE_PROFILE order by JB_TYPE_CODE"}));
+  EXPECT_EQ(call(rs, "RecordCount"), Variant(5));
+  EXPECT_EQ(call(rs, "EOF"), Variant(false));
+  EXPECT_EQ(CStr(call(rs, "Fields", {"jb_type_name"})), "name 1");
+  call(rs, "MoveNext");
+  EXPECT_EQ(CStr(call(rs, "Fields", {"JB_TYPE_CODE"})), "L2");
+  // Two rows a page: the second row is on page 1, the fifth alone on page 3.
+  EXPECT_EQ(call(rs, "PageSize"), Variant(10));
+  call(rs, "PageSize", {2});
+  EXPECT_EQ(call(rs, "PageSize"), Variant(2));
+  EXPECT_EQ(call(rs, "AbsolutePage"), Variant(1));
+  call(rs, "AbsolutePage", {3});
+  EXPECT_EQ(call(rs, "AbsolutePage"), Variant(3));
+  EXPECT_EQ(CStr(call(rs, "Fields", {"JB_TYPE_CODE"})), "L5");
+  call(rs, "AbsolutePage", {2});
+  EXPECT_EQ(CStr(call(rs, "Fields", {"JB_TYPE_CODE"})), "L3");
+  call(rs, "MoveNext");
+  EXPECT_EQ(call(rs, "AbsolutePage"), Variant(2));
+  EXPECT_EQ(CStr(call(rs, "Fields", {"JB_TYPE_CODE"})), "L4");
+  call(rs, "MoveNext");
+  EXPECT_EQ(call(rs, "AbsolutePage"), Variant(3));
+  call(rs, "MoveNext");
+  EXPECT_EQ(call(rs, "EOF"), Variant(true));
+  EXPECT_EQ(call(rs, "AbsolutePage"), Variant(-3));  // past the last row
+  call(rs, "AbsolutePage", {4});                      // beyond the last page: at the end
+  EXPECT_EQ(call(rs, "EOF"), Variant(true));
+  EXPECT_EQ(CaptureError([&] { call(rs, "PageSize", {0}); }).number(), 5);
+  EXPECT_EQ(CaptureError([&] { call(rs, "AbsolutePage", {0}); }).number(), 5);
+  const ObjectPtr none = CObj(call(helper, "RunSQLReturnRS", {"select * from JB_TYPE_PROFILE where 1 = 0"}));
+  EXPECT_EQ(call(none, "AbsolutePage"), Variant(-1));
+
+  // The executed procedure: its text, its type and its parameters, by name and by position from 0.
+  const ObjectPtr cmd = CObj(call(helper, "RunSPReturnCmd", {kWorkFileProc, WorkFileParams("BK'9")}));
+  EXPECT_EQ(CStr(call(cmd, "CommandText")), kWorkFileProc);
+  EXPECT_EQ(call(cmd, "CommandType"), Variant(4));
+  EXPECT_EQ(call(cmd, "ParameterCount"), Variant(12));
+  EXPECT_EQ(CStr(call(cmd, "Parameters", {"@BK_NO"})), "BK'9");
+  EXPECT_EQ(CStr(call(cmd, "Parameters", {5})), "BK'9");
+  EXPECT_EQ(CStr(call(cmd, "Parameters", {0})), "IMPORT");
+  EXPECT_EQ(CStr(call(cmd, "Parameters", {"@LAST_UPDATE_USER"})), "tester");
+  EXPECT_TRUE(call(cmd, "Parameters", {"@ER_NO"}).IsNull());
+  EXPECT_EQ(CaptureError([&] { call(cmd, "Parameters", {12}); }).number(), 9);
+  EXPECT_EQ(CaptureError([&] { call(cmd, "Parameters", {"@NONE"}); }).number(), 9);
+  // It ran: the work file is stored.
+  const ObjectPtr stored = CObj(call(
+      helper, "RunSQLReturnRS", {"select BK_NO from JB_CONTAINER_RETRIEVING_TEMP_FILE where BK_NO = 'BK''9'"}));
+  EXPECT_EQ(call(stored, "RecordCount"), Variant(1));
 }
 
 KX_ENGINE_SUITE(Helper);

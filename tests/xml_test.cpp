@@ -341,22 +341,45 @@ TEST(XmlText, AnswersStayWellFormedWhateverTheValues) {
   EXPECT_EQ(read.Attribute("JBTypeName"), "x\xEF\xBF\xBDy \xC3\xA9");
 }
 
-TEST(XmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
-  TestHome home;
-  home.ResetDatabase();
-  const std::string name = "bell\x01 byte\xFF", category = "\x02";
+// Rows written behind KX's back (by another program, or through RunSQL) with what XML cannot carry.
+class StoredXmlText : public EngineTest {};
+
+TEST_P(StoredXmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  // PostgreSQL stores only valid UTF-8: there the name holds a control character alone.
+  const bool utf8Only = GetParam() == "PostgreSQL";
+  const std::string name = utf8Only ? "bell\x01 byte" : "bell\x01 byte\xFF", category = "\x02";
+  const std::string answeredName = utf8Only ? "bell" + r + " byte" : "bell" + r + " byte" + r;
   InsertRow("CTL", name, category);
+  InsertRow("CTM", "plain", "TR");
   auto& registry = Registry::Instance();
   ObjectPtr controller = registry.Create("C_JBTypeProfile");
+
   Args key{Variant("CTL")};
   const std::string answer = CStr(registry.Invoke(*controller, "getElementByXML", key));
   std::string reason;
   const auto doc = xml::Document::Parse(answer, reason);
   ASSERT_TRUE(doc) << reason << "\n" << answer;
-  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeName"), "bell\xEF\xBF\xBD byte\xEF\xBF\xBD");
-  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeCategory"), "\xEF\xBF\xBD");
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeName"), answeredName);
+  EXPECT_EQ(doc->FirstElement("JBTypeProfile").Attribute("JBTypeCategory"), r);
+
+  // A page that holds the row among others.
+  Args paging{Variant(), Variant(), Variant(10), Variant(1)};
+  const std::string page = CStr(registry.Invoke(*controller, "queryOwnedElementsByXML", paging));
+  EXPECT_EQ(CLng(paging[0]), 2);
+  const auto pageDoc = xml::Document::Parse(page, reason);
+  ASSERT_TRUE(pageDoc) << reason << "\n" << page;
+  const auto rows = pageDoc->ElementsByTagName("JBTypeProfile");
+  ASSERT_EQ(rows.size(), 2u) << page;
+  EXPECT_EQ(rows[0].Attribute("Code"), "CTL");
+  EXPECT_EQ(rows[0].Attribute("JBTypeName"), answeredName);
+  EXPECT_EQ(rows[0].Attribute("JBTypeCategory"), r);
+  EXPECT_EQ(rows[1].Attribute("JBTypeName"), "plain");
+
   EXPECT_EQ(StoredRow("CTL"), (std::vector<std::string>{name, category}));
 }
+
+KX_ENGINE_SUITE(StoredXmlText);
 
 TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {
   const xml::Element none;

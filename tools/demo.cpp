@@ -6,7 +6,6 @@
 #include "runtime/db/connection.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
-#include "shared/s_db_help_for_kx.h"
 
 namespace kx {
 namespace {
@@ -33,11 +32,17 @@ std::string Profile(const std::string& code, const std::string& name, const std:
 
 }  // namespace
 
+DatabaseName SetUpDatabase() {
+  const std::string cs = CStr(Call(Registry::Instance().Create("S_DBHelpForKX"), "GetConnectionString"));
+  db::InstallDatabase(cs);
+  const db::ConnectionInfo info = db::ConnectionInfo::Parse(cs);
+  return {info.catalog, info.dataSource};
+}
+
 int RunDemo(std::ostream& out) {
   try {
-    S_DBHelpForKX helper;
-    db::InstallDatabase(helper.GetConnectionString());
-    out << "Database " << helper.database() << " on " << helper.server() << " is ready.\n";
+    const DatabaseName name = SetUpDatabase();
+    out << "Database " << name.database << " on " << name.server << " is ready.\n";
     Call(Registry::Instance().Create("S_DBHelpForKX"), "RunSQL",
          {"Delete JB_TYPE_PROFILE Where JB_TYPE_CODE like 'DEMO%'"});
   } catch (const Error& e) {

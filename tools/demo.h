@@ -6,6 +6,15 @@
 
 namespace kx {
 
+// The database of the component folder, as Config.ini names it.
+struct DatabaseName {
+  std::string database, server;
+};
+
+// Creates the database objects (safe to repeat) of the database that S_DBHelpForKX, created by name
+// and called late-bound, names in its connection string, and returns that database's name.
+DatabaseName SetUpDatabase();
+
 // Sets up the database of the component folder and walks records through their life.
 int RunDemo(std::ostream& out);
 

@@ -1,6 +1,4 @@
 // The `kx` command: set up the database, call any public class member late-bound, run a demo.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +11,7 @@
 #include "runtime/registry.h"
 #include "service/call.h"
 #include "service/json.h"
-#include "shared/s_db_help_for_kx.h"
+#include "shared/s_db_help_for_kx.h"  // config::Problem
 #include "tools/demo.h"
 #include "tools/serve.h"
 
@@ -70,10 +68,8 @@ int Call(const std::string& className, const std::string& member, const std::vec
 
 int Init() {
   try {
-    kx::S_DBHelpForKX helper;
-    const std::string cs = helper.GetConnectionString();
-    kx::db::InstallDatabase(cs);
-    std::cout << "database ready: " << helper.database() << " on " << helper.server() << std::endl;
+    const kx::DatabaseName name = kx::SetUpDatabase();
+    std::cout << "database ready: " << name.database << " on " << name.server << std::endl;
     return 0;
   } catch (const kx::Error& e) {
     return Fail(e, false);
@@ -82,14 +78,13 @@ int Init() {
   }
 }
 
-// Tells on stderr what in Config.ini cannot be used (naming the file and the key) and, to a
-// terminal, which Config.ini the command reads or that there is none.
+// Tells on stderr which Config.ini the command reads, or that there is none, and what in it cannot
+// be used (naming the file and the key).
 void ConfigNote() {
   const std::string path = kx::ConfigPath();
-  if (isatty(STDERR_FILENO))
-    std::cerr << (kx::IniFile::Load(path)->exists() ? "kx: settings from " + path
-                                                    : "kx: no Config.ini at " + path + "; the defaults apply")
-              << std::endl;
+  std::cerr << (kx::IniFile::Load(path)->exists() ? "kx: settings from " + path
+                                                  : "kx: no Config.ini at " + path + "; the defaults apply")
+            << std::endl;
   if (const std::string problem = kx::config::Problem(path); !problem.empty())
     std::cerr << "kx: " << problem << std::endl;
 }

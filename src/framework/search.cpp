@@ -39,6 +39,14 @@ std::string Required(const xml::Element& e, const char* name) {
   return *value;
 }
 
+// How many characters (Unicode code points) the UTF-8 text `s` holds, whatever their length in bytes:
+// every byte but a continuation byte (10xxxxxx) starts one.
+size_t CharacterCount(const std::string& s) {
+  size_t count = 0;
+  for (const char c : s) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
 }  // namespace
 
 std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan) {
@@ -54,7 +62,7 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     const std::string word = Required(condition, "SearchCondition");
     const std::string key = Trim(Required(condition, "Key"));
     if (key.empty()) continue;
-    if (key.size() > kMaxSearchKeyLength)
+    if (CharacterCount(key) > kMaxSearchKeyLength)
       Raise(9999, "The search key of field '" + field.substr(0, 100) + "' is longer than " +
                       std::to_string(kMaxSearchKeyLength) + " characters");
     const SearchField* match = nullptr;

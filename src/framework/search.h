@@ -8,7 +8,8 @@ namespace kx {
 
 struct RecordDef;
 
-// The most AccessKey elements one access key may hold, and the longest key of one condition.
+// The most AccessKey elements one access key may hold, and the longest key of one condition, in
+// characters (Unicode code points, not bytes).
 inline constexpr size_t kMaxSearchConditions = 64;
 inline constexpr size_t kMaxSearchKeyLength = 1000;
 

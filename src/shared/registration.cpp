@@ -36,7 +36,7 @@ void Register() {
       .Method("MoveFirst", &R::MoveFirst)
       .Raw("Fields", MemberKind::Method, {"Name"}, [](R& rs, Args& a) { return rs.Field(CStr(a[0])); })
       .Property("PageSize", &R::PageSize, &R::SetPageSize)
-      .Method("AbsolutePage", &R::SetAbsolutePage, {"Page"})
+      .Property("AbsolutePage", &R::AbsolutePage, &R::SetAbsolutePage)
       .Get("PageCount", &R::PageCount)
       .Register();
 

@@ -40,6 +40,12 @@ int32_t Recordset::PageCount() const {
   return n / pageSize_ + (n % pageSize_ ? 1 : 0);
 }
 
+int32_t Recordset::AbsolutePage() const {
+  if (rows_.empty()) return -1;
+  if (EOF_()) return -3;
+  return static_cast<int32_t>(position_ / static_cast<size_t>(pageSize_)) + 1;
+}
+
 void Recordset::SetAbsolutePage(int32_t page) {
   if (page < 1) ThrowRuntimeError(RuntimeErrorCode::InvalidArgument);
   const size_t start = static_cast<size_t>(page - 1) * static_cast<size_t>(pageSize_);

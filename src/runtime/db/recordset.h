@@ -31,6 +31,9 @@ class Recordset : public Object {
   // Rows per page; less than 1 fails with Invalid procedure call or argument.
   void SetPageSize(int32_t size);
   int32_t PageCount() const;
+  // The page (from 1) of the current row; -3 (adPosEOF) past the last row, -1 (adPosUnknown) when
+  // the set holds no row.
+  int32_t AbsolutePage() const;
   // Moves to the first row of page `page` (from 1); a page beyond the last leaves the set at its end.
   void SetAbsolutePage(int32_t page);
 
