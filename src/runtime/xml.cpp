@@ -6,7 +6,6 @@
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xmlschemastypes.h>
-#include <libxml/xpath.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,8 +45,6 @@ using SchemaParserContext =
     std::unique_ptr<xmlSchemaParserCtxt, FreeWith<xmlSchemaParserCtxt, xmlSchemaFreeParserCtxt>>;
 using ValidationContext =
     std::unique_ptr<xmlSchemaValidCtxt, FreeWith<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt>>;
-using XPathContext = std::unique_ptr<xmlXPathContext, FreeWith<xmlXPathContext, xmlXPathFreeContext>>;
-using XPathObject = std::unique_ptr<xmlXPathObject, FreeWith<xmlXPathObject, xmlXPathFreeObject>>;
 using Doc = std::unique_ptr<xmlDoc, DocumentFree>;
 
 // Frees text that libxml2 allocated.
@@ -447,22 +444,6 @@ std::vector<Element> Document::ElementsByTagName(const std::string& name) const 
 Element Document::FirstElement(const std::string& name) const {
   const auto all = ElementsByTagName(name);
   return all.empty() ? Element() : all.front();
-}
-
-std::vector<Element> Document::SelectNodes(const std::string& xpath) const {
-  std::vector<Element> out;
-  const XPathContext ctx(xmlXPathNewContext(doc_.get()));
-  if (!ctx) throw std::bad_alloc();
-  ErrorCollector errors;
-  const XPathObject result(xmlXPathEvalExpression(X(xpath), ctx.get()));
-  if (!result) throw Error(9999 + kObjectErrorBase, "KX", "Invalid XPath expression: " + xpath);
-  if (result->nodesetval) {
-    for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
-      xmlNodePtr n = result->nodesetval->nodeTab[i];
-      if (n->type == XML_ELEMENT_NODE) out.emplace_back(n);
-    }
-  }
-  return out;
 }
 
 std::string Document::Serialize() const {

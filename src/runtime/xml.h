@@ -76,8 +76,6 @@ class Document {
   std::vector<Element> ElementsByTagName(const std::string& name) const;
   // The first element named `name` in document order, or an empty Element.
   Element FirstElement(const std::string& name) const;
-  // The elements an XPath expression selects, in document order.
-  std::vector<Element> SelectNodes(const std::string& xpath) const;
   // The text of the whole document.
   std::string Serialize() const;
 
