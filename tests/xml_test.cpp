@@ -2,6 +2,7 @@
 // controllers use.
 #include "runtime/xml.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -43,6 +44,38 @@ TEST_F(ValidatedLoading, AcceptsAValidDocument) {
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].Attribute("Key"), "JB0");
   EXPECT_EQ(keys[1].Attribute("SearchCondition"), "=");
+}
+
+// Every document, parser and validation context a request uses is freed (or kept for the next
+// request): thousands of requests, accepted, refused and not well formed, leave the heap as it was.
+TEST_F(ValidatedLoading, ManyRequestsLeaveNothingBehind) {
+  auto requests = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const std::string key = std::to_string(i);
+      try {
+        switch (i % 4) {
+          case 0:
+            LoadValidated("<Root><AccessKey Field=\"F\" SearchCondition=\"=\" Key=\"" + key + "\"/></Root>",
+                          Sch_AccessKey());
+            break;
+          case 1:
+            LoadValidated("<Root><AccessKey Field=\"F\" Key=\"" + key + "\"/></Root>", Sch_AccessKey());
+            break;
+          case 2:
+            LoadValidated("<Root><AccessKey Field=\"" + key + "\"></Root>", Sch_AccessKey());
+            break;
+          default:
+            LoadValidated("<!DOCTYPE Root><Root/>", Sch_AccessKey());
+        }
+      } catch (const Error&) {
+      }
+    }
+  };
+  requests(200);  // what is kept for later requests is set up by now
+  const size_t before = mallinfo2().uordblks;
+  requests(4000);
+  const size_t after = mallinfo2().uordblks;
+  EXPECT_LT(after, before + 256 * 1024) << "heap in use grew from " << before << " to " << after << " bytes";
 }
 
 TEST_F(ValidatedLoading, RefusesWithTheParsersReason) {
