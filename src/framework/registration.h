@@ -11,6 +11,11 @@
 
 namespace kx {
 
+// Declares the entity class E and the storage class S of the record that `Def` describes, with the
+// members of their patterns alone; each registration is made when its class is first used.
+template <const RecordDef& (*Def)(), class E, class S>
+void DeclareEntityAndStorage();
+
 template <class E>
 Expose<E> ExposeEntity(const RecordDef& def) {
   Expose<E> x(def.entityClass);
@@ -59,6 +64,13 @@ Expose<C> ExposeController(const RecordDef& def) {
       .Method("remove", &Controller::remove, {"ElementId"})
       .Property(def.entityProperty, &Controller::entity, &Controller::setEntity);
   return x;
+}
+
+template <const RecordDef& (*Def)(), class E, class S>
+void DeclareEntityAndStorage() {
+  auto& registry = Registry::Instance();
+  registry.Declare(Def().entityClass, [] { return ExposeEntity<E>(Def()).Build(); });
+  registry.Declare(Def().storageClass, [] { return ExposeStorage<S>(Def()).Build(); });
 }
 
 template <class Col>

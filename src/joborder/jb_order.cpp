@@ -521,18 +521,23 @@ bool C_JBOrder::getPartnerNotifyInfo(const std::string& strJBNoID, const std::st
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBOrderDef();
-  auto entity = ExposeEntity<E_JBOrder>(def);
-  entity.Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
+ClassInfo EntityClass() {
+  return ExposeEntity<E_JBOrder>(JBOrderDef())
+      .Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
       .Get("ColJBDiary", &E_JBOrder::ColJBDiary)
       .Get("ColJBContainerDetail", &E_JBOrder::ColJBContainerDetail)
-      .Register();
-  ExposeStorage<S_JBOrder>(def)
+      .Build();
+}
+
+ClassInfo StorageClass() {
+  return ExposeStorage<S_JBOrder>(JBOrderDef())
       .Method("containsJBNo", &S_JBOrder::containsJBNo, {"JBNo", OptionalByRef("JBNoId")})
       .Method("containsITNumber", &S_JBOrder::containsITNumber, {"ITNumber", OptionalByRef("JBNoId")})
-      .Register();
-  ExposeController<C_JBOrder>(def)
+      .Build();
+}
+
+ClassInfo ControllerClass() {
+  return ExposeController<C_JBOrder>(JBOrderDef())
       .Method("add", &C_JBOrder::add, {"ElementXml", "astrCompanyCode", "astrOfficeCode"})
       .Method("modify", &C_JBOrder::modify, {"ElementXml"})
       .Method("remove", &C_JBOrder::remove, {"ElementId"})
@@ -553,7 +558,15 @@ void Register() {
               {"VesselCode", "VoyageNo", "VoyageLeg", "PortCode"})
       .Method("getPartnerNotifyInfo", &C_JBOrder::getPartnerNotifyInfo,
               {"strJBNoID", "strNotifyPurposeInd", "strNotifyMethodInd", "strResult"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  auto& registry = Registry::Instance();
+  const RecordDef& def = JBOrderDef();
+  registry.Declare(def.entityClass, EntityClass);
+  registry.Declare(def.storageClass, StorageClass);
+  registry.Declare(def.controllerClass, ControllerClass);
 }
 
 const AtLoad registered(Register);

@@ -54,13 +54,15 @@ const RecordDef& JBContainerDetailDef() {
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBContainerDetailDef();
-  ExposeEntity<E_JBContainerDetail>(def).Register();
-  ExposeStorage<S_JBContainerDetail>(def).Register();
-  ExposeCollection<Col_JBContainerDetail>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBContainerDetail>(JBContainerDetailDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBContainerDetailDef, E_JBContainerDetail, S_JBContainerDetail>();
+  Registry::Instance().Declare(JBContainerDetailDef().collection.className, CollectionClass);
 }
 
 const AtLoad registered(Register);

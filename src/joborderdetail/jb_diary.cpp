@@ -67,14 +67,16 @@ void Col_JBDiary::add(const std::string& MasterKey, const std::string& strUserCo
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBDiaryDef();
-  ExposeEntity<E_JBDiary>(def).Register();
-  ExposeStorage<S_JBDiary>(def).Register();
-  ExposeCollection<Col_JBDiary>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBDiary>(JBDiaryDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
       .Method("add", &Col_JBDiary::add, {"MasterKey", "strUserCode", "strDiaryTypeInd", "strDiaryText"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBDiaryDef, E_JBDiary, S_JBDiary>();
+  Registry::Instance().Declare(JBDiaryDef().collection.className, CollectionClass);
 }
 
 const AtLoad registered(Register);

@@ -92,16 +92,18 @@ void Col_JBDoorAppointment::remove(const std::string& JBDoorAppointmentId, const
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBDoorAppointmentDef();
-  ExposeEntity<E_JBDoorAppointment>(def).Register();
-  ExposeStorage<S_JBDoorAppointment>(def).Register();
-  ExposeCollection<Col_JBDoorAppointment>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBDoorAppointment>(JBDoorAppointmentDef())
       .Method("remove", &Col_JBDoorAppointment::remove,
               {"JBDoorAppointmentId", Optional("JBNoId", std::string())})
       .Method("add", &Col_JBDoorAppointment::add, {"ElementXml", "JBNoId"})
       .Method("modify", &Col_JBDoorAppointment::modify, {"ElementXml", "JBNoId"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBDoorAppointmentDef, E_JBDoorAppointment, S_JBDoorAppointment>();
+  Registry::Instance().Declare(JBDoorAppointmentDef().collection.className, CollectionClass);
 }
 
 const AtLoad registered(Register);

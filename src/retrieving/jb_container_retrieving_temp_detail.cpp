@@ -71,16 +71,19 @@ bool Col_JBContainerRetrievingTempDetail::isAllFinished(int32_t MasterKey) {
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBContainerRetrievingTempDetailDef();
-  ExposeEntity<E_JBContainerRetrievingTempDetail>(def).Register();
-  ExposeStorage<S_JBContainerRetrievingTempDetail>(def).Register();
-  ExposeCollection<Col_JBContainerRetrievingTempDetail>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBContainerRetrievingTempDetail>(JBContainerRetrievingTempDetailDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
       .Method("updateColElements", &Collection::updateColElements,
               {"ElementXml", Optional("MasterKey", std::string())})
       .Method("isAllFinished", &Col_JBContainerRetrievingTempDetail::isAllFinished, {"MasterKey"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBContainerRetrievingTempDetailDef, E_JBContainerRetrievingTempDetail,
+                          S_JBContainerRetrievingTempDetail>();
+  Registry::Instance().Declare(JBContainerRetrievingTempDetailDef().collection.className, CollectionClass);
 }
 
 const AtLoad registered(Register);

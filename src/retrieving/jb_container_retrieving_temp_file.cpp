@@ -123,20 +123,31 @@ void C_JBContainerRetrievingTempFile::Finish(const std::string& ElementId) {
 
 namespace {
 
-void Register() {
-  using C = C_JBContainerRetrievingTempFile;
-  const RecordDef& def = JBContainerRetrievingTempFileDef();
-  ExposeEntity<E_JBContainerRetrievingTempFile>(def)
+ClassInfo EntityClass() {
+  return ExposeEntity<E_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef())
       .Get("ColJBContainerRetrievingTempDetail",
            &E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail)
-      .Register();
-  ExposeStorage<S_JBContainerRetrievingTempFile>(def).Register();
-  ExposeController<C>(def)
+      .Build();
+}
+
+ClassInfo ControllerClass() {
+  using C = C_JBContainerRetrievingTempFile;
+  return ExposeController<C>(JBContainerRetrievingTempFileDef())
       .Method("add", &C::add, {"ElementXml"})
       .Method("modify", &C::modify, {"ElementXml"})
       .Method("remove", &C::remove, {"ElementId"})
       .Method("Finish", &C::Finish, {"ElementId"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  auto& registry = Registry::Instance();
+  const RecordDef& def = JBContainerRetrievingTempFileDef();
+  registry.Declare(def.entityClass, EntityClass);
+  registry.Declare(def.storageClass, [] {
+    return ExposeStorage<S_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef()).Build();
+  });
+  registry.Declare(def.controllerClass, ControllerClass);
 }
 
 const AtLoad registered(Register);

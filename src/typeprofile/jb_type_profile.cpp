@@ -28,9 +28,9 @@ const RecordDef& JBTypeProfileDef() {
 namespace {
 
 void Register() {
-  ExposeEntity<E_JBTypeProfile>(JBTypeProfileDef()).Register();
-  ExposeStorage<S_JBTypeProfile>(JBTypeProfileDef()).Register();
-  ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Register();
+  DeclareEntityAndStorage<JBTypeProfileDef, E_JBTypeProfile, S_JBTypeProfile>();
+  Registry::Instance().Declare(JBTypeProfileDef().controllerClass,
+                               [] { return ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Build(); });
 }
 
 const AtLoad registered(Register);
