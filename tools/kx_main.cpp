@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "runtime/host.h"
 #include "runtime/ini.h"
@@ -94,9 +96,73 @@ void ConfigNote() {
     std::cerr << "kx: " << problem << std::endl;
 }
 
+// The plain in-process call: `kx [--home DIR] [--quiet] call [--json] [--no-transaction] CLASS
+// MEMBER [ARG...]`.
+struct PlainCall {
+  std::string home;
+  bool quiet = false;
+  bool json = false;
+  bool noTransaction = false;
+  std::string className, member;
+  std::vector<std::string> args;
+};
+
+// Reads a plain call without building the command-line parser, whose set-up costs a short call
+// more than the rest of its argument handling. Whatever the parser could read in another way is
+// left to it (nothing): a word starting with '-' other than the options above, a word naming a
+// command, an option given twice, a missing CLASS or MEMBER.
+std::optional<PlainCall> ReadPlainCall(int argc, char** argv) {
+  const auto plainWord = [](std::string_view w) {
+    for (const char* command : {"init", "call", "demo", "classes", "serve"})
+      if (w == command) return false;
+    return w.empty() || w[0] != '-';
+  };
+  PlainCall c;
+  bool home = false;
+  int i = 1;
+  for (;; ++i) {
+    if (i >= argc) return std::nullopt;
+    const std::string_view w = argv[i];
+    if (w == "call") break;
+    if (w == "--home" && !home && i + 1 < argc && plainWord(argv[i + 1])) {
+      c.home = argv[++i];
+      home = true;
+    } else if (w == "--quiet" && !c.quiet) {
+      c.quiet = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  for (++i; i < argc; ++i) {
+    const std::string_view w = argv[i];
+    if (w == "--json" && !c.json) {
+      c.json = true;
+    } else if (w == "--no-transaction" && !c.noTransaction) {
+      c.noTransaction = true;
+    } else if (plainWord(w)) {
+      break;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (argc - i < 2) return std::nullopt;
+  c.className = argv[i++];
+  c.member = argv[i++];
+  for (; i < argc; ++i) {
+    if (!plainWord(argv[i])) return std::nullopt;
+    c.args.emplace_back(argv[i]);
+  }
+  return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto plain = ReadPlainCall(argc, argv)) {
+    if (!plain->home.empty()) setenv("KX_HOME", plain->home.c_str(), 1);
+    if (!plain->quiet) ConfigNote();
+    return Call(plain->className, plain->member, plain->args, plain->json, !plain->noTransaction, "", "");
+  }
   CLI::App app{
       "kx: the KX back-office component on the command line.\n"
       "Settings come from Config.ini in the component folder ($KX_HOME, --home, or the folder of libkx)."};
