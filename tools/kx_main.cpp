@@ -161,7 +161,15 @@ int main(int argc, char** argv) {
   if (const auto plain = ReadPlainCall(argc, argv)) {
     if (!plain->home.empty()) setenv("KX_HOME", plain->home.c_str(), 1);
     if (!plain->quiet) ConfigNote();
-    return Call(plain->className, plain->member, plain->args, plain->json, !plain->noTransaction, "", "");
+    const int status =
+        Call(plain->className, plain->member, plain->args, plain->json, !plain->noTransaction, "", "");
+    // The call has ended and nothing the process still holds needs taking apart (the connection
+    // pool and the class registry live until the process ends): with its output written, it ends
+    // here without running the destructors of such objects.
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
   }
   CLI::App app{
       "kx: the KX back-office component on the command line.\n"
