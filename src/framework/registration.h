@@ -11,10 +11,11 @@
 
 namespace kx {
 
-// Declares the entity class E and the storage class S of the record that `Def` describes, with the
-// members of their patterns alone; each registration is made when its class is first used.
+// Declares the entity class E and the storage class S of the record that `Def` describes under
+// their names in `names`, with the members of their patterns alone; each registration (and the
+// record's definition) is made when its class is first used.
 template <const RecordDef& (*Def)(), class E, class S>
-void DeclareEntityAndStorage();
+void DeclareEntityAndStorage(const RecordClasses& names);
 
 template <class E>
 Expose<E> ExposeEntity(const RecordDef& def) {
@@ -67,10 +68,10 @@ Expose<C> ExposeController(const RecordDef& def) {
 }
 
 template <const RecordDef& (*Def)(), class E, class S>
-void DeclareEntityAndStorage() {
+void DeclareEntityAndStorage(const RecordClasses& names) {
   auto& registry = Registry::Instance();
-  registry.Declare(Def().entityClass, [] { return ExposeEntity<E>(Def()).Build(); });
-  registry.Declare(Def().storageClass, [] { return ExposeStorage<S>(Def()).Build(); });
+  registry.Declare(names.entity, [] { return ExposeEntity<E>(Def()).Build(); });
+  registry.Declare(names.storage, [] { return ExposeStorage<S>(Def()).Build(); });
 }
 
 template <class Col>

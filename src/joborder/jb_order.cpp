@@ -40,18 +40,21 @@ const std::vector<FieldRead> kRequestReads = {
     {E::kCostRemark},
 };
 
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBOrder", .storage = "S_JBOrder", .controller = "C_JBOrder"};
+
 }  // namespace
 
 const RecordDef& JBOrderDef() {
   static const RecordDef def = Complete({
-      .entityClass = "E_JBOrder",
-      .storageClass = "S_JBOrder",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_ORDER",
       .fields = kJBOrderFields,
       .key = E::kId,
       .identity = true,
       .insertProcedure = "JB_ORDERInsProc",
-      .controllerClass = "C_JBOrder",
+      .controllerClass = kClasses.controller,
       .list = "JBOrders",
       .item = "JBOrder",
       .schema = Sch_JBOrderAdd,
@@ -563,10 +566,9 @@ ClassInfo ControllerClass() {
 
 void Register() {
   auto& registry = Registry::Instance();
-  const RecordDef& def = JBOrderDef();
-  registry.Declare(def.entityClass, EntityClass);
-  registry.Declare(def.storageClass, StorageClass);
-  registry.Declare(def.controllerClass, ControllerClass);
+  registry.Declare(kClasses.entity, EntityClass);
+  registry.Declare(kClasses.storage, StorageClass);
+  registry.Declare(kClasses.controller, ControllerClass);
 }
 
 const AtLoad registered(Register);

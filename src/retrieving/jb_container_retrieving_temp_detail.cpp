@@ -6,6 +6,15 @@
 
 namespace kx {
 
+namespace {
+
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBContainerRetrievingTempDetail",
+                                 .storage = "S_JBContainerRetrievingTempDetail",
+                                 .collection = "Col_JBContainerRetrievingTempDetail"};
+
+}  // namespace
+
 const RecordDef& JBContainerRetrievingTempDetailDef() {
   using E = E_JBContainerRetrievingTempDetail;
   // Lines are answered with their key and parent key first, then the line fields, then the flag.
@@ -23,8 +32,8 @@ const RecordDef& JBContainerRetrievingTempDetailDef() {
     return r;
   }();
   static const RecordDef def = Complete({
-      .entityClass = "E_JBContainerRetrievingTempDetail",
-      .storageClass = "S_JBContainerRetrievingTempDetail",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_CONTAINER_RETRIEVING_TEMP_DETAIL",
       .fields = kJBContainerRetrievingTempDetailFields,
       .key = E::kId,
@@ -32,7 +41,7 @@ const RecordDef& JBContainerRetrievingTempDetailDef() {
       .attributeOrder = order,
       .collection =
           {
-              .className = "Col_JBContainerRetrievingTempDetail",
+              .className = kClasses.collection,
               .root = "JBContainerRetrievingTempDetails",
               .item = "JBContainerRetrievingTempDetail",
               .parentKey = E::kJBImportContainerWorkFileId,
@@ -82,8 +91,8 @@ ClassInfo CollectionClass() {
 
 void Register() {
   DeclareEntityAndStorage<JBContainerRetrievingTempDetailDef, E_JBContainerRetrievingTempDetail,
-                          S_JBContainerRetrievingTempDetail>();
-  Registry::Instance().Declare(JBContainerRetrievingTempDetailDef().collection.className, CollectionClass);
+                          S_JBContainerRetrievingTempDetail>(kClasses);
+  Registry::Instance().Declare(kClasses.collection, CollectionClass);
 }
 
 const AtLoad registered(Register);

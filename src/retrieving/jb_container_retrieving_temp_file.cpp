@@ -8,6 +8,15 @@
 
 namespace kx {
 
+namespace {
+
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBContainerRetrievingTempFile",
+                                 .storage = "S_JBContainerRetrievingTempFile",
+                                 .controller = "C_JBContainerRetrievingTempFile"};
+
+}  // namespace
+
 const RecordDef& JBContainerRetrievingTempFileDef() {
   using E = E_JBContainerRetrievingTempFile;
   static const std::vector<FieldRead> headerReads = [] {
@@ -16,14 +25,14 @@ const RecordDef& JBContainerRetrievingTempFileDef() {
     return r;
   }();
   static const RecordDef def = Complete({
-      .entityClass = "E_JBContainerRetrievingTempFile",
-      .storageClass = "S_JBContainerRetrievingTempFile",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_CONTAINER_RETRIEVING_TEMP_FILE",
       .fields = kJBContainerRetrievingTempFileFields,
       .key = E::kId,
       .identity = true,
       .insertProcedure = "JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc",
-      .controllerClass = "C_JBContainerRetrievingTempFile",
+      .controllerClass = kClasses.controller,
       .list = "JBContainerRetrievingTempFiles",
       .item = "JBContainerRetrievingTempFile",
       .addReads = headerReads,
@@ -142,12 +151,11 @@ ClassInfo ControllerClass() {
 
 void Register() {
   auto& registry = Registry::Instance();
-  const RecordDef& def = JBContainerRetrievingTempFileDef();
-  registry.Declare(def.entityClass, EntityClass);
-  registry.Declare(def.storageClass, [] {
+  registry.Declare(kClasses.entity, EntityClass);
+  registry.Declare(kClasses.storage, [] {
     return ExposeStorage<S_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef()).Build();
   });
-  registry.Declare(def.controllerClass, ControllerClass);
+  registry.Declare(kClasses.controller, ControllerClass);
 }
 
 const AtLoad registered(Register);
