@@ -13,7 +13,7 @@ unset KX_HOME
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 libdir=$(dirname "$(find "$prefix" -name 'libkx.so.1' | head -n 1)")
 [ -n "$libdir" ] && [ -d "$libdir" ] || { echo "libkx.so.1 is not installed"; exit 1; }
-for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/Config.ini" \
+for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
             "$prefix/include/kx/runtime/registry.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
             "$prefix/share/kx/database/sqlite/tables.sql" "$prefix/lib/systemd/system/kx.service"; do
   [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
