@@ -136,6 +136,11 @@ ClassInfo LazyProbeClass() {
   return ProbeClass("KXProbeLazy").Build();
 }
 
+ClassInfo DeclaredProbeClass() {
+  ++probeBuilds;
+  return ProbeClass("KXProbeDeclared").Build();
+}
+
 TEST(Registry, ADeclaredClassIsBuiltOnceOnFirstUse) {
   auto& registry = Registry::Instance();
   probeBuilds = 0;
@@ -165,7 +170,7 @@ TEST(Registry, DeclaredClassesFollowTheRulesOfTheName) {
   auto& registry = Registry::Instance();
   probeBuilds = 0;
   // A deployment's class replaces a declared default that was never built...
-  registry.Declare("KXProbeDeclared", LazyProbeClass);
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass);
   Expose<Probe> deployment("KXProbeDeclared", [] {
     auto p = std::make_shared<Probe>();
     p->setValue(7);
@@ -174,17 +179,20 @@ TEST(Registry, DeclaredClassesFollowTheRulesOfTheName) {
   deployment.Property("Value", &Probe::value, &Probe::setValue).Register(Origin::Deployment);
   EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(7));
   // ...a default declared after it does not take the name back...
-  registry.Declare("KXProbeDeclared", LazyProbeClass, Origin::Default);
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass, Origin::Default);
   EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(7));
   EXPECT_EQ(probeBuilds, 0);
   // ...and a declared replacement does, built when it is next used.
-  registry.Declare("KXProbeDeclared", LazyProbeClass, Origin::Replace);
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass, Origin::Replace);
   EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(0));
   EXPECT_EQ(probeBuilds, 1);
   // A registration that cannot be made fails the use, and the next use tries again.
   registry.Declare("KXProbeBroken", []() -> ClassInfo { throw std::logic_error("no registration"); });
   EXPECT_THROW(registry.Create("KXProbeBroken"), std::logic_error);
   EXPECT_THROW(registry.Create("KXProbeBroken"), std::logic_error);
+  // So does a registration made under another name than the one declared.
+  registry.Declare("KXProbeMisnamed", DeclaredProbeClass);
+  EXPECT_THROW(registry.Create("KXProbeMisnamed"), std::logic_error);
 }
 
 TEST(Registry, EveryClassOfTheComponentIsRegistered) {

@@ -86,7 +86,10 @@ const ClassInfo& Registry::Class(const std::string& name) const {
   if (it == classes_.end()) throw unknown();
   Entry& entry = it->second;
   if (entry.build) {
-    entry.info = entry.build();
+    ClassInfo built = entry.build();
+    if (!SameLetters(built.name, entry.info.name))
+      throw std::logic_error("The class " + entry.info.name + " was declared, but registered as " + built.name);
+    entry.info = std::move(built);
     entry.build = nullptr;
   }
   return entry.info;

@@ -74,7 +74,7 @@ class Registry {
   void Add(ClassInfo info, Origin origin);
   // Registers class `name` under the same rules as Add(), with the registration that `build` makes
   // when the class is first looked up: a process pays only for the classes it uses. `build` must
-  // not use the registry.
+  // not use the registry; a registration it makes under another name fails that lookup.
   void Declare(std::string name, ClassBuilder build, Origin origin = Origin::Default);
   // The class registered as `name` (case-insensitive); unknown names fail with error 429.
   const ClassInfo& Class(const std::string& name) const;
