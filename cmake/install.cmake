@@ -3,8 +3,9 @@
 # An installed tree:
 #   bin/kx                               the command (finds the library through its RUNPATH)
 #   LIBDIR/libkx.so.1.0.0 (+ .so.1, .so) the library
-#   LIBDIR/kx/                           the component's own folder: the PostgreSQL and HTTP service
-#                                        modules and the default Config.ini (used when no KX_HOME is given)
+#   LIBDIR/kx/                           the component's own folder: the PostgreSQL, HTTP service and
+#                                        command-line modules and the default Config.ini (used when no
+#                                        KX_HOME is given)
 #   LIBDIR/cmake/KX/, LIBDIR/pkgconfig/  find_package(KX) and pkg-config kx
 #   include/kx/                          the headers, included as "runtime/registry.h"
 #   share/kx/schemas/, share/kx/database/
@@ -23,10 +24,10 @@ set_property(TARGET kx PROPERTY INTERFACE_INCLUDE_DIRECTORIES
 # The command and the module find the library relative to where they are installed.
 file(RELATIVE_PATH KX_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_target_properties(kx_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${KX_BIN_TO_LIB}")
-set_target_properties(kx_postgres kx_service PROPERTIES INSTALL_RPATH "$ORIGIN/..")
+set_target_properties(kx_postgres kx_service kx_cli PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
 install(TARGETS kx EXPORT KXTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS kx_postgres kx_service LIBRARY DESTINATION ${KX_OWN_DIR})
+install(TARGETS kx_postgres kx_service kx_cli LIBRARY DESTINATION ${KX_OWN_DIR})
 install(TARGETS kx_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kx FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/schemas/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/schemas)

@@ -33,7 +33,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ".
 
 fail() { echo "deb check failed: $*" >&2; exit 1; }
 libdir=$(dirname "$(dpkg -L kx | grep '/libkx\.so\.1$')")
-for file in /usr/bin/kx "$libdir/libkx.so.1" "$libdir/kx/libkx_postgres.so" "$libdir/kx/Config.ini" \
+for file in /usr/bin/kx "$libdir/libkx.so.1" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
             "$libdir/cmake/KX/KXConfig.cmake" /usr/include/kx/runtime/registry.h \
             /usr/share/kx/schemas/KX_XMLSCHEMA /usr/share/kx/database/sqlite/tables.sql \
             /usr/lib/systemd/system/kx.service /usr/lib/sysusers.d/kx.conf; do

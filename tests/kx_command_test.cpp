@@ -168,6 +168,35 @@ TEST_F(KxCommand, InitAndDemoReachTheDatabaseHelperThroughTheRegistry) {
       << demo.err;
 }
 
+TEST_F(KxCommand, ACallReadsTheSameWhereverItsOptionsStand) {
+  ASSERT_EQ(Kx(home_, "init").exitCode, 0);
+  S_DBHelpForKX().RunSQL(
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE, JB_TYPE_NAME, JB_TYPE_CATEGORY) Values "
+      "('OPT', 'Options', 'TR')");
+  const Outcome plain = Kx(home_, "--quiet call --no-transaction --json C_JBTypeProfile getElementByXML OPT");
+  EXPECT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_NE(plain.out.find("Code=\\\"OPT\\\""), std::string::npos) << plain.out;
+  // Options after the arguments, repeated or written with '=' are read by the full parser, to the
+  // same call.
+  for (const std::string& args :
+       {std::string("call C_JBTypeProfile getElementByXML OPT --json --no-transaction"),
+        std::string("--quiet --quiet call --json C_JBTypeProfile getElementByXML OPT"),
+        "--home=" + ShellQuote(home_.folder()) + " call --json C_JBTypeProfile getElementByXML OPT"}) {
+    const Outcome r = Kx(home_, args, args.rfind("--home", 0) != 0);
+    EXPECT_EQ(r.exitCode, 0) << args << ": " << r.err;
+    EXPECT_EQ(r.out, plain.out) << args;
+  }
+  // A word that names a command is an argument after the member, whichever reader takes it.
+  const Outcome word = Kx(home_, "call C_JBTypeProfile getElementByXML init");
+  EXPECT_EQ(word.exitCode, 1);
+  EXPECT_NE(word.err.find("code 'init'"), std::string::npos) << word.err;
+  // A misplaced option still fails as the parser says.
+  const Outcome misplaced =
+      Kx(home_, "call --home " + ShellQuote(home_.folder()) + " C_JBTypeProfile getElementByXML OPT");
+  EXPECT_NE(misplaced.exitCode, 0);
+  EXPECT_EQ(misplaced.out, "");
+}
+
 TEST_F(KxCommand, HelpNamesEveryCommand) {
   const Outcome r = Kx(home_, "--help", /*useHomeOption=*/false);
   EXPECT_EQ(r.exitCode, 0);

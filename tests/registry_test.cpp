@@ -2,8 +2,12 @@
 // signature, by-reference arguments, defaults, and which registration wins a name.
 #include "runtime/registry.h"
 
+#include <algorithm>
+#include <atomic>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "runtime/expose.h"
 #include "test_support.h"
@@ -122,6 +126,73 @@ TEST(Registry, ADeploymentClassWinsItsName) {
   EXPECT_THROW(ProbeClass("KXProbeDefault").Register(Origin::Deployment), std::logic_error);
   ProbeClass("KXProbeDefault").Register(Origin::Replace);
   EXPECT_EQ(Call(*registry.Create("KXProbeDefault"), "Value", {}), Variant(0));
+}
+
+// How often the registration of the declared probe classes was made.
+std::atomic<int> probeBuilds{0};
+
+ClassInfo LazyProbeClass() {
+  ++probeBuilds;
+  return ProbeClass("KXProbeLazy").Build();
+}
+
+ClassInfo DeclaredProbeClass() {
+  ++probeBuilds;
+  return ProbeClass("KXProbeDeclared").Build();
+}
+
+TEST(Registry, ADeclaredClassIsBuiltOnceOnFirstUse) {
+  auto& registry = Registry::Instance();
+  probeBuilds = 0;
+  registry.Declare("KXProbeLazy", LazyProbeClass);
+  // Known by name before it is built.
+  const auto names = registry.ClassNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), "KXProbeLazy"), names.end());
+  EXPECT_EQ(probeBuilds, 0);
+  // Many threads using it first at once: one registration, and every one of them gets it.
+  std::vector<std::thread> threads;
+  std::atomic<int> answered{0};
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&] {
+      auto probe = registry.Create("kxprobelazy");
+      if (Call(*probe, "Half", {Variant(int32_t{8})}) == Variant(4.0)) ++answered;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(answered, 8);
+  EXPECT_EQ(probeBuilds, 1);
+  EXPECT_NE(registry.Class("KXProbeLazy").Find("Join", 1), nullptr);
+  EXPECT_EQ(probeBuilds, 1);
+  // A declaration over a built default of the same name is a mistake, as a second Add is.
+  EXPECT_THROW(registry.Declare("KXProbeLazy", LazyProbeClass), std::logic_error);
+}
+
+TEST(Registry, DeclaredClassesFollowTheRulesOfTheName) {
+  auto& registry = Registry::Instance();
+  probeBuilds = 0;
+  // A deployment's class replaces a declared default that was never built...
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass);
+  Expose<Probe> deployment("KXProbeDeclared", [] {
+    auto p = std::make_shared<Probe>();
+    p->setValue(7);
+    return std::static_pointer_cast<Object>(p);
+  });
+  deployment.Property("Value", &Probe::value, &Probe::setValue).Register(Origin::Deployment);
+  EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(7));
+  // ...a default declared after it does not take the name back...
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass, Origin::Default);
+  EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(7));
+  EXPECT_EQ(probeBuilds, 0);
+  // ...and a declared replacement does, built when it is next used.
+  registry.Declare("KXProbeDeclared", DeclaredProbeClass, Origin::Replace);
+  EXPECT_EQ(Call(*registry.Create("KXProbeDeclared"), "Value", {}), Variant(0));
+  EXPECT_EQ(probeBuilds, 1);
+  // A registration that cannot be made fails the use, and the next use tries again.
+  registry.Declare("KXProbeBroken", []() -> ClassInfo { throw std::logic_error("no registration"); });
+  EXPECT_THROW(registry.Create("KXProbeBroken"), std::logic_error);
+  EXPECT_THROW(registry.Create("KXProbeBroken"), std::logic_error);
+  // So does a registration made under another name than the one declared.
+  registry.Declare("KXProbeMisnamed", DeclaredProbeClass);
+  EXPECT_THROW(registry.Create("KXProbeMisnamed"), std::logic_error);
 }
 
 TEST(Registry, EveryClassOfTheComponentIsRegistered) {

@@ -4,6 +4,7 @@
 
 #include "runtime/error.h"
 #include "runtime/host.h"
+#include "tools/command.h"
 
 namespace kx {
 
@@ -32,16 +33,9 @@ ServeCommand::ServeCommand(CLI::App& app) {
   command_->add_option("--key", settings_.privateKey, "private key file (PEM) of --cert");
 }
 
-void* ServiceEntry(const char* name) {
-  std::string why;
-  void* entry = ModuleEntry(service::kServiceModule, name, why);
-  if (!entry) throw Error(kComponentError, "kx", "The HTTP service module cannot be loaded: " + why);
-  return entry;
-}
-
 int ServeCommand::Run() {
   try {
-    return reinterpret_cast<service::ServeEntry*>(ServiceEntry(service::kServeEntry))(settings_);
+    return reinterpret_cast<service::ServeEntry*>(command::ServiceEntry(service::kServeEntry))(settings_);
   } catch (const Error& e) {
     std::cerr << "kx serve: " << e.description() << std::endl;
     return 2;

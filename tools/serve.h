@@ -1,5 +1,4 @@
-// `kx serve`: the registered classes over HTTP, until SIGTERM or SIGINT; and the loading of the
-// service module it runs in.
+// `kx serve`: the registered classes over HTTP, until SIGTERM or SIGINT.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -21,9 +20,5 @@ class ServeCommand {
   CLI::App* command_;
   service::ServeSettings settings_;
 };
-
-// The entry point `name` of the service module, loaded on first use from the component's own
-// folder; a module that cannot be loaded fails with kx::Error naming it.
-void* ServiceEntry(const char* name);
 
 }  // namespace kx

@@ -109,6 +109,15 @@ struct CollectionDef {
   std::vector<FieldRead> createReads = {};  // attributes read into a child created for a node
 };
 
+// The registry names of a record's classes, known without building its definition; a record
+// without a controller or a collection leaves that name empty.
+struct RecordClasses {
+  const char* entity = "";
+  const char* storage = "";
+  const char* controller = "";
+  const char* collection = "";
+};
+
 // The description of one record kind.
 struct RecordDef {
   std::string entityClass = {};   // "E_JBTypeProfile"

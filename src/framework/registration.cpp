@@ -4,12 +4,16 @@
 namespace kx {
 namespace {
 
+constexpr const char* kName = "Collection";
+
 void Register() {
-  Expose<EntityList>("Collection")
-      .Method("Count", &EntityList::Count)
-      .Method("Item", &EntityList::Item, {"Index"})
-      .Method("Add", &EntityList::Add, {"Item"})
-      .Register();
+  Registry::Instance().Declare(kName, [] {
+    return Expose<EntityList>(kName)
+        .Method("Count", &EntityList::Count)
+        .Method("Item", &EntityList::Item, {"Index"})
+        .Method("Add", &EntityList::Add, {"Item"})
+        .Build();
+  });
 }
 
 const AtLoad registered(Register);

@@ -11,6 +11,12 @@
 
 namespace kx {
 
+// Declares the entity class E and the storage class S of the record that `Def` describes under
+// their names in `names`, with the members of their patterns alone; each registration (and the
+// record's definition) is made when its class is first used.
+template <const RecordDef& (*Def)(), class E, class S>
+void DeclareEntityAndStorage(const RecordClasses& names);
+
 template <class E>
 Expose<E> ExposeEntity(const RecordDef& def) {
   Expose<E> x(def.entityClass);
@@ -59,6 +65,13 @@ Expose<C> ExposeController(const RecordDef& def) {
       .Method("remove", &Controller::remove, {"ElementId"})
       .Property(def.entityProperty, &Controller::entity, &Controller::setEntity);
   return x;
+}
+
+template <const RecordDef& (*Def)(), class E, class S>
+void DeclareEntityAndStorage(const RecordClasses& names) {
+  auto& registry = Registry::Instance();
+  registry.Declare(names.entity, [] { return ExposeEntity<E>(Def()).Build(); });
+  registry.Declare(names.storage, [] { return ExposeStorage<S>(Def()).Build(); });
 }
 
 template <class Col>

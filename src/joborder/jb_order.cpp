@@ -40,18 +40,21 @@ const std::vector<FieldRead> kRequestReads = {
     {E::kCostRemark},
 };
 
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBOrder", .storage = "S_JBOrder", .controller = "C_JBOrder"};
+
 }  // namespace
 
 const RecordDef& JBOrderDef() {
   static const RecordDef def = Complete({
-      .entityClass = "E_JBOrder",
-      .storageClass = "S_JBOrder",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_ORDER",
       .fields = kJBOrderFields,
       .key = E::kId,
       .identity = true,
       .insertProcedure = "JB_ORDERInsProc",
-      .controllerClass = "C_JBOrder",
+      .controllerClass = kClasses.controller,
       .list = "JBOrders",
       .item = "JBOrder",
       .schema = Sch_JBOrderAdd,
@@ -521,18 +524,23 @@ bool C_JBOrder::getPartnerNotifyInfo(const std::string& strJBNoID, const std::st
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBOrderDef();
-  auto entity = ExposeEntity<E_JBOrder>(def);
-  entity.Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
+ClassInfo EntityClass() {
+  return ExposeEntity<E_JBOrder>(JBOrderDef())
+      .Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
       .Get("ColJBDiary", &E_JBOrder::ColJBDiary)
       .Get("ColJBContainerDetail", &E_JBOrder::ColJBContainerDetail)
-      .Register();
-  ExposeStorage<S_JBOrder>(def)
+      .Build();
+}
+
+ClassInfo StorageClass() {
+  return ExposeStorage<S_JBOrder>(JBOrderDef())
       .Method("containsJBNo", &S_JBOrder::containsJBNo, {"JBNo", OptionalByRef("JBNoId")})
       .Method("containsITNumber", &S_JBOrder::containsITNumber, {"ITNumber", OptionalByRef("JBNoId")})
-      .Register();
-  ExposeController<C_JBOrder>(def)
+      .Build();
+}
+
+ClassInfo ControllerClass() {
+  return ExposeController<C_JBOrder>(JBOrderDef())
       .Method("add", &C_JBOrder::add, {"ElementXml", "astrCompanyCode", "astrOfficeCode"})
       .Method("modify", &C_JBOrder::modify, {"ElementXml"})
       .Method("remove", &C_JBOrder::remove, {"ElementId"})
@@ -553,7 +561,14 @@ void Register() {
               {"VesselCode", "VoyageNo", "VoyageLeg", "PortCode"})
       .Method("getPartnerNotifyInfo", &C_JBOrder::getPartnerNotifyInfo,
               {"strJBNoID", "strNotifyPurposeInd", "strNotifyMethodInd", "strResult"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  auto& registry = Registry::Instance();
+  registry.Declare(kClasses.entity, EntityClass);
+  registry.Declare(kClasses.storage, StorageClass);
+  registry.Declare(kClasses.controller, ControllerClass);
 }
 
 const AtLoad registered(Register);

@@ -8,6 +8,10 @@ namespace {
 
 consteval FieldRead F(std::string_view property) { return {JBContainerDetailField(property)}; }
 
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{
+    .entity = "E_JBContainerDetail", .storage = "S_JBContainerDetail", .collection = "Col_JBContainerDetail"};
+
 }  // namespace
 
 const RecordDef& JBContainerDetailDef() {
@@ -34,13 +38,13 @@ const RecordDef& JBContainerDetailDef() {
                     F("ChargeQuantity"), F("ChargeCurrency"), F("ChargeTariffRate"), F("ChargeActualRate"),
                     F("ChargeActualAmount"), F("InvoiceCurrency"), F("InvoiceAmount")});
     return Complete({
-        .entityClass = "E_JBContainerDetail",
-        .storageClass = "S_JBContainerDetail",
+        .entityClass = kClasses.entity,
+        .storageClass = kClasses.storage,
         .table = "JB_CONTAINER_DETAIL",
         .fields = kJBContainerDetailFields,
         .key = E_JBContainerDetail::kId,
         .identity = true,
-        .collection = {.className = "Col_JBContainerDetail",
+        .collection = {.className = kClasses.collection,
                        .root = "JBContainerDetails",
                        .item = "JBContainerDetail",
                        .parentKey = E_JBContainerDetail::kJBNoId,
@@ -54,13 +58,15 @@ const RecordDef& JBContainerDetailDef() {
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBContainerDetailDef();
-  ExposeEntity<E_JBContainerDetail>(def).Register();
-  ExposeStorage<S_JBContainerDetail>(def).Register();
-  ExposeCollection<Col_JBContainerDetail>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBContainerDetail>(JBContainerDetailDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBContainerDetailDef, E_JBContainerDetail, S_JBContainerDetail>(kClasses);
+  Registry::Instance().Declare(kClasses.collection, CollectionClass);
 }
 
 const AtLoad registered(Register);

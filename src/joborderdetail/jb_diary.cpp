@@ -21,6 +21,9 @@ Stamp ReadClock() {
   return {Date::FromParts(t.year, t.month, t.day), static_cast<int16_t>(t.hour * 100 + t.minute)};
 }
 
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBDiary", .storage = "S_JBDiary", .collection = "Col_JBDiary"};
+
 }  // namespace
 
 const RecordDef& JBDiaryDef() {
@@ -29,13 +32,13 @@ const RecordDef& JBDiaryDef() {
                                           F("JBDiaryText"),    F("JBDiaryTypeInd"), F("JBDiaryDate"),
                                           F("JBDiaryTime")};
     return Complete({
-        .entityClass = "E_JBDiary",
-        .storageClass = "S_JBDiary",
+        .entityClass = kClasses.entity,
+        .storageClass = kClasses.storage,
         .table = "JB_DIARY",
         .fields = kJBDiaryFields,
         .key = JBDiaryField("Id"),
         .identity = true,
-        .collection = {.className = "Col_JBDiary",
+        .collection = {.className = kClasses.collection,
                        .root = "JBDiarys",
                        .item = "JBDiary",
                        .parentKey = JBDiaryField("JBNoId"),
@@ -67,14 +70,16 @@ void Col_JBDiary::add(const std::string& MasterKey, const std::string& strUserCo
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBDiaryDef();
-  ExposeEntity<E_JBDiary>(def).Register();
-  ExposeStorage<S_JBDiary>(def).Register();
-  ExposeCollection<Col_JBDiary>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBDiary>(JBDiaryDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
       .Method("add", &Col_JBDiary::add, {"MasterKey", "strUserCode", "strDiaryTypeInd", "strDiaryText"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBDiaryDef, E_JBDiary, S_JBDiary>(kClasses);
+  Registry::Instance().Declare(kClasses.collection, CollectionClass);
 }
 
 const AtLoad registered(Register);

@@ -12,6 +12,10 @@ consteval FieldRead F(std::string_view property) { return {JBDoorAppointmentFiel
 
 constexpr const char* kItem = "JBDoorAppointment";
 
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{
+    .entity = "E_JBDoorAppointment", .storage = "S_JBDoorAppointment", .collection = "Col_JBDoorAppointment"};
+
 }  // namespace
 
 const RecordDef& JBDoorAppointmentDef() {
@@ -31,8 +35,8 @@ const RecordDef& JBDoorAppointmentDef() {
     std::vector<size_t> answerOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId")};
     for (const FieldRead& r : reads) answerOrder.push_back(r.field);
     return Complete({
-        .entityClass = "E_JBDoorAppointment",
-        .storageClass = "S_JBDoorAppointment",
+        .entityClass = kClasses.entity,
+        .storageClass = kClasses.storage,
         .table = "JB_DOOR_APPOINTMENT",
         .fields = kJBDoorAppointmentFields,
         .key = JBDoorAppointmentField("Id"),
@@ -41,7 +45,7 @@ const RecordDef& JBDoorAppointmentDef() {
         .attributeOrder = answerOrder,
         .addReads = reads,
         .modifyReads = reads,
-        .collection = {.className = "Col_JBDoorAppointment",
+        .collection = {.className = kClasses.collection,
                        .root = "JBDoorAppointments",
                        .item = kItem,
                        .parentKey = JBDoorAppointmentField("JBNoId"),
@@ -92,16 +96,18 @@ void Col_JBDoorAppointment::remove(const std::string& JBDoorAppointmentId, const
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBDoorAppointmentDef();
-  ExposeEntity<E_JBDoorAppointment>(def).Register();
-  ExposeStorage<S_JBDoorAppointment>(def).Register();
-  ExposeCollection<Col_JBDoorAppointment>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBDoorAppointment>(JBDoorAppointmentDef())
       .Method("remove", &Col_JBDoorAppointment::remove,
               {"JBDoorAppointmentId", Optional("JBNoId", std::string())})
       .Method("add", &Col_JBDoorAppointment::add, {"ElementXml", "JBNoId"})
       .Method("modify", &Col_JBDoorAppointment::modify, {"ElementXml", "JBNoId"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBDoorAppointmentDef, E_JBDoorAppointment, S_JBDoorAppointment>(kClasses);
+  Registry::Instance().Declare(kClasses.collection, CollectionClass);
 }
 
 const AtLoad registered(Register);

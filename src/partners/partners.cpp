@@ -142,29 +142,57 @@ bool PartnerNotifyProvider::GetPartnerNotifyInfo(const std::string& VendorCode,
   });
 }
 
+namespace {
+
+// The registrations of the default classes, made when a class is first used.
+ClassInfo SerialNoGeneratorClass() {
+  return Expose<SerialNoGenerator>(partners::kSerialNoGenerator)
+      .Method(partners::kGenerateSerialNo, &SerialNoGenerator::GenerateSerialNo, {"requestXml"})
+      .Build();
+}
+ClassInfo IBBLContainerProviderClass() {
+  return Expose<IBBLContainerProvider>(partners::kIBBLContainerProvider)
+      .Method(partners::kGetContainers, &IBBLContainerProvider::GetContainers, {"strIBBLNo"})
+      .Build();
+}
+ClassInfo OBBLContainerProviderClass() {
+  return Expose<OBBLContainerProvider>(partners::kOBBLContainerProvider)
+      .Method(partners::kGetContainers, &OBBLContainerProvider::GetContainers, {"strOBBLNo"})
+      .Build();
+}
+ClassInfo BookingContainerProviderClass() {
+  return Expose<BookingContainerProvider>(partners::kBookingContainerProvider)
+      .Method(partners::kGetContainers, &BookingContainerProvider::GetContainers, {"strBKNo"})
+      .Build();
+}
+ClassInfo IBVoyageContainerProviderClass() {
+  return Expose<IBVoyageContainerProvider>(partners::kIBVoyageContainerProvider)
+      .Method(partners::kGetContainers, &IBVoyageContainerProvider::GetContainers,
+              {"VesselCode", "VoyageNo", "VoyageLeg", "PortCode"})
+      .Build();
+}
+ClassInfo PartnerNotifyProviderClass() {
+  return Expose<PartnerNotifyProvider>(partners::kPartnerNotifyProvider)
+      .Method(partners::kGetPartnerNotifyInfo, &PartnerNotifyProvider::GetPartnerNotifyInfo,
+              {"VendorCode", "NotifyPurposeInd", "NotifyMethodInd", "strResult"})
+      .Build();
+}
+
+}  // namespace
+
 namespace partners {
 
 void RegisterDefaults(Origin origin) {
-  Expose<SerialNoGenerator>(kSerialNoGenerator)
-      .Method(kGenerateSerialNo, &SerialNoGenerator::GenerateSerialNo, {"requestXml"})
-      .Register(origin);
-  Expose<IBBLContainerProvider>(kIBBLContainerProvider)
-      .Method(kGetContainers, &IBBLContainerProvider::GetContainers, {"strIBBLNo"})
-      .Register(origin);
-  Expose<OBBLContainerProvider>(kOBBLContainerProvider)
-      .Method(kGetContainers, &OBBLContainerProvider::GetContainers, {"strOBBLNo"})
-      .Register(origin);
-  Expose<BookingContainerProvider>(kBookingContainerProvider)
-      .Method(kGetContainers, &BookingContainerProvider::GetContainers, {"strBKNo"})
-      .Register(origin);
-  Expose<IBVoyageContainerProvider>(kIBVoyageContainerProvider)
-      .Method(kGetContainers, &IBVoyageContainerProvider::GetContainers,
-              {"VesselCode", "VoyageNo", "VoyageLeg", "PortCode"})
-      .Register(origin);
-  Expose<PartnerNotifyProvider>(kPartnerNotifyProvider)
-      .Method(kGetPartnerNotifyInfo, &PartnerNotifyProvider::GetPartnerNotifyInfo,
-              {"VendorCode", "NotifyPurposeInd", "NotifyMethodInd", "strResult"})
-      .Register(origin);
+  const std::pair<const char*, ClassBuilder> defaults[] = {
+      {kSerialNoGenerator, SerialNoGeneratorClass},
+      {kIBBLContainerProvider, IBBLContainerProviderClass},
+      {kOBBLContainerProvider, OBBLContainerProviderClass},
+      {kBookingContainerProvider, BookingContainerProviderClass},
+      {kIBVoyageContainerProvider, IBVoyageContainerProviderClass},
+      {kPartnerNotifyProvider, PartnerNotifyProviderClass},
+  };
+  auto& registry = Registry::Instance();
+  for (const auto& [name, build] : defaults) registry.Declare(name, build, origin);
 }
 
 }  // namespace partners

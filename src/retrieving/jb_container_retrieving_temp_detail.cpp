@@ -6,6 +6,15 @@
 
 namespace kx {
 
+namespace {
+
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBContainerRetrievingTempDetail",
+                                 .storage = "S_JBContainerRetrievingTempDetail",
+                                 .collection = "Col_JBContainerRetrievingTempDetail"};
+
+}  // namespace
+
 const RecordDef& JBContainerRetrievingTempDetailDef() {
   using E = E_JBContainerRetrievingTempDetail;
   // Lines are answered with their key and parent key first, then the line fields, then the flag.
@@ -23,8 +32,8 @@ const RecordDef& JBContainerRetrievingTempDetailDef() {
     return r;
   }();
   static const RecordDef def = Complete({
-      .entityClass = "E_JBContainerRetrievingTempDetail",
-      .storageClass = "S_JBContainerRetrievingTempDetail",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_CONTAINER_RETRIEVING_TEMP_DETAIL",
       .fields = kJBContainerRetrievingTempDetailFields,
       .key = E::kId,
@@ -32,7 +41,7 @@ const RecordDef& JBContainerRetrievingTempDetailDef() {
       .attributeOrder = order,
       .collection =
           {
-              .className = "Col_JBContainerRetrievingTempDetail",
+              .className = kClasses.collection,
               .root = "JBContainerRetrievingTempDetails",
               .item = "JBContainerRetrievingTempDetail",
               .parentKey = E::kJBImportContainerWorkFileId,
@@ -71,16 +80,19 @@ bool Col_JBContainerRetrievingTempDetail::isAllFinished(int32_t MasterKey) {
 
 namespace {
 
-void Register() {
-  const RecordDef& def = JBContainerRetrievingTempDetailDef();
-  ExposeEntity<E_JBContainerRetrievingTempDetail>(def).Register();
-  ExposeStorage<S_JBContainerRetrievingTempDetail>(def).Register();
-  ExposeCollection<Col_JBContainerRetrievingTempDetail>(def)
+ClassInfo CollectionClass() {
+  return ExposeCollection<Col_JBContainerRetrievingTempDetail>(JBContainerRetrievingTempDetailDef())
       .Method("getColElementsByXML", &Collection::getColElementsByXML, {OptionalByRef("key")})
       .Method("updateColElements", &Collection::updateColElements,
               {"ElementXml", Optional("MasterKey", std::string())})
       .Method("isAllFinished", &Col_JBContainerRetrievingTempDetail::isAllFinished, {"MasterKey"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  DeclareEntityAndStorage<JBContainerRetrievingTempDetailDef, E_JBContainerRetrievingTempDetail,
+                          S_JBContainerRetrievingTempDetail>(kClasses);
+  Registry::Instance().Declare(kClasses.collection, CollectionClass);
 }
 
 const AtLoad registered(Register);

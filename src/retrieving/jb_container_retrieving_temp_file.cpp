@@ -8,6 +8,15 @@
 
 namespace kx {
 
+namespace {
+
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{.entity = "E_JBContainerRetrievingTempFile",
+                                 .storage = "S_JBContainerRetrievingTempFile",
+                                 .controller = "C_JBContainerRetrievingTempFile"};
+
+}  // namespace
+
 const RecordDef& JBContainerRetrievingTempFileDef() {
   using E = E_JBContainerRetrievingTempFile;
   static const std::vector<FieldRead> headerReads = [] {
@@ -16,14 +25,14 @@ const RecordDef& JBContainerRetrievingTempFileDef() {
     return r;
   }();
   static const RecordDef def = Complete({
-      .entityClass = "E_JBContainerRetrievingTempFile",
-      .storageClass = "S_JBContainerRetrievingTempFile",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_CONTAINER_RETRIEVING_TEMP_FILE",
       .fields = kJBContainerRetrievingTempFileFields,
       .key = E::kId,
       .identity = true,
       .insertProcedure = "JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc",
-      .controllerClass = "C_JBContainerRetrievingTempFile",
+      .controllerClass = kClasses.controller,
       .list = "JBContainerRetrievingTempFiles",
       .item = "JBContainerRetrievingTempFile",
       .addReads = headerReads,
@@ -123,20 +132,30 @@ void C_JBContainerRetrievingTempFile::Finish(const std::string& ElementId) {
 
 namespace {
 
-void Register() {
-  using C = C_JBContainerRetrievingTempFile;
-  const RecordDef& def = JBContainerRetrievingTempFileDef();
-  ExposeEntity<E_JBContainerRetrievingTempFile>(def)
+ClassInfo EntityClass() {
+  return ExposeEntity<E_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef())
       .Get("ColJBContainerRetrievingTempDetail",
            &E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail)
-      .Register();
-  ExposeStorage<S_JBContainerRetrievingTempFile>(def).Register();
-  ExposeController<C>(def)
+      .Build();
+}
+
+ClassInfo ControllerClass() {
+  using C = C_JBContainerRetrievingTempFile;
+  return ExposeController<C>(JBContainerRetrievingTempFileDef())
       .Method("add", &C::add, {"ElementXml"})
       .Method("modify", &C::modify, {"ElementXml"})
       .Method("remove", &C::remove, {"ElementId"})
       .Method("Finish", &C::Finish, {"ElementId"})
-      .Register();
+      .Build();
+}
+
+void Register() {
+  auto& registry = Registry::Instance();
+  registry.Declare(kClasses.entity, EntityClass);
+  registry.Declare(kClasses.storage, [] {
+    return ExposeStorage<S_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef()).Build();
+  });
+  registry.Declare(kClasses.controller, ControllerClass);
 }
 
 const AtLoad registered(Register);

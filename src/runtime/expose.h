@@ -138,13 +138,6 @@ struct AtLoad {
   explicit AtLoad(void (*fn)()) { fn(); }
 };
 
-// Which registration wins when a name is registered twice.
-enum class Origin {
-  Default,     // a class of KX itself; a deployment's class of the same name replaces it
-  Deployment,  // a class of the installation; refused when the name is already a deployment's
-  Replace,     // replaces whatever is registered under the name
-};
-
 // Builds the registration of class T and hands it to the registry with Register().
 template <class T>
 class Expose {
@@ -183,6 +176,8 @@ class Expose {
   }
 
   const ClassInfo& info() const { return info_; }
+  // Hands over the registration built so far (for Registry::Declare).
+  ClassInfo Build() { return std::move(info_); }
   // Hands the class to the registry.
   void Register(Origin origin = Origin::Default) { Registry::Instance().Add(std::move(info_), origin); }
 

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <ctime>
 #include <mutex>
-#include <sstream>
 #include <unordered_map>
 
 #include "runtime/file_watch.h"
@@ -168,11 +167,14 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
 
   auto file = std::make_shared<IniFile>();
   file->exists_ = true;
-  std::istringstream in(content);
-  std::string line;
   std::map<std::string, std::string>* section = nullptr;
   bool first = true;
-  while (std::getline(in, line)) {
+  for (size_t start = 0; start < content.size();) {
+    // One line, without its line feed; the last one may have none.
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    start = end + 1;
     // A UTF-8 byte-order mark before the first line is not part of it.
     if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
     first = false;

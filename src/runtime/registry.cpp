@@ -39,31 +39,60 @@ const MemberInfo* ClassInfo::Find(const std::string& member, size_t argCount) co
 }
 
 Registry& Registry::Instance() {
-  static Registry registry;
-  return registry;
+  // Never destroyed: the classes stay usable until the very end of the process, and its exit does
+  // not spend time taking them apart.
+  static Registry* const registry = new Registry;
+  return *registry;
 }
 
-void Registry::Add(ClassInfo info, Origin origin) {
-  const std::string key = Lower(info.name);
+void Registry::Add(ClassInfo info, Origin origin) { Place(Entry{std::move(info), origin}); }
+
+void Registry::Declare(std::string name, ClassBuilder build, Origin origin) {
+  ClassInfo info;
+  info.name = std::move(name);
+  Place(Entry{std::move(info), origin, build});
+}
+
+void Registry::Place(Entry entry) {
+  const std::string key = Lower(entry.info.name);
   std::unique_lock lock(mutex_);
   const auto it = classes_.find(key);
+  const Origin origin = entry.origin;
   if (it == classes_.end() || origin == Origin::Replace ||
       (origin == Origin::Deployment && it->second.origin == Origin::Default)) {
-    classes_[key] = Entry{std::move(info), origin};
+    classes_[key] = std::move(entry);
     return;
   }
   // A class of KX's own never replaces a deployment's class registered before it.
   if (origin == Origin::Default && it->second.origin != Origin::Default) return;
-  throw std::logic_error("The class " + info.name + " is already registered");
+  throw std::logic_error("The class " + entry.info.name + " is already registered");
 }
 
 const ClassInfo& Registry::Class(const std::string& name) const {
-  std::shared_lock lock(mutex_);
-  const auto it = classes_.find(Lower(name));
-  if (it == classes_.end())
-    throw Error(static_cast<int32_t>(RuntimeErrorCode::CantCreateObject), "KX",
-                std::string(RuntimeErrorText(RuntimeErrorCode::CantCreateObject)) + " (" + name + ")");
-  return it->second.info;
+  const std::string key = Lower(name);
+  const auto unknown = [&] {
+    return Error(static_cast<int32_t>(RuntimeErrorCode::CantCreateObject), "KX",
+                 std::string(RuntimeErrorText(RuntimeErrorCode::CantCreateObject)) + " (" + name + ")");
+  };
+  {
+    std::shared_lock lock(mutex_);
+    const auto it = classes_.find(key);
+    if (it == classes_.end()) throw unknown();
+    if (!it->second.build) return it->second.info;
+  }
+  // First use of a declared class: its registration is made once, under the writer's lock.
+  std::unique_lock lock(mutex_);
+  const auto it = classes_.find(key);
+  if (it == classes_.end()) throw unknown();
+  Entry& entry = it->second;
+  if (entry.build) {
+    ClassInfo built = entry.build();
+    if (!SameLetters(built.name, entry.info.name))
+      throw std::logic_error("The class " + entry.info.name + " was declared, but registered as " + built.name);
+    entry.info = std::move(built);
+    entry.build = nullptr;
+  }
+  return entry.info;
 }
 
 ObjectPtr Registry::Create(const std::string& name) const { return Class(name).create(); }

@@ -54,15 +54,28 @@ struct ClassInfo {
   const MemberInfo* Find(const std::string& member, size_t argCount) const;
 };
 
-enum class Origin;
+// Which registration wins when a name is registered twice.
+enum class Origin {
+  Default,     // a class of KX itself; a deployment's class of the same name replaces it
+  Deployment,  // a class of the installation; refused when the name is already a deployment's
+  Replace,     // replaces whatever is registered under the name
+};
+
+// Makes the registration of one class.
+using ClassBuilder = ClassInfo (*)();
 
 class Registry {
  public:
+  // The one registry of the process. It lives until the process ends and is never torn down.
   static Registry& Instance();
 
   // Registers a class. A second registration of a name is refused (std::logic_error) unless it is
   // a replacement, or a deployment's class over one of KX's own, which wins whichever comes first.
   void Add(ClassInfo info, Origin origin);
+  // Registers class `name` under the same rules as Add(), with the registration that `build` makes
+  // when the class is first looked up: a process pays only for the classes it uses. `build` must
+  // not use the registry; a registration it makes under another name fails that lookup.
+  void Declare(std::string name, ClassBuilder build, Origin origin = Origin::Default);
   // The class registered as `name` (case-insensitive); unknown names fail with error 429.
   const ClassInfo& Class(const std::string& name) const;
   ObjectPtr Create(const std::string& name) const;
@@ -74,11 +87,16 @@ class Registry {
 
  private:
   struct Entry {
-    ClassInfo info;
+    ClassInfo info;  // holds only the name while `build` is set
     Origin origin;
+    ClassBuilder build = nullptr;  // set until the class is first looked up
   };
+  // Puts `entry` under its name if the rules of Add() let it win the name.
+  void Place(Entry entry);
+
   mutable std::shared_mutex mutex_;
-  std::map<std::string, Entry> classes_;  // keyed by lower-case name
+  // Keyed by lower-case name. A lookup completes a declared entry, hence mutable.
+  mutable std::map<std::string, Entry> classes_;
 };
 
 }  // namespace kx

@@ -21,19 +21,21 @@
 namespace kx::xml {
 namespace {
 
-// Prepares libxml2's global state (and its built-in schema types) once, before any thread parses;
-// libxml2's own lazy set-up is not safe when two threads reach it first at the same time.
+// Prepares libxml2's global state once, before the first document is parsed or made. libxml2's
+// own lazy set-up is not safe when two threads reach it first at the same time; this one is (the
+// first caller prepares, the others wait for it), and every use of libxml2 here begins with it.
 void InitParser() {
-  static const bool ready = [] {
-    xmlInitParser();
-    xmlSchemaInitTypes();
-    return true;
-  }();
+  static const bool ready = (xmlInitParser(), true);
   (void)ready;
 }
 
-// The library prepares the parser while it loads, before a host starts its threads.
-[[maybe_unused]] const bool kParserReadyAtLoad = (InitParser(), true);
+// Prepares libxml2's built-in schema types once, before the first schema is compiled: a process
+// that compiles none does not pay for them.
+void InitSchemaTypes() {
+  InitParser();
+  static const bool ready = (xmlSchemaInitTypes(), true);
+  (void)ready;
+}
 
 template <class T, void (*Free)(T*)>
 struct FreeWith {
@@ -216,7 +218,7 @@ bool ReadSchemaFile(const std::string& path, std::string& content, std::optional
 std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path,
                                                          std::optional<FileIdentity>& identity,
                                                          std::string& reason) {
-  InitParser();
+  InitSchemaTypes();
   std::string content;
   if (!ReadSchemaFile(path, content, identity, reason)) return nullptr;
   if (content.size() > static_cast<size_t>(INT32_MAX)) {

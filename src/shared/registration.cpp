@@ -7,10 +7,14 @@
 namespace kx {
 namespace {
 
-void Register() {
+constexpr const char* kHelper = "S_DBHelpForKX";
+constexpr const char* kRecordset = "Recordset";
+constexpr const char* kCommand = "Command";
+
+ClassInfo HelperClass() {
   using H = S_DBHelpForKX;
   const std::vector<Arg> run = {"strSP", OptionalByRef("params")};
-  Expose<H>("S_DBHelpForKX")
+  return Expose<H>(kHelper)
       .Get("ClassDebugID", &H::ClassDebugID)
       .Method("GetConnectionString", &H::GetConnectionString)
       .Method("RunSPReturnRS", &H::RunSPReturnRS, run)
@@ -22,14 +26,16 @@ void Register() {
       .Method("RunSPReturnInteger", &H::RunSPReturnInteger, run)
       .Method("RunSQLReturnCmd", &H::RunSQLReturnCmd, run)
       .Method("RunSPReturnCmd", &H::RunSPReturnCmd, run)
-      .Register();
+      .Build();
+}
 
+ClassInfo RecordsetClass() {
   using R = db::Recordset;
-  Expose<R>("Recordset",
-            [] {
-              return std::static_pointer_cast<Object>(
-                  std::make_shared<R>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{}));
-            })
+  return Expose<R>(kRecordset,
+                   [] {
+                     return std::static_pointer_cast<Object>(std::make_shared<R>(
+                         std::vector<std::string>{}, std::vector<std::vector<Variant>>{}));
+                   })
       .Get("RecordCount", &R::RecordCount)
       .Get("EOF", &R::EOF_)
       .Method("MoveNext", &R::MoveNext)
@@ -38,10 +44,12 @@ void Register() {
       .Property("PageSize", &R::PageSize, &R::SetPageSize)
       .Property("AbsolutePage", &R::AbsolutePage, &R::SetAbsolutePage)
       .Get("PageCount", &R::PageCount)
-      .Register();
+      .Build();
+}
 
-  // The executed command: its text and type, and its parameters read back by position or name.
-  Expose<Command>("Command")
+// The executed command: its text and type, and its parameters read back by position or name.
+ClassInfo CommandClass() {
+  return Expose<Command>(kCommand)
       .Raw("CommandText", MemberKind::PropertyGet, {},
            [](Command& c, Args&) { return Variant(c.commandText); })
       .Raw("CommandType", MemberKind::PropertyGet, {},
@@ -56,7 +64,14 @@ void Register() {
            })
       .Raw("ParameterCount", MemberKind::PropertyGet, {},
            [](Command& c, Args&) { return Variant(static_cast<int32_t>(c.parameters.size())); })
-      .Register();
+      .Build();
+}
+
+void Register() {
+  auto& registry = Registry::Instance();
+  registry.Declare(kHelper, HelperClass);
+  registry.Declare(kRecordset, RecordsetClass);
+  registry.Declare(kCommand, CommandClass);
 }
 
 const AtLoad registered(Register);

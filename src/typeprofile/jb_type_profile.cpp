@@ -5,17 +5,25 @@
 
 namespace kx {
 
+namespace {
+
+// The registry names of the record's classes.
+constexpr RecordClasses kClasses{
+    .entity = "E_JBTypeProfile", .storage = "S_JBTypeProfile", .controller = "C_JBTypeProfile"};
+
+}  // namespace
+
 const RecordDef& JBTypeProfileDef() {
   using E = E_JBTypeProfile;
   static const RecordDef def = Complete({
-      .entityClass = "E_JBTypeProfile",
-      .storageClass = "S_JBTypeProfile",
+      .entityClass = kClasses.entity,
+      .storageClass = kClasses.storage,
       .table = "JB_TYPE_PROFILE",
       .fields = kJBTypeProfileFields,
       .key = E::kCode,
       .containsFormat = "select Count(*) as RecCount from JB_TYPE_PROFILE where  JB_TYPE_CODE= '{}'",
       .insertColumns = "JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY",
-      .controllerClass = "C_JBTypeProfile",
+      .controllerClass = kClasses.controller,
       .list = "JBTypeProfiles",
       .item = "JBTypeProfile",
       .schema = Sch_JBTypeProfileAddModify,
@@ -28,9 +36,9 @@ const RecordDef& JBTypeProfileDef() {
 namespace {
 
 void Register() {
-  ExposeEntity<E_JBTypeProfile>(JBTypeProfileDef()).Register();
-  ExposeStorage<S_JBTypeProfile>(JBTypeProfileDef()).Register();
-  ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Register();
+  DeclareEntityAndStorage<JBTypeProfileDef, E_JBTypeProfile, S_JBTypeProfile>(kClasses);
+  Registry::Instance().Declare(kClasses.controller,
+                               [] { return ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Build(); });
 }
 
 const AtLoad registered(Register);

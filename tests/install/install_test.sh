@@ -13,13 +13,17 @@ unset KX_HOME
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 libdir=$(dirname "$(find "$prefix" -name 'libkx.so.1' | head -n 1)")
 [ -n "$libdir" ] && [ -d "$libdir" ] || { echo "libkx.so.1 is not installed"; exit 1; }
-for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/Config.ini" \
+for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
             "$prefix/include/kx/runtime/registry.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
             "$prefix/share/kx/database/sqlite/tables.sql" "$prefix/lib/systemd/system/kx.service"; do
   [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
 done
 soname=$(objdump -p "$libdir/libkx.so.1" | awk '$1 == "SONAME" {print $2}')
 [ "$soname" = libkx.so.1 ] || { echo "SONAME is '$soname', not libkx.so.1"; exit 1; }
+# The library binds its own symbols when it is linked (-Bsymbolic): that is sound only while it
+# exports no writable data, of which a program would hold a copy of its own.
+writable=$(objdump -T "$libdir/libkx.so.1" | grep -E "[[:space:]](\.data|\.bss|\.tdata|\.tbss)[[:space:]]" || true)
+[ -z "$writable" ] || { echo "libkx.so.1 exports writable data:"; echo "$writable"; exit 1; }
 
 # Runs an example program and checks that it used the installed library.
 check_example() {
