@@ -2,9 +2,11 @@
 // connection lost before any of its statements ran moves once to a new one, and a connection lost
 // during a call fails the call without running anything again.
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fault_injection.h"
@@ -199,14 +201,70 @@ TEST_F(ServerStatements, ACallSendsItsStatementsAndNothingElse) {
   const auto mark = LogSize();
   RowCount();
   RowCount();
+  // A call's BEGIN travels with its first statement, in one message; a call that runs no statement
+  // sends nothing at all.
   InsertInOneCall({"A"});
+  {
+    TransactionScope scope;
+    EXPECT_TRUE(scope.Complete());
+  }
+  const std::string insert =
+      "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')";
+  // A first statement with parameters is sent on its own, after the BEGIN.
+  {
+    TransactionScope scope;
+    S_DBHelpForKX().RunSQLReturnRS("select Count(*) as N from JB_TYPE_PROFILE where JB_TYPE_CODE = ?",
+                                   Variant::MakeArray({mp("@Code", adVarChar, 20, "A", 0, 0)}));
+    EXPECT_TRUE(scope.Complete());
+  }
   const std::string count = "select Count(*) as N from JB_TYPE_PROFILE";
+  const auto logged = StatementsSince(mark);
+  ASSERT_GE(logged.size(), 4u);
   EXPECT_EQ(
-      StatementsSince(mark),
-      (std::vector<std::string>{
-          count, count, "BEGIN ISOLATION LEVEL READ COMMITTED",
-          "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')",
-          "COMMIT"}));
+      std::vector<std::string>(logged.begin(), logged.begin() + 4),
+      (std::vector<std::string>{count, count, "BEGIN ISOLATION LEVEL READ COMMITTED; " + insert, "COMMIT"}));
+  EXPECT_EQ(std::vector<std::string>(logged.begin() + 4, logged.end()),
+            (std::vector<std::string>{"BEGIN ISOLATION LEVEL READ COMMITTED", "COMMIT"}))
+      << "the statement with a parameter is logged by the extended protocol's own lines";
+}
+
+// A transaction's first message on a connection that served a call before finds that its server
+// ended the session since (the pool could not see it yet): the connection is opened anew, once.
+// A connection that has served no call fails as the server says.
+TEST(PostgresFirstMessage, ASessionEndedSinceTheLastCallIsOpenedAnewOnce) {
+  if (!EngineAvailable("PostgreSQL")) GTEST_SKIP() << "no PostgreSQL server";
+  TestHome home("PostgreSQL");
+  const auto info = db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString());
+  auto admin = db::Open(info);
+  auto pidOf = [](db::Connection& c) { return CStr(c.Query("select pg_backend_pid() as P")->Field("P")); };
+  auto terminate = [&](const std::string& pid) {
+    admin->Query("select pg_terminate_backend(" + pid + ")");
+    for (int i = 0; i < 200; ++i) {
+      if (CLng(admin->Query("select count(*) as N from pg_stat_activity where pid = " + pid)->Field("N")) ==
+          0)
+        return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "the session " << pid << " did not end";
+  };
+
+  auto served = db::Open(info);
+  served->Begin();
+  const std::string before = pidOf(*served);
+  served->Commit();
+  terminate(before);
+  served->Begin();
+  std::string after;
+  EXPECT_NO_THROW(after = pidOf(*served));
+  EXPECT_NE(after, before);
+  EXPECT_NO_THROW(served->Commit());
+
+  auto fresh = db::Open(info);
+  const std::string first = pidOf(*fresh);  // outside a transaction: no call served yet
+  terminate(first);
+  fresh->Begin();
+  const auto e = CaptureThrown([&] { pidOf(*fresh); }, db::DatabaseError("none"));
+  EXPECT_EQ(e.category(), db::ErrorCategory::Connection) << e.what();
 }
 
 }  // namespace

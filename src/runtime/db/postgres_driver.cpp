@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "runtime/db/connection.h"
 #include "runtime/db/sql_text.h"
@@ -118,7 +119,10 @@ class PostgresConnection : public Connection {
     RunStatement(sql, params);
     RestoreSession(sql);
   }
-  void ExecuteScript(const std::string& sql) override { Check(PQexec(conn_, sql.c_str())); }
+  void ExecuteScript(const std::string& sql) override {
+    BeginIfPending();
+    Check(PQexec(conn_, sql.c_str()));
+  }
 
   std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     auto rows = ToRecordset(RunStatement(sql, params).get());
@@ -145,9 +149,19 @@ class PostgresConnection : public Connection {
     // changes it loses the connection from the pool (RestoreSession): only a transaction left
     // open is undone here.
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Rollback();
+    beginPending_ = false;
   }
-  void Begin() override { ExecuteScript("BEGIN ISOLATION LEVEL READ COMMITTED"); }
+  // The transaction begins with its first statement: BEGIN travels in the same message, which
+  // saves a round trip to the server on every call. A call that runs no statement sends nothing.
+  void Begin() override {
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) beginPending_ = true;
+  }
   void Commit() override {
+    ended_ = true;
+    if (beginPending_) {  // nothing ran: there is nothing to commit
+      beginPending_ = false;
+      return;
+    }
     // COMMIT without a transaction only warns: report it as the failure it is, as SQLite does.
     if (PQtransactionStatus(conn_) == PQTRANS_IDLE)
       throw DatabaseError("cannot commit - no transaction is active");
@@ -156,7 +170,11 @@ class PostgresConnection : public Connection {
     ExecuteScript("COMMIT");
     if (failed) throw DatabaseError("The transaction was rolled back after an earlier error");
   }
-  void Rollback() override { PQclear(PQexec(conn_, "ROLLBACK")); }
+  void Rollback() override {
+    ended_ = true;
+    if (std::exchange(beginPending_, false)) return;
+    PQclear(PQexec(conn_, "ROLLBACK"));
+  }
   void ApplyLimits(const Limits& limits) override {
     if (limits == limits_) return;
     ExecuteScript(LimitStatements(limits));
@@ -187,7 +205,12 @@ class PostgresConnection : public Connection {
   // numbered and bound in order.
   ResultPtr RunStatement(const std::string& sql, const std::vector<Variant>& params) {
     const std::string adapted = AdaptStatement(Engine::PostgreSQL, sql);
-    if (params.empty()) return Check(PQexec(conn_, adapted.c_str()));
+    if (params.empty()) {
+      if (!std::exchange(beginPending_, false)) return Check(PQexec(conn_, adapted.c_str()));
+      // One message: the simple protocol runs its statements in order, and an explicit BEGIN
+      // keeps the transaction open after them. The answer is the last statement's.
+      return Check(FirstOfTransaction(std::string(kBegin) + "; " + adapted));
+    }
     if (SeveralStatements(Engine::PostgreSQL, adapted))
       throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
     size_t expected = 0;
@@ -202,6 +225,7 @@ class PostgresConnection : public Connection {
   // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
   // Empty as NULL), so that the server reads each as the type its place needs.
   ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values) {
+    BeginIfPending();
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
@@ -256,9 +280,31 @@ class PostgresConnection : public Connection {
     return std::make_shared<Recordset>(std::move(columns), std::move(data));
   }
 
+  // Sends the BEGIN of a transaction whose first statement cannot carry it (one with parameters,
+  // which the extended protocol sends alone).
+  void BeginIfPending() {
+    if (std::exchange(beginPending_, false)) Check(FirstOfTransaction(kBegin));
+  }
+
+  // Sends the first message of a transaction. A pooled connection may find that its server went
+  // away since its last call (a restart the pool could not yet see): nothing of this transaction
+  // can have been committed, so the connection is opened anew, once, and the message sent again.
+  PGresult* FirstOfTransaction(const std::string& text) {
+    PGresult* res = PQexec(conn_, text.c_str());
+    if (PQstatus(conn_) != CONNECTION_BAD || !ended_) return res;
+    PQclear(res);
+    ended_ = false;  // the new session has ended no transaction yet
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) return nullptr;
+    return PQexec(conn_, text.c_str());
+  }
+
+  static constexpr const char* kBegin = "BEGIN ISOLATION LEVEL READ COMMITTED";
   PGconn* conn_ = nullptr;
   Limits limits_;
   bool sessionChanged_ = false;
+  bool beginPending_ = false;  // Begin was called and no statement has run since
+  bool ended_ = false;         // a transaction has ended on this connection (it served a call)
 };
 
 }  // namespace
