@@ -51,6 +51,7 @@ TEST(FileWatch, AMarkedFileIsToldChangedByEveryKindOfChange) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (!std::filesystem::exists(path)) home.WriteFile("watched.txt", "again");
+    MarkFile(path);  // a file is watched from its second look on
     const FileMark mark = MarkFile(path);
     ASSERT_GE(mark.watch, 0);
     EXPECT_TRUE(UnchangedSince(mark));
@@ -60,10 +61,18 @@ TEST(FileWatch, AMarkedFileIsToldChangedByEveryKindOfChange) {
   }
 }
 
-TEST(FileWatch, AMissingFileOrAnOldLookIsNeverTakenAsUnchanged) {
+TEST(FileWatch, AMissingFileAFirstLookOrAnOldLookIsNeverTakenAsUnchanged) {
   TestHome home;
-  EXPECT_FALSE(UnchangedSince(MarkFile(home.folder() + "/missing.txt")));
-  const FileMark mark = MarkFile(home.WriteFile("watched.txt", "one"));
+  const std::string missing = home.folder() + "/missing.txt";
+  MarkFile(missing);
+  EXPECT_FALSE(UnchangedSince(MarkFile(missing)));
+  // The first look sets up no watch (a process that looks once pays nothing for one at its exit).
+  const std::string path = home.WriteFile("watched.txt", "one");
+  const FileMark first = MarkFile(path);
+  EXPECT_EQ(first.watch, -1);
+  EXPECT_FALSE(UnchangedSince(first));
+  const FileMark mark = MarkFile(path);
+  EXPECT_GE(mark.watch, 0);
   EXPECT_TRUE(UnchangedSince(mark));
   // A path can come to name another file without either file changing: a look lasts a second.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));

@@ -6,13 +6,18 @@
 
 #include <cerrno>
 #include <mutex>
+#include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kx {
 namespace {
 
 // How long a look at a path stays good while its file is not noticed changing.
 constexpr std::chrono::seconds kLookLasts{1};
+
+// How many paths are remembered as looked at (more only in hosts that meet ever new files).
+constexpr size_t kMaxLookedOnce = 1024;
 
 constexpr uint32_t kNotices = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVE_SELF | IN_DELETE_SELF;
 
@@ -24,6 +29,7 @@ struct Watcher {
   uint64_t instance = 1;
   uint64_t overflows = 0;  // notices lost by the kernel: every watch counts as changed
   std::unordered_map<int, uint64_t> generations;
+  std::unordered_set<std::string> lookedOnce;  // the paths marked so far
 
   // Sets up the descriptor on first use; false when nothing can be watched.
   bool Ready() {
@@ -83,6 +89,10 @@ FileMark MarkFile(const std::string& path) {
   std::lock_guard lock(w.mutex);
   FileMark mark;
   mark.looked = std::chrono::steady_clock::now();
+  // A file is watched from its second look on: a process that looks once (a `kx call`) sets up no
+  // watch, whose teardown at exit waits for the kernel (a grace period of some milliseconds).
+  if (w.lookedOnce.size() >= kMaxLookedOnce) w.lookedOnce.clear();
+  if (w.lookedOnce.insert(path).second) return mark;
   if (!w.Ready()) return mark;
   w.Drain();
   const int watch = inotify_add_watch(w.fd, path.c_str(), kNotices);

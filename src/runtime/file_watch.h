@@ -26,7 +26,8 @@ struct FileMark {
 };
 
 // Watches the file `path` names and marks it. Take the mark before looking at the file (stat, read):
-// a change after the mark is then noticed, one before it is seen by the look.
+// a change after the mark is then noticed, one before it is seen by the look. A file is watched
+// from its second mark on: a process that looks at a file once never sets up a watch.
 FileMark MarkFile(const std::string& path);
 
 // Whether the file marked by `mark` has not changed since, and was looked at less than a second ago.
