@@ -95,12 +95,16 @@ std::optional<Rows> Expected(const std::string& accessKey) {
     return std::nullopt;
   }
   Rows rows = all;
-  for (const auto& condition : doc->ElementsByTagName("AccessKey")) {
+  // The documented limits: at most 64 conditions, and a key of at most 1,000 characters.
+  const auto conditions = doc->ElementsByTagName("AccessKey");
+  if (conditions.size() > 64) return std::nullopt;
+  for (const auto& condition : conditions) {
     const auto field = condition.Attribute("Field"), word = condition.Attribute("SearchCondition"),
                key = condition.Attribute("Key");
     if (!field || !word || !key) return std::nullopt;
     const std::string k = TrimBlanks(*key);
     if (k.empty()) continue;
+    if (CodePoints(k).size() > 1000) return std::nullopt;
     int column = -1;
     if (*field == "Code") column = 0;
     if (*field == "JBTypeName") column = 1;
