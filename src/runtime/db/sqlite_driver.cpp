@@ -148,8 +148,7 @@ class SqliteConnection : public Connection {
   std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                            const std::vector<ProcedureArgument>& args) override {
     std::shared_ptr<Recordset> found;
-    RunWithParameters("SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1", {Variant(name)},
-                      "The statement", &found);
+    RunKept("SELECT PROC_SQL FROM KX_PROCEDURE WHERE PROC_NAME = ?1", {Variant(name)}, "The statement", &found);
     if (!found || found->EOF_())
       throw DatabaseError("Could not find stored procedure '" + name + "'.", ErrorCategory::Syntax);
     const std::string body = CStr(found->Field("PROC_SQL"));
@@ -157,7 +156,7 @@ class SqliteConnection : public Connection {
     values.reserve(args.size());
     for (const auto& a : args) values.push_back(a.value);
     std::shared_ptr<Recordset> result;
-    RunWithParameters(body, values, "Procedure or function '" + name + "'", &result);
+    RunKept(body, values, "Procedure or function '" + name + "'", &result);
     return result;
   }
 
@@ -167,8 +166,8 @@ class SqliteConnection : public Connection {
   }
   // The transaction starts deferred: a call that only reads never takes the write lock. Its first
   // write takes it, waiting under the busy timeout (see Collect).
-  void Begin() override { RunKept(begin_, "BEGIN"); }
-  void Commit() override { RunKept(commit_, "COMMIT"); }
+  void Begin() override { RunKept("BEGIN", {}, "BEGIN", nullptr); }
+  void Commit() override { RunKept("COMMIT", {}, "COMMIT", nullptr); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -257,7 +256,7 @@ class SqliteConnection : public Connection {
     if (!params.empty()) {
       if (SeveralStatements(Engine::SQLite, sql))
         throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
-      return RunWithParameters(sql, params, "The statement", result);
+      return RunKept(sql, params, "The statement", result);
     }
     // A statement of a shape compiled before runs that compiled form with its own values bound.
     if (sql.size() <= kMaxKeptText) {
@@ -270,18 +269,18 @@ class SqliteConnection : public Connection {
                                            static_cast<int>(shape.values[i].size()), SQLITE_STATIC);
           if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
         }
-        auto rows = Collect(stmt);
-        if (result && sqlite3_column_count(stmt) > 0) *result = std::move(rows);
+        CollectInto(stmt, result);
         return;
       }
     }
     Run(sql, result);
   }
 
-  // Runs the one statement `sql` with `params` bound in order, compiled once and kept; `what` names
-  // the statement when the numbers of placeholders and values differ.
-  void RunWithParameters(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
-                         std::shared_ptr<Recordset>* result) {
+  // Runs the one statement `sql` with `params` bound in order, compiled once and kept (BEGIN and
+  // COMMIT run in every call, procedure bodies in many); `what` names the statement when the
+  // numbers of placeholders and values differ.
+  void RunKept(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
+               std::shared_ptr<Recordset>* result) {
     sqlite3_stmt* kept = sql.size() <= kMaxKeptText ? Kept(sql) : nullptr;
     std::optional<Statement> own;
     if (!kept) {
@@ -292,6 +291,11 @@ class SqliteConnection : public Connection {
     sqlite3_stmt* stmt = kept ? kept : own->get();
     const ResetOnExit reset{kept};
     BindAll(stmt, params, what);
+    CollectInto(stmt, result);
+  }
+
+  // Steps `stmt` to its end; its rows go to `result` when it has columns.
+  void CollectInto(sqlite3_stmt* stmt, std::shared_ptr<Recordset>* result) {
     auto rows = Collect(stmt);
     if (result && stmt && sqlite3_column_count(stmt) > 0) *result = std::move(rows);
   }
@@ -315,27 +319,13 @@ class SqliteConnection : public Connection {
     return stmt;
   }
 
-  // Runs the one statement `sql`, compiled on first use and kept with the connection: BEGIN and
-  // COMMIT run once in every call, and their text never changes.
-  void RunKept(KeptStatement& kept, const char* sql) {
-    if (!kept) {
-      sqlite3_stmt* stmt = nullptr;
-      const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-      if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc, /*preparing=*/true);
-      kept.reset(stmt);
-    }
-    const ResetOnExit reset{kept.get()};
-    Collect(kept.get());
-  }
-
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
   void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
     const char* rest = sql.c_str();
     while (rest && *rest) {
       Statement stmt(db_.get(), rest);
       if (!stmt) continue;  // blank or comment
-      auto rows = Collect(stmt.get());
-      if (result && sqlite3_column_count(stmt.get()) > 0) *result = std::move(rows);
+      CollectInto(stmt.get(), result);
     }
   }
 
@@ -374,7 +364,6 @@ class SqliteConnection : public Connection {
   static constexpr size_t kMaxKeptText = 16 * 1024;
   Handle db_;
   // Finalized before the handle closes (declared after it).
-  KeptStatement begin_, commit_;
   std::unordered_map<std::string, KeptStatement> kept_;
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
