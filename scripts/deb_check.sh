@@ -32,6 +32,8 @@ trap cleanup EXIT
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "./$deb" >/dev/null
 
 fail() { echo "deb check failed: $*" >&2; exit 1; }
+# libxml2 is opened at run time, not linked, so the package must name it itself.
+dpkg-deb --field "$deb" Depends | grep -q 'libxml2' || fail "the package does not depend on libxml2"
 libdir=$(dirname "$(dpkg -L kx | grep '/libkx\.so\.1$')")
 for file in /usr/bin/kx "$libdir/libkx.so.1" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
             "$libdir/cmake/KX/KXConfig.cmake" /usr/include/kx/runtime/registry.h \

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -481,6 +482,71 @@ TEST(XmlDocument, ACreatedDocumentIsTheParsedTemplateItStandsFor) {
     fill(created->Root());
     EXPECT_EQ(created->Serialize(), parsed->Serialize());
   }
+}
+
+// Random text for attribute values: the characters the writer treats specially, plain ASCII,
+// characters of two, three and four bytes, controls and bytes that are no UTF-8.
+std::string RandomValue(std::mt19937& random) {
+  static const std::vector<std::string> pieces = {
+      "<", ">", "&", "\"", "'", "\t", "\n", "\r", "a", "Z", "0", " ", "%", ";", "#",
+      "\xC3\xA9", "\xC2\x80", "\xDF\xBF", "\xE2\x82\xAC", "\xE0\xA0\x80", "\xEF\xBF\xBD", "\xEF\xBF\xBE",
+      "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\x01", "\x1F", "\x7F", "\xFF", "\xC3", "\xED\xA0\x80", "\xE2\x82"};
+  std::string value;
+  const int length = std::uniform_int_distribution<int>(0, 12)(random);
+  for (int i = 0; i < length; ++i)
+    value += pieces[std::uniform_int_distribution<size_t>(0, pieces.size() - 1)(random)];
+  return value;
+}
+
+// Fills `element` at random from `random`: attributes (some set twice) and nested elements.
+void FillAtRandom(xml::Element element, std::mt19937 random, int depth) {
+  static const std::vector<std::string> names = {"A", "Code", "JBTypeName", "x-y", "b.c"};
+  const int attributes = std::uniform_int_distribution<int>(0, 5)(random);
+  for (int i = 0; i < attributes; ++i)
+    element.SetAttribute(names[std::uniform_int_distribution<size_t>(0, names.size() - 1)(random)],
+                         RandomValue(random));
+  if (depth == 0) return;
+  const int children = std::uniform_int_distribution<int>(0, 3)(random);
+  for (int i = 0; i < children; ++i)
+    FillAtRandom(element.AppendElement(names[std::uniform_int_distribution<size_t>(0, 2)(random)]),
+                 std::mt19937(random()), depth - 1);
+}
+
+TEST(XmlDocument, ABuiltDocumentReadsAndWritesAsLibxml2DoesForAnyContent) {
+  // The same random content is put into a created document (built in memory and written by KX)
+  // and into a parsed one (libxml2's); every look and every text must agree byte for byte.
+  for (uint32_t seed = 1; seed <= 400; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const auto parsed = LoadTemplate("<?xml version='1.0' ?><Root/>");
+    const auto created = xml::Document::Create("Root");
+    FillAtRandom(parsed->Root(), std::mt19937(seed), 3);
+    FillAtRandom(created->Root(), std::mt19937(seed), 3);
+    ASSERT_EQ(created->Serialize(), parsed->Serialize());
+    ASSERT_EQ(created->Root().Text(), parsed->Root().Text());
+    for (const std::string name : {"A", "Code", "JBTypeName", "Missing"}) {
+      const auto inCreated = created->ElementsByTagName(name), inParsed = parsed->ElementsByTagName(name);
+      ASSERT_EQ(inCreated.size(), inParsed.size()) << name;
+      for (size_t i = 0; i < inCreated.size(); ++i) {
+        EXPECT_EQ(inCreated[i].Text(), inParsed[i].Text());
+        EXPECT_EQ(inCreated[i].Children().size(), inParsed[i].Children().size());
+        for (const std::string attribute : {"A", "Code", "JBTypeName", "x-y", "b.c", "None"})
+          EXPECT_EQ(inCreated[i].Attribute(attribute), inParsed[i].Attribute(attribute)) << attribute;
+      }
+    }
+  }
+}
+
+TEST(XmlDocument, ABuiltDocumentIsValidatedAsItsText) {
+  std::string reason;
+  const auto schema = xml::Schema::Cached(SchemaFolder() + "KX_XMLSCHEMA/JBTypeProfile_Add&Modify.xsd", reason);
+  ASSERT_TRUE(schema) << reason;
+  const auto doc = xml::Document::Create("JBTypeProfile");
+  doc->Root().SetAttribute("Code", "C\xC3\xA9");
+  doc->Root().SetAttribute("JBTypeName", "n");
+  EXPECT_FALSE(schema->Validate(*doc, reason));
+  EXPECT_NE(reason.find("JBTypeCategory"), std::string::npos) << reason;
+  doc->Root().SetAttribute("JBTypeCategory", "1");
+  EXPECT_TRUE(schema->Validate(*doc, reason)) << reason;
 }
 
 TEST(XmlDocument, ElementsByTagNameFindsEveryDepthInDocumentOrder) {

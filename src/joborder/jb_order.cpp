@@ -1,6 +1,5 @@
 #include "joborder/jb_order.h"
 
-#include <libxml/tree.h>
 
 #include "framework/registration.h"
 #include "partners/partners.h"
@@ -232,16 +231,6 @@ Date Today() {
   return Date::FromParts(t.year, t.month, t.day);
 }
 
-// The XML text of one element of a document.
-std::string ElementText(const xml::Element& element) {
-  xmlBufferPtr buffer = xmlBufferCreate();
-  if (!buffer) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
-  xmlNodeDump(buffer, element.node()->doc, element.node(), 0, 0);
-  std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)));
-  xmlBufferFree(buffer);
-  return text;
-}
-
 // Writes one diary entry of the order `masterKey` through the order's diary collection.
 void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
                 const std::string& type, const std::string& text) {
@@ -317,7 +306,7 @@ void C_JBOrder::modify(const std::string& ElementXml) {
     Stamp(*order);
     order->save();
     const std::string id = XmlText(order->Get(E::kId));
-    order->ColJBContainerDetail()->updateColElements(ElementText(FirstRequired(*doc, "JBContainerDetails")),
+    order->ColJBContainerDetail()->updateColElements(FirstRequired(*doc, "JBContainerDetails").Text(),
                                                      id);
     WriteDiary(*order, id, order->LastUpdateUser(), "EDIT", "Modify JBOrder JBNoId =" + id);
   });

@@ -1,5 +1,6 @@
 #include "runtime/xml.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <stdexcept>
+#include <type_traits>
 
 #include "runtime/error.h"
 #include "runtime/file_watch.h"
@@ -21,37 +24,92 @@
 namespace kx::xml {
 namespace {
 
-// Prepares libxml2's global state once, before the first document is parsed or made. libxml2's
-// own lazy set-up is not safe when two threads reach it first at the same time; this one is (the
-// first caller prepares, the others wait for it), and every use of libxml2 here begins with it.
-void InitParser() {
-  static const bool ready = (xmlInitParser(), true);
-  (void)ready;
+// The libxml2 functions this file calls. libxml2 is not linked: it is opened when a process first
+// parses, validates or writes a parsed document, so that a call that only builds and writes an
+// answer loads neither it nor ICU, lzma and zlib, which it pulls in.
+#define KX_LIBXML2_FUNCTIONS(X)                                                                     \
+  X(xmlInitParser) X(xmlSchemaInitTypes) X(xmlNewParserCtxt) X(xmlFreeParserCtxt) X(xmlCtxtReadMemory) \
+  X(xmlReadMemory) X(xmlStopParser) X(xmlDictSize) X(xmlFreeDoc) X(xmlNewDocNode) X(xmlDocGetRootElement)                 \
+  X(xmlAddChild) X(xmlSetProp) X(xmlHasProp)          \
+  X(xmlNodeListGetString) X(xmlStrEqual) X(xmlDocDumpMemory) X(xmlBufferCreate) X(xmlBufferFree)      \
+  X(xmlBufferContent) X(xmlNodeDump) X(xmlSchemaNewDocParserCtxt) X(xmlSchemaFreeParserCtxt)         \
+  X(xmlSchemaParse) X(xmlSchemaFree) X(xmlSchemaNewValidCtxt) X(xmlSchemaFreeValidCtxt)              \
+  X(xmlSchemaValidateDoc) X(xmlSetStructuredErrorFunc) X(xmlSetGenericErrorFunc)
+
+struct LibXml2 {
+#define KX_LIBXML2_SLOT(name) decltype(&::name) name = nullptr;
+  KX_LIBXML2_FUNCTIONS(KX_LIBXML2_SLOT)
+#undef KX_LIBXML2_SLOT
+  // libxml2's deallocator (a variable of the library) and its per-thread error handlers (read
+  // through functions; the headers' names for them are macros).
+  xmlFreeFunc* freeFunction = nullptr;
+  decltype(&::__xmlStructuredError) structuredError = nullptr;
+  decltype(&::__xmlStructuredErrorContext) structuredErrorContext = nullptr;
+  decltype(&::__xmlGenericError) genericError = nullptr;
+  decltype(&::__xmlGenericErrorContext) genericErrorContext = nullptr;
+};
+
+// Opens libxml2 and finds every function; fails with the loader's reason.
+LibXml2 OpenLibXml2() {
+  const auto fail = [](const std::string& what) -> std::runtime_error {
+    const char* reason = dlerror();
+    return std::runtime_error("The XML library " KX_LIBXML2_SONAME " cannot be " + what + ": " +
+                              (reason ? reason : "no reason given"));
+  };
+  void* handle = dlopen(KX_LIBXML2_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw fail("loaded");
+  LibXml2 lib;
+  const auto find = [&](auto& slot, const char* name) {
+    void* symbol = dlsym(handle, name);
+    if (!symbol) throw fail("used");
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(symbol);
+  };
+#define KX_LIBXML2_FIND(name) find(lib.name, #name);
+  KX_LIBXML2_FUNCTIONS(KX_LIBXML2_FIND)
+#undef KX_LIBXML2_FIND
+  find(lib.freeFunction, "xmlFree");
+  find(lib.structuredError, "__xmlStructuredError");
+  find(lib.structuredErrorContext, "__xmlStructuredErrorContext");
+  find(lib.genericError, "__xmlGenericError");
+  find(lib.genericErrorContext, "__xmlGenericErrorContext");
+  // libxml2's global state is prepared here, once, before the first document is parsed or made:
+  // libxml2's own lazy set-up is not safe when two threads reach it first at the same time; this
+  // one is (the first caller prepares, the others wait for it).
+  lib.xmlInitParser();
+  return lib;
+}
+
+// libxml2, opened on first use and kept open. A failure to open it is not kept: the next use tries
+// again.
+const LibXml2& Lib() {
+  static const LibXml2 lib = OpenLibXml2();
+  return lib;
 }
 
 // Prepares libxml2's built-in schema types once, before the first schema is compiled: a process
 // that compiles none does not pay for them.
 void InitSchemaTypes() {
-  InitParser();
-  static const bool ready = (xmlSchemaInitTypes(), true);
+  static const bool ready = (Lib().xmlSchemaInitTypes(), true);
   (void)ready;
 }
 
-template <class T, void (*Free)(T*)>
+// Frees a libxml2 object with the library's function `Free`.
+template <class T, auto Free>
 struct FreeWith {
-  void operator()(T* p) const { Free(p); }
+  void operator()(T* p) const { (Lib().*Free)(p); }
 };
 
-using ParserContext = std::unique_ptr<xmlParserCtxt, FreeWith<xmlParserCtxt, xmlFreeParserCtxt>>;
+using ParserContext = std::unique_ptr<xmlParserCtxt, FreeWith<xmlParserCtxt, &LibXml2::xmlFreeParserCtxt>>;
 using SchemaParserContext =
-    std::unique_ptr<xmlSchemaParserCtxt, FreeWith<xmlSchemaParserCtxt, xmlSchemaFreeParserCtxt>>;
+    std::unique_ptr<xmlSchemaParserCtxt, FreeWith<xmlSchemaParserCtxt, &LibXml2::xmlSchemaFreeParserCtxt>>;
 using ValidationContext =
-    std::unique_ptr<xmlSchemaValidCtxt, FreeWith<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt>>;
+    std::unique_ptr<xmlSchemaValidCtxt, FreeWith<xmlSchemaValidCtxt, &LibXml2::xmlSchemaFreeValidCtxt>>;
+using Buffer = std::unique_ptr<xmlBuffer, FreeWith<xmlBuffer, &LibXml2::xmlBufferFree>>;
 using Doc = std::unique_ptr<xmlDoc, DocumentFree>;
 
 // Frees text that libxml2 allocated.
 struct XmlFree {
-  void operator()(xmlChar* p) const { xmlFree(p); }
+  void operator()(xmlChar* p) const { (*Lib().freeFunction)(p); }
 };
 using XmlText = std::unique_ptr<xmlChar, XmlFree>;
 
@@ -60,16 +118,17 @@ using XmlText = std::unique_ptr<xmlChar, XmlFree>;
 class ErrorCollector {
  public:
   ErrorCollector()
-      : previous_(xmlStructuredError),
-        previousContext_(xmlStructuredErrorContext),
-        previousGeneric_(xmlGenericError),
-        previousGenericContext_(xmlGenericErrorContext) {
-    xmlSetStructuredErrorFunc(this, &ErrorCollector::OnError);
-    xmlSetGenericErrorFunc(nullptr, &ErrorCollector::OnGeneric);
+      : lib_(Lib()),
+        previous_(*lib_.structuredError()),
+        previousContext_(*lib_.structuredErrorContext()),
+        previousGeneric_(*lib_.genericError()),
+        previousGenericContext_(*lib_.genericErrorContext()) {
+    lib_.xmlSetStructuredErrorFunc(this, &ErrorCollector::OnError);
+    lib_.xmlSetGenericErrorFunc(nullptr, &ErrorCollector::OnGeneric);
   }
   ~ErrorCollector() {
-    xmlSetStructuredErrorFunc(previousContext_, previous_);
-    xmlSetGenericErrorFunc(previousGenericContext_, previousGeneric_);
+    lib_.xmlSetStructuredErrorFunc(previousContext_, previous_);
+    lib_.xmlSetGenericErrorFunc(previousGenericContext_, previousGeneric_);
   }
   ErrorCollector(const ErrorCollector&) = delete;
   ErrorCollector& operator=(const ErrorCollector&) = delete;
@@ -90,6 +149,7 @@ class ErrorCollector {
   std::string message;
 
  private:
+  const LibXml2& lib_;
   xmlStructuredErrorFunc previous_;
   void* previousContext_;
   xmlGenericErrorFunc previousGeneric_;
@@ -101,13 +161,13 @@ class ErrorCollector {
 void RefuseDocumentType(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
   auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
   *static_cast<bool*>(ctxt->_private) = true;
-  xmlStopParser(ctxt);
+  Lib().xmlStopParser(ctxt);
 }
 
 void Collect(xmlNodePtr node, const xmlChar* name, std::vector<Element>& out) {
   for (xmlNodePtr n = node; n; n = n->next) {
     if (n->type != XML_ELEMENT_NODE) continue;
-    if (xmlStrEqual(n->name, name)) out.emplace_back(n);
+    if (Lib().xmlStrEqual(n->name, name)) out.emplace_back(n);
     Collect(n->children, name, out);
   }
 }
@@ -226,7 +286,7 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
     return nullptr;
   }
   ErrorCollector errors;
-  const Doc schemaDoc(xmlReadMemory(content.data(), static_cast<int>(content.size()), path.c_str(), nullptr,
+  const Doc schemaDoc(Lib().xmlReadMemory(content.data(), static_cast<int>(content.size()), path.c_str(), nullptr,
                                     XML_PARSE_NONET));
   if (!schemaDoc) {
     const std::string why = !errors.message.empty() ? errors.message
@@ -235,9 +295,9 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
     reason = SchemaFileReason(path, "is not a valid schema: " + why);
     return nullptr;
   }
-  const SchemaParserContext parser(xmlSchemaNewDocParserCtxt(schemaDoc.get()));
+  const SchemaParserContext parser(Lib().xmlSchemaNewDocParserCtxt(schemaDoc.get()));
   if (!parser) throw std::bad_alloc();
-  std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
+  std::unique_ptr<xmlSchema, SchemaFree> schema(Lib().xmlSchemaParse(parser.get()));
   if (!schema) {
     reason = SchemaFileReason(
         path, errors.message.empty() ? "is not a valid schema" : "is not a valid schema: " + errors.message);
@@ -246,13 +306,101 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
   return schema;
 }
 
+// ---- documents built in memory
+
+// Appends `value` as libxml2 writes an attribute value of a document that declares no encoding:
+// the markup characters and the line and tab characters as references, every character outside
+// ASCII as a hexadecimal character reference. `value` is text XML can carry (see SafeText).
+void AppendAttributeValue(std::string& out, std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  size_t plain = 0;  // value[plain, i) is still to be appended as it stands
+  for (size_t i = 0; i < value.size();) {
+    const auto c = static_cast<unsigned char>(value[i]);
+    const char* reference = nullptr;
+    switch (c) {
+      case '<': reference = "&lt;"; break;
+      case '>': reference = "&gt;"; break;
+      case '&': reference = "&amp;"; break;
+      case '"': reference = "&quot;"; break;
+      case '\n': reference = "&#10;"; break;
+      case '\r': reference = "&#13;"; break;
+      case '\t': reference = "&#9;"; break;
+      default: break;
+    }
+    if (!reference && c < 0x80) {
+      ++i;
+      continue;
+    }
+    out.append(value.substr(plain, i - plain));
+    if (reference) {
+      out.append(reference);
+      ++i;
+    } else {
+      const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      uint32_t code = c & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
+      for (size_t k = 1; k < length && i + k < value.size(); ++k)
+        code = (code << 6) | (static_cast<unsigned char>(value[i + k]) & 0x3F);
+      char digits[8];
+      int n = 0;
+      do {
+        digits[n++] = kHex[code & 0xF];
+        code >>= 4;
+      } while (code);
+      out.append("&#x");
+      while (n) out.push_back(digits[--n]);
+      out.push_back(';');
+      i += length;
+    }
+    plain = i;
+  }
+  out.append(value.substr(plain));
+}
+
 }  // namespace
 
-void DocumentFree::operator()(_xmlDoc* doc) const { xmlFreeDoc(doc); }
-void SchemaFree::operator()(_xmlSchema* schema) const { xmlSchemaFree(schema); }
+struct BuiltElement {
+  std::string name;
+  // In the order they were first set; each value is text XML can carry.
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::vector<std::unique_ptr<BuiltElement>> children;
+};
+
+namespace {
+
+// Appends the text of `element` as libxml2 writes it unformatted.
+void AppendElementText(std::string& out, const BuiltElement& element) {
+  out.push_back('<');
+  out.append(element.name);
+  for (const auto& [name, value] : element.attributes) {
+    out.push_back(' ');
+    out.append(name);
+    out.append("=\"");
+    AppendAttributeValue(out, value);
+    out.push_back('"');
+  }
+  if (element.children.empty()) {
+    out.append("/>");
+    return;
+  }
+  out.push_back('>');
+  for (const auto& child : element.children) AppendElementText(out, *child);
+  out.append("</");
+  out.append(element.name);
+  out.push_back('>');
+}
+
+void CollectBuilt(BuiltElement& element, const std::string& name, std::vector<Element>& out) {
+  if (element.name == name) out.emplace_back(&element);
+  for (const auto& child : element.children) CollectBuilt(*child, name, out);
+}
+
+}  // namespace
+
+void DocumentFree::operator()(_xmlDoc* doc) const { Lib().xmlFreeDoc(doc); }
+void SchemaFree::operator()(_xmlSchema* schema) const { Lib().xmlSchemaFree(schema); }
 
 Schema::~Schema() {
-  for (xmlSchemaValidCtxtPtr valid : idle_) xmlSchemaFreeValidCtxt(valid);
+  for (xmlSchemaValidCtxtPtr valid : idle_) Lib().xmlSchemaFreeValidCtxt(valid);
 }
 
 std::string SafeText(std::string_view text) {
@@ -278,39 +426,84 @@ std::string SafeText(std::string_view text) {
 }
 
 _xmlNode* Element::Node() const {
-  if (!node_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
+  if (!node_ && !built_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
   return node_;
 }
 
-std::string Element::Name() const { return reinterpret_cast<const char*>(Node()->name); }
+std::string Element::Name() const {
+  if (const xmlNodePtr node = Node()) return reinterpret_cast<const char*>(node->name);
+  return built_->name;
+}
 
 std::optional<std::string> Element::Attribute(const std::string& name) const {
-  xmlAttrPtr attr = xmlHasProp(Node(), X(name));
-  if (!attr) return std::nullopt;
-  const XmlText value(xmlNodeListGetString(node_->doc, attr->children, 1));
-  return value ? std::string(reinterpret_cast<const char*>(value.get())) : std::string();
+  if (const xmlNodePtr node = Node()) {
+    xmlAttrPtr attr = Lib().xmlHasProp(node, X(name));
+    if (!attr) return std::nullopt;
+    const XmlText value(Lib().xmlNodeListGetString(node->doc, attr->children, 1));
+    return value ? std::string(reinterpret_cast<const char*>(value.get())) : std::string();
+  }
+  for (const auto& [n, value] : built_->attributes)
+    if (n == name) return value;
+  return std::nullopt;
 }
 
 void Element::SetAttribute(const std::string& name, const std::string& value) {
-  if (!xmlSetProp(Node(), X(name), X(SafeText(value)))) throw std::bad_alloc();
+  if (const xmlNodePtr node = Node()) {
+    if (!Lib().xmlSetProp(node, X(name), X(SafeText(value)))) throw std::bad_alloc();
+    return;
+  }
+  // As libxml2 does: a value set again keeps the attribute's place.
+  for (auto& [n, v] : built_->attributes) {
+    if (n == name) {
+      v = SafeText(value);
+      return;
+    }
+  }
+  built_->attributes.emplace_back(name, SafeText(value));
 }
 
 Element Element::AppendElement(const std::string& name) {
-  xmlNodePtr child = xmlNewDocNode(Node()->doc, nullptr, X(name), nullptr);
-  if (!child) throw std::bad_alloc();
-  xmlAddChild(node_, child);
-  return Element(child);
+  if (const xmlNodePtr node = Node()) {
+    xmlNodePtr child = Lib().xmlNewDocNode(node->doc, nullptr, X(name), nullptr);
+    if (!child) throw std::bad_alloc();
+    Lib().xmlAddChild(node, child);
+    return Element(child);
+  }
+  auto& child = built_->children.emplace_back(std::make_unique<BuiltElement>());
+  child->name = name;
+  return Element(child.get());
 }
 
 std::vector<Element> Element::Children() const {
   std::vector<Element> out;
-  for (xmlNodePtr n = Node()->children; n; n = n->next)
-    if (n->type == XML_ELEMENT_NODE) out.emplace_back(n);
+  if (const xmlNodePtr node = Node()) {
+    for (xmlNodePtr n = node->children; n; n = n->next)
+      if (n->type == XML_ELEMENT_NODE) out.emplace_back(n);
+    return out;
+  }
+  for (const auto& child : built_->children) out.emplace_back(child.get());
   return out;
 }
 
+std::string Element::Text() const {
+  const xmlNodePtr node = Node();
+  if (!node) {
+    std::string out;
+    AppendElementText(out, *built_);
+    return out;
+  }
+  const Buffer buffer(Lib().xmlBufferCreate());
+  if (!buffer) throw std::bad_alloc();
+  Lib().xmlNodeDump(buffer.get(), node->doc, node, 0, 0);
+  return reinterpret_cast<const char*>(Lib().xmlBufferContent(buffer.get()));
+}
+
+Document::Document(_xmlDoc* doc) : doc_(doc) {}
+Document::Document(std::unique_ptr<BuiltElement> root) : built_(std::move(root)) {}
+Document::~Document() = default;
+
 std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& reason) {
-  InitParser();
+  const LibXml2& lib = Lib();
   if (text.size() > kMaxDocumentBytes) {
     reason = "The document is larger than the largest request accepted (16 MiB).";
     return nullptr;
@@ -326,9 +519,9 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   // request's parse. It is set up anew once its dictionary of names has grown large.
   thread_local ParserContext ctxt;
   constexpr size_t kMaxNames = 4096;
-  if (ctxt && static_cast<size_t>(xmlDictSize(ctxt->dict)) > kMaxNames) ctxt.reset();
+  if (ctxt && static_cast<size_t>(lib.xmlDictSize(ctxt->dict)) > kMaxNames) ctxt.reset();
   if (!ctxt) {
-    ctxt.reset(xmlNewParserCtxt());
+    ctxt.reset(lib.xmlNewParserCtxt());
     if (!ctxt) throw std::bad_alloc();
   }
   bool refused = false;
@@ -337,8 +530,8 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   // The 16 MiB cap above is the size limit, so the parser's own text limits are lifted (HUGE).
   // Entities cannot be declared (a DTD is refused), so nothing expands; no network, no DTD
   // loading, and the text is UTF-8 whatever its declaration says.
-  Doc doc(xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                            XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC));
+  Doc doc(lib.xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC));
   if (ctxt->wellFormed && doc && !refused) return std::unique_ptr<Document>(new Document(doc.release()));
   if (refused) {
     reason = "A document type declaration (DTD) is not allowed in a request.";
@@ -352,13 +545,9 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
 }
 
 std::unique_ptr<Document> Document::Create(const std::string& rootName) {
-  InitParser();
-  Doc doc(xmlNewDoc(X("1.0")));
-  if (!doc) throw std::bad_alloc();
-  xmlNodePtr root = xmlNewDocNode(doc.get(), nullptr, X(rootName), nullptr);
-  if (!root) throw std::bad_alloc();
-  xmlDocSetRootElement(doc.get(), root);
-  return std::unique_ptr<Document>(new Document(doc.release()));
+  auto root = std::make_unique<BuiltElement>();
+  root->name = rootName;
+  return std::unique_ptr<Document>(new Document(std::move(root)));
 }
 
 std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reason) {
@@ -410,6 +599,10 @@ std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::strin
 }
 
 bool Schema::Validate(const Document& doc, std::string& reason) const {
+  if (doc.built_) {
+    const auto parsed = Document::Parse(doc.Serialize(), reason);
+    return parsed && Validate(*parsed, reason);
+  }
   // Each call has its own validation context, and libxml2 gives that context its own string
   // dictionary: threads share no dictionary they write to (the compiled schema's is only read).
   ErrorCollector errors;
@@ -421,9 +614,9 @@ bool Schema::Validate(const Document& doc, std::string& reason) const {
       idle_.pop_back();
     }
   }
-  if (!valid) valid.reset(xmlSchemaNewValidCtxt(schema_.get()));
+  if (!valid) valid.reset(Lib().xmlSchemaNewValidCtxt(schema_.get()));
   if (!valid) throw std::bad_alloc();
-  const int rc = xmlSchemaValidateDoc(valid.get(), doc.doc_.get());
+  const int rc = Lib().xmlSchemaValidateDoc(valid.get(), doc.doc_.get());
   {
     // Each validation starts from a cleared state, so a context is kept whatever it found.
     constexpr size_t kMaxIdle = 8;
@@ -435,11 +628,16 @@ bool Schema::Validate(const Document& doc, std::string& reason) const {
   return false;
 }
 
-Element Document::Root() const { return Element(xmlDocGetRootElement(doc_.get())); }
+Element Document::Root() const {
+  return built_ ? Element(built_.get()) : Element(Lib().xmlDocGetRootElement(doc_.get()));
+}
 
 std::vector<Element> Document::ElementsByTagName(const std::string& name) const {
   std::vector<Element> out;
-  Collect(xmlDocGetRootElement(doc_.get()), X(name), out);
+  if (built_)
+    CollectBuilt(*built_, name, out);
+  else
+    Collect(Lib().xmlDocGetRootElement(doc_.get()), X(name), out);
   return out;
 }
 
@@ -449,9 +647,17 @@ Element Document::FirstElement(const std::string& name) const {
 }
 
 std::string Document::Serialize() const {
+  if (built_) {
+    // As libxml2 writes a document of version 1.0 with no encoding declared: the declaration, a
+    // line break, the root element, a line break.
+    std::string out = "<?xml version=\"1.0\"?>\n";
+    AppendElementText(out, *built_);
+    out.push_back('\n');
+    return out;
+  }
   xmlChar* buffer = nullptr;
   int size = 0;
-  xmlDocDumpMemory(doc_.get(), &buffer, &size);
+  Lib().xmlDocDumpMemory(doc_.get(), &buffer, &size);
   const XmlText owned(buffer);
   if (!owned) throw std::bad_alloc();
   return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(size));

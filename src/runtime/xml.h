@@ -1,5 +1,10 @@
-// XML documents on libxml2: safe parsing from text, XSD validation, element look-up, building and
+// XML documents: safe parsing from text, XSD validation, element look-up, building and
 // serialization. Parsing never loads external entities, DTDs or network resources.
+//
+// Parsing and validation run on libxml2, which is loaded when a process first parses or validates:
+// a call that only answers (getElementByXML, a search) builds its answer document in memory and
+// writes it itself, byte for byte as libxml2 writes it, without loading libxml2 and the libraries
+// it pulls in (ICU, lzma, zlib).
 #pragma once
 
 #include <cstddef>
@@ -24,11 +29,15 @@ inline constexpr size_t kMaxDocumentBytes = 16u << 20;
 // (controls other than tab, LF and CR; U+FFFE, U+FFFF; surrogates) becomes U+FFFD.
 std::string SafeText(std::string_view text);
 
+// An element of a document built in memory by Document::Create.
+struct BuiltElement;
+
 class Element {
  public:
   Element() = default;
   explicit Element(_xmlNode* node) : node_(node) {}
-  explicit operator bool() const { return node_ != nullptr; }
+  explicit Element(BuiltElement* built) : built_(built) {}
+  explicit operator bool() const { return node_ != nullptr || built_ != nullptr; }
 
   // The element's name; an empty Element fails as an object that is not set.
   std::string Name() const;
@@ -40,12 +49,15 @@ class Element {
   Element AppendElement(const std::string& name);
   // The child elements, in order.
   std::vector<Element> Children() const;
-  _xmlNode* node() const { return node_; }
+  // The element's text as it stands in its document's text (no declaration, no line break).
+  std::string Text() const;
 
  private:
-  // The node, or the run-time error "object not set" for an empty Element.
+  // The parsed node, or nullptr for an element of a built document; the run-time error "object
+  // not set" for an empty Element.
   _xmlNode* Node() const;
   _xmlNode* node_ = nullptr;
+  BuiltElement* built_ = nullptr;
 };
 
 // Frees a libxml2 document.
@@ -62,13 +74,15 @@ class Document {
  public:
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
+  ~Document();
 
   // Parses `text` as UTF-8 (an encoding declaration in it is not followed). Refused, with nullptr
   // and the reason in `reason`: texts over kMaxDocumentBytes, texts holding a NUL byte, documents
   // with a document type declaration, and whatever the parser finds not well formed.
   static std::unique_ptr<Document> Parse(const std::string& text, std::string& reason);
   // A new document (XML 1.0, no encoding declared) holding only the root element `rootName`, as
-  // parsing "<?xml version='1.0' ?><rootName/>" gives it, without the parser's work.
+  // parsing "<?xml version='1.0' ?><rootName/>" gives it, without the parser's work. It is built
+  // and written without libxml2; its text is the text libxml2 writes for the same document.
   static std::unique_ptr<Document> Create(const std::string& rootName);
 
   Element Root() const;
@@ -81,8 +95,11 @@ class Document {
 
  private:
   friend class Schema;
-  explicit Document(_xmlDoc* doc) : doc_(doc) {}
+  explicit Document(_xmlDoc* doc);
+  explicit Document(std::unique_ptr<BuiltElement> root);
+  // A parsed document is libxml2's; a created one is built in memory.
   std::unique_ptr<_xmlDoc, DocumentFree> doc_;
+  std::unique_ptr<BuiltElement> built_;
 };
 
 // A compiled XSD schema, read from its file. A compiled schema is only read after compiling, so
@@ -99,7 +116,8 @@ class Schema {
   // (see file_watch.h): an edited file is compiled anew on the next call. Failures are not kept;
   // nullptr with the reason.
   static std::shared_ptr<const Schema> Cached(const std::string& path, std::string& reason);
-  // Validates `doc`; false with the validator's reason text.
+  // Validates `doc`; false with the validator's reason text. A built document is validated as the
+  // parse of its text.
   bool Validate(const Document& doc, std::string& reason) const;
   ~Schema();
 
