@@ -117,7 +117,6 @@ inline int RoundsValue(const std::string& value) {
   return rounds;
 }
 
-// Where the SQLite files go when --dir is not given: /dev/shm when it can be written, else /tmp.
 // Writes `folder`/Config.ini with the lines `databaseLines` in its DATABASE section and the source
 // tree's schema folder. The file is dated an hour back, as a deployed one is: KX reads a file
 // written in the last seconds again on every call, in case it changes within one tick of the file
@@ -131,6 +130,7 @@ inline void WriteConfig(const std::string& folder, const std::string& databaseLi
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("cannot date " + path);
 }
 
+// Where the SQLite files go when --dir is not given: /dev/shm when it can be written, else /tmp.
 inline std::string DefaultSqliteDir() { return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp"; }
 
 // Parses the command line: the common options here, the program's own through `own`, which takes
