@@ -1,5 +1,8 @@
 #include "framework/record.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include "runtime/error.h"
 #include "shared/mod_kx_common.h"
 
@@ -112,6 +115,43 @@ std::string SqlValue(const Variant& value) {
   if (const auto* d = value.get_if<Date>()) return d->Text();
   if (const auto* b = value.get_if<bool>()) return *b ? "1" : "0";
   return SqlText(value);
+}
+
+bool CanMatch(FieldType type, std::string_view value) {
+  if (type != FieldType::Int16 && type != FieldType::Int32 && type != FieldType::Double) return true;
+  const size_t start = value.find_first_not_of(' ');
+  if (start == std::string_view::npos) return false;
+  const size_t end = value.find_last_not_of(' ') + 1;
+  const std::string_view number = value.substr(start, end - start);
+  auto digitsFrom = [&](size_t i) {
+    while (i < number.size() && number[i] >= '0' && number[i] <= '9') ++i;
+    return i;
+  };
+  size_t i = number[0] == '+' || number[0] == '-' ? 1 : 0;
+  const size_t whole = i;
+  i = digitsFrom(i);
+  if (type != FieldType::Double) {
+    // At most ten digits: a longer text of digits is beyond 32 bits whatever its value.
+    if (i == whole || i != number.size() || i - whole > 10) return false;
+    const long long n = std::stoll(std::string(number));
+    return type == FieldType::Int16 ? n >= INT16_MIN && n <= INT16_MAX : n >= INT32_MIN && n <= INT32_MAX;
+  }
+  bool digits = i > whole;
+  if (i < number.size() && number[i] == '.') {
+    const size_t fraction = i + 1;
+    i = digitsFrom(fraction);
+    digits = digits || i > fraction;
+  }
+  if (!digits) return false;
+  if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+    size_t exponent = i + 1;
+    if (exponent < number.size() && (number[exponent] == '+' || number[exponent] == '-')) ++exponent;
+    i = digitsFrom(exponent);
+    if (i == exponent) return false;
+  }
+  if (i != number.size()) return false;
+  // Within the range of a double: a text beyond it is no number to every engine alike.
+  return std::isfinite(std::strtod(std::string(number).c_str(), nullptr));
 }
 
 std::string FormatStatement(std::string_view format, std::initializer_list<std::string_view> values) {

@@ -15,7 +15,7 @@ SearchPlan SearchPlan::FromRecord(const RecordDef& record, const std::string& al
   for (const FieldSpec& f : record.fields)
     if (!f.column.empty() && f.searchable)
       plan.fields.push_back({std::string(f.searchName.empty() ? f.property : f.searchName),
-                             prefix + std::string(f.column), 0, std::string(f.searchSuffix)});
+                             prefix + std::string(f.column), 0, std::string(f.searchSuffix), f.type});
   return plan;
 }
 
@@ -31,6 +31,9 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 }
 
 namespace {
+
+// What follows the column of a condition whose key no value of the column can equal.
+constexpr const char* kNoRow = " Is Null And 1=0";
 
 // The value of a condition attribute; a missing one fails as an object that is not set.
 std::string Required(const xml::Element& e, const char* name) {
@@ -74,7 +77,10 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     if (!match) Raise(9999, "The search field '" + field.substr(0, 100) + "' is unknown");
     const std::string comparison = Comparison(word, key, match->wordSuffix);
     if (comparison.empty()) Raise(9999, "The search condition '" + word.substr(0, 100) + "' is unknown");
-    clauses.at(match->clause) += match->fragment + comparison;
+    // A key that no value of the column can equal matches no row: the column stays named, so that
+    // the condition keeps to its table, and the key is left out of the text, since an engine would
+    // refuse it.
+    clauses.at(match->clause) += match->fragment + (CanMatch(match->type, key) ? comparison : kNoRow);
   }
   return clauses;
 }

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace kx {
+#include "framework/record.h"
 
-struct RecordDef;
+namespace kx {
 
 // The most AccessKey elements one access key may hold, and the longest key of one condition, in
 // characters (Unicode code points, not bytes).
@@ -14,12 +14,13 @@ inline constexpr size_t kMaxSearchConditions = 64;
 inline constexpr size_t kMaxSearchKeyLength = 1000;
 
 // One searchable field: the `Field` value, the fragment appended for it, the clause it goes to,
-// and a suffix appended to the comparison word.
+// a suffix appended to the comparison word, and the type its column holds.
 struct SearchField {
   std::string field;
   std::string fragment;
   size_t clause = 0;
   std::string wordSuffix;
+  FieldType type = FieldType::Text;
 };
 
 struct SearchPlan {
@@ -46,7 +47,9 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 // A refused document raises error 9999 " The AccessKey is wrong " followed by the reason; a
 // condition with an unknown field (unless the plan skips those) or an unknown comparison word
 // raises error 9999 naming it; so does an access key with more than kMaxSearchConditions
-// conditions or a key longer than kMaxSearchKeyLength, before anything runs.
+// conditions or a key longer than kMaxSearchKeyLength, before anything runs. A key that no value
+// of a numeric field can equal (see CanMatch) gives a condition that is false on every engine in
+// place of the comparison.
 std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan);
 
 }  // namespace kx

@@ -9,6 +9,12 @@
 
 namespace kx {
 
+namespace {
+
+std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.key].column); }
+
+}  // namespace
+
 Storage::Storage(const RecordDef& def) : def_(def), db_(std::make_shared<S_DBHelpForKX>()) {}
 
 std::string Storage::strSQL() const {
@@ -35,6 +41,11 @@ std::shared_ptr<db::Recordset> Storage::Read(const std::string& sql) {
   return DB()->RunSQLReturnRS(strSQL());
 }
 
+std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(const std::string& sql) {
+  setStrSQL(sql);
+  return DB()->RunSQLReturnRS(strSQL() + " order by " + KeyColumn(def_));
+}
+
 void Storage::Write(const std::string& sql) {
   setStrSQL(sql);
   DB()->RunSQL(strSQL());
@@ -49,28 +60,6 @@ void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
   }
 }
 
-namespace {
-
-std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.key].column); }
-
-// Whether `value` can equal a value of `field` in its column: any text for a text field, a whole
-// number within 32 bits (blanks around it allowed) for an integer field. The engines differ on other
-// text compared with an integer column (one refuses the statement, another finds no row), so no row
-// matches it here.
-bool CanMatch(const FieldSpec& field, const std::string& value) {
-  if (field.type != FieldType::Int16 && field.type != FieldType::Int32) return true;
-  const size_t start = value.find_first_not_of(' ');
-  if (start == std::string::npos) return false;
-  size_t i = start + (value[start] == '+' || value[start] == '-' ? 1 : 0);
-  const size_t digits = i;
-  while (i < value.size() && value[i] >= '0' && value[i] <= '9') ++i;
-  if (i == digits || i - digits > 10 || value.find_first_not_of(' ', i) != std::string::npos) return false;
-  const long long number = std::stoll(value.substr(start, i - start));
-  return number >= INT32_MIN && number <= INT32_MAX;
-}
-
-}  // namespace
-
 bool Storage::containsPK(const std::string& PKValue) {
   return Guard("containsPK Function", [&] {
     const std::string format =
@@ -78,7 +67,7 @@ bool Storage::containsPK(const std::string& PKValue) {
             ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
             : def_.containsFormat;
     const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
-    if (!CanMatch(def_.fields[def_.key], PKValue)) {
+    if (!CanMatch(def_.fields[def_.key].type, PKValue)) {
       setStrSQL(sql);
       return false;
     }
@@ -93,7 +82,7 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
                                    : def_.loadFormat;
     const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
     std::shared_ptr<db::Recordset> rs;
-    if (CanMatch(def_.fields[def_.key], PKValue))
+    if (CanMatch(def_.fields[def_.key].type, PKValue))
       rs = Read(sql);
     else
       setStrSQL(sql);
@@ -218,11 +207,11 @@ void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList&
   Guard("LoadElementsIntoCol Sub: ", [&] {
     const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn +
                             " = '" + Str2SQL(MasterKeyValue) + "'";
-    if (!CanMatch(def_.fields[def_.collection.parentKey], MasterKeyValue)) {
+    if (!CanMatch(def_.fields[def_.collection.parentKey].type, MasterKeyValue)) {
       setStrSQL(sql);
       return;
     }
-    auto rs = Read(sql);
+    auto rs = ReadInKeyOrder(sql);
     for (; !rs->EOF_(); rs->MoveNext()) {
       auto entity = NewEntity();
       entity->setStatus(esLoading);

@@ -47,13 +47,17 @@ class Storage : public Object, public EntityStorage {
   // A new entity of the record's class, made through the class registry.
   std::shared_ptr<Entity> NewEntity() const;
 
-  // Appends one loaded entity per child row of the parent `MasterKeyValue`, in row order.
+  // Appends one loaded entity per child row of the parent `MasterKeyValue`, in key order: children
+  // are paired with request elements by position, so their order must not depend on the plan the
+  // engine picks. strSQL holds the statement without its ordering.
   void LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems);
 
  protected:
   // Stores `sql` in strSQL, then runs what strSQL holds: a read, or a write.
   std::shared_ptr<db::Recordset> Read(const std::string& sql);
   void Write(const std::string& sql);
+  // Stores `sql` in strSQL and runs it with the rows ordered by the key column.
+  std::shared_ptr<db::Recordset> ReadInKeyOrder(const std::string& sql);
   // Sets every stored field of `entity` from the current row of `rs` while it is loading.
   void Fill(Entity& entity, const db::Recordset& rs) const;
   // The value of a field as it is placed between quotes in a statement (quotes doubled).

@@ -135,6 +135,9 @@ constexpr const char* kSerialNoRequest =
     "ITNO='' "
     "TARIFFNO='' QUOTATIONNO='' JOBORDERNO='' CNNO='' SEQNO='' SERIALNO=''/></CDSerialNos></Root>";
 
+// The refusal of a job order number that another order holds, followed by the number.
+const std::string kNumberTaken = "The job order no has existing: ";
+
 // How many candidates GenerateJBNo tests at most.
 constexpr int kMaxNumberTests = 101;
 
@@ -169,14 +172,21 @@ std::shared_ptr<Collection> E_JBOrder::ColJBContainerDetail() {
 }
 
 void E_JBOrder::OnSave() {
-  if (status() != esNew) return;
   const std::string number = JBNo();
+  std::string holder;
+  if (status() == esModified) {
+    // A changed number that another order holds is refused as a new order's is, before the update
+    // meets the unique index with the engine's own text.
+    if (OrderStorage()->containsJBNo(number, holder) && holder != std::to_string(Id()))
+      Raise(9999, kNumberTaken + number);
+    return;
+  }
+  if (status() != esNew) return;
   if (Trim(number).empty()) {
     setJBNo(GenerateJBNo());
     return;
   }
-  std::string holder;
-  if (OrderStorage()->containsJBNo(number, holder)) Raise(9999, "The job order no has existing: " + number);
+  if (OrderStorage()->containsJBNo(number, holder)) Raise(9999, kNumberTaken + number);
 }
 
 std::string E_JBOrder::GenerateJBNo() {

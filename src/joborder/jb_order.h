@@ -168,7 +168,8 @@ class E_JBOrder : public EntityOf<S_JBOrder> {
   std::shared_ptr<S_JBOrder> OrderStorage() const;
 
  protected:
-  // A new order settles its number: a given number must be free, a blank one is generated.
+  // A new order settles its number: a given number must be free, a blank one is generated. A
+  // changed order keeps a number that no other order holds.
   void OnSave() override;
 
  private:

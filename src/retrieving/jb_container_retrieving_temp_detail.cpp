@@ -56,9 +56,9 @@ const RecordDef& JBContainerRetrievingTempDetailDef() {
 std::shared_ptr<db::Recordset> S_JBContainerRetrievingTempDetail::LoadFileLines(const std::string& key,
                                                                                 Entity& entity) {
   return Guard("LoadByPK Function", [&] {
-    auto rs =
-        Read("select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = '" +
-             Str2SQL(key) + "'");
+    auto rs = ReadInKeyOrder(
+        "select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = '" +
+        Str2SQL(key) + "'");
     if (rs->RecordCount() == 0) Raise(9999, "Can not use code '" + key + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);

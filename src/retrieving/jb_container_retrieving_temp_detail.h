@@ -42,8 +42,8 @@ const RecordDef& JBContainerRetrievingTempDetailDef();
 
 class S_JBContainerRetrievingTempDetail : public StorageOf<JBContainerRetrievingTempDetailDef> {
  public:
-  // Fills `entity` from the first line of the work file `key` and returns every line of that file;
-  // a file without lines fails with "Can not use code '<key>'".
+  // Fills `entity` from the first line of the work file `key` and returns every line of that file,
+  // in key order; a file without lines fails with "Can not use code '<key>'".
   std::shared_ptr<db::Recordset> LoadFileLines(const std::string& key, Entity& entity);
 };
 

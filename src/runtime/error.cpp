@@ -5,6 +5,28 @@
 
 namespace kx {
 
+std::string Abbreviate(std::string_view text, size_t limit) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    // Count the first byte of every UTF-8 sequence; cut before the first one past the limit.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters > limit) return std::string(text.substr(0, i)) + "\u2026";
+  }
+  return std::string(text);
+}
+
+namespace {
+
+// `text` within kErrorTextLimit characters; a text of no more bytes than that is left as it is.
+std::string Bounded(std::string&& text) {
+  return text.size() <= kErrorTextLimit ? std::move(text) : Abbreviate(text, kErrorTextLimit);
+}
+
+}  // namespace
+
+Error::Error(int32_t number, std::string source, std::string description)
+    : number_(number), source_(Bounded(std::move(source))), description_(Bounded(std::move(description))) {}
+
 std::string_view RuntimeErrorText(RuntimeErrorCode code) {
   switch (code) {
     case RuntimeErrorCode::InvalidArgument: return "Invalid procedure call or argument";

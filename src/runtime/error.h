@@ -1,6 +1,7 @@
 // The component's one error type and the error convention every public member follows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -15,11 +16,23 @@ inline constexpr int32_t kObjectErrorBase = static_cast<int32_t>(0x80040000u);
 // The number every member raises: kObjectErrorBase + 9999 (0x8004270F).
 inline constexpr int32_t kComponentError = kObjectErrorBase + 9999;
 
-// An error with number, source and description, as a client of the component sees it.
+// How many characters (Unicode code points) a statement text or an engine's reason keeps inside an
+// error's description.
+inline constexpr size_t kDescriptionLimit = 2000;
+// How many characters an error's source and description hold at most as a whole: room for a chain
+// of procedure texts around a cut statement and a cut reason.
+inline constexpr size_t kErrorTextLimit = 8000;
+
+// `text` cut to `limit` characters (UTF-8 sequences stay whole) and marked with "…" when longer.
+std::string Abbreviate(std::string_view text, size_t limit = kDescriptionLimit);
+
+// An error with number, source and description, as a client of the component sees it. Every error
+// passes its constructor, which cuts source and description to kErrorTextLimit characters: a
+// value of any length quoted in an error (a key, a statement) cannot make its text grow without
+// bound, and a chain of procedure texts keeps its outermost part.
 class Error : public std::exception {
  public:
-  Error(int32_t number, std::string source, std::string description)
-      : number_(number), source_(std::move(source)), description_(std::move(description)) {}
+  Error(int32_t number, std::string source, std::string description);
 
   int32_t number() const noexcept { return number_; }
   const std::string& source() const noexcept { return source_; }

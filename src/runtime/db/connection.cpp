@@ -43,16 +43,6 @@ std::string StatementTimeoutNote(int seconds) {
          (seconds == 1 ? " second" : " seconds") + ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
 }
 
-std::string Abbreviate(std::string_view text, size_t limit) {
-  size_t characters = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    // Count the first byte of every UTF-8 sequence; cut before the first one past the limit.
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (++characters > limit) return std::string(text.substr(0, i)) + "\u2026";
-  }
-  return std::string(text);
-}
-
 namespace {
 thread_local uint64_t connectionFailures = 0;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/db/recordset.h"
+#include "runtime/error.h"
 #include "runtime/variant.h"
 
 namespace kx::db {
@@ -63,11 +64,10 @@ struct ProcedureArgument {
   Variant value;
 };
 
-// How many characters of a statement text or an engine's reason an error description holds.
-inline constexpr size_t kDescriptionLimit = 2000;
-
-// `text` cut to `limit` characters (UTF-8 sequences stay whole) and marked with "…" when longer.
-std::string Abbreviate(std::string_view text, size_t limit = kDescriptionLimit);
+// How many characters of a statement text or an engine's reason an error description holds, and
+// the cut to that limit: those of every error (runtime/error.h).
+using kx::Abbreviate;
+using kx::kDescriptionLimit;
 
 // What kind of failure an engine reported. Each engine maps its own codes in one function.
 enum class ErrorCategory { Constraint, Busy, Connection, Syntax, Other };
