@@ -36,7 +36,7 @@ extern "C" int kx_serve(const ServeSettings& settings) {
     if (settings.drainTimeout > 0) options.drainTimeout = settings.drainTimeout;
     if (!settings.certificate.empty()) options.certificate = settings.certificate;
     if (!settings.privateKey.empty()) options.privateKey = settings.privateKey;
-    const int drain = options.drainTimeout;
+    const int drain = options.drainTimeout, delay = options.stopDelay;
     const bool noTokens = options.tokens.empty();
     running = std::make_unique<service::Service>(std::move(options));
     running->Bind();
@@ -46,11 +46,17 @@ extern "C" int kx_serve(const ServeSettings& settings) {
                    "call the controllers (not S_DBHelpForKX or the E_/S_ classes)"
                 << std::endl;
 
-    std::thread([&running, stopSignals, drain] {
+    std::thread([&running, stopSignals, drain, delay] {
       int signal = 0;
       sigwait(&stopSignals, &signal);
-      std::cerr << "kx serve: " << (signal == SIGTERM ? "SIGTERM" : "SIGINT")
-                << ": no new connections; finishing the calls in flight" << std::endl;
+      const char* name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
+      if (delay > 0) {
+        // Ready no more, but still serving, until a load balancer has seen it.
+        running->Draining();
+        std::cerr << "kx serve: " << name << ": not ready; closing the listener in " << delay << " s" << std::endl;
+        std::this_thread::sleep_for(std::chrono::seconds(delay));
+      }
+      std::cerr << "kx serve: " << name << ": no new connections; finishing the calls in flight" << std::endl;
       running->Stop();
       // The calls in flight get `drain` seconds; then the process ends without them.
       std::this_thread::sleep_for(std::chrono::seconds(drain));

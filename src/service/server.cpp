@@ -1,6 +1,5 @@
 #include "service/server.h"
 
-#include <httplib.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -8,17 +7,19 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <nlohmann/json.hpp>
 #include <random>
 #include <stdexcept>
 
 #include "runtime/error.h"
 #include "runtime/ini.h"
 #include "runtime/registry.h"
+#include "service/arguments.h"
 #include "service/call.h"
+#include "service/http_front.h"
 #include "service/json.h"
 #include "service/metrics.h"
 #include "service/tokens.h"
+#include "service/worker_pool.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx::service {
@@ -41,15 +42,15 @@ int ParseNumber(const std::string& text, const std::string& what, long low, long
   return static_cast<int>(value);
 }
 
-// What one request learnt on its way, for the access log and the metrics (one request per thread
-// at a time: the logger runs on the thread that handled the request).
+// What one request learnt on its way, for the access log and the metrics.
 struct RequestNote {
-  Clock::time_point start;
+  Clock::time_point start = Clock::now();
   std::string id;
   std::string client;  // the token's client name
+  std::string method, path;
   std::string className, member;
+  std::string detail;  // what the log tells beyond the answer (a reason kept from the caller)
 };
-thread_local RequestNote note;
 
 std::string NewRequestId() {
   static std::atomic<uint64_t> counter{0};
@@ -87,134 +88,20 @@ std::string ServiceError(const std::string& description) {
   return ErrorJson(Error(0, "kx serve", description));
 }
 
-void Answer(httplib::Response& res, int status, const std::string& json) {
-  res.status = status;
-  res.set_content(json, "application/json");
+HttpResponse Answer(int status, std::string json) {
+  HttpResponse r;
+  r.status = status;
+  r.body = std::move(json);
+  return r;
 }
 
-// How many requests one keep-alive connection may carry before the service closes it.
-constexpr size_t kKeepAliveRequests = 100000;
-
-// The deepest nesting a request body may have; deeper bodies are refused before they are parsed.
-constexpr int kMaxJsonDepth = 32;
-
-bool TooDeep(const std::string& text) {
-  int depth = 0;
-  bool inString = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxJsonDepth) return true;
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return false;
-}
-
-// An argument value from JSON: strings, numbers, Booleans and null; anything else is refused.
-Variant ArgumentValue(const nlohmann::json& v, const std::string& which) {
-  switch (v.type()) {
-    case nlohmann::json::value_t::string:
-      return Variant(v.get<std::string>());
-    case nlohmann::json::value_t::boolean:
-      return Variant(v.get<bool>());
-    case nlohmann::json::value_t::null:
-      return Variant::Null();
-    case nlohmann::json::value_t::number_integer:
-    case nlohmann::json::value_t::number_unsigned: {
-      // Whole numbers beyond 32 bits travel as their digits, so the member's conversion decides.
-      if (v.is_number_unsigned() ? v.get<uint64_t>() <= INT32_MAX
-                                 : (v.get<int64_t>() >= INT32_MIN && v.get<int64_t>() <= INT32_MAX))
-        return Variant(static_cast<int32_t>(v.get<int64_t>()));
-      return Variant(v.dump());
-    }
-    case nlohmann::json::value_t::number_float:
-      return Variant(v.get<double>());
-    default:
-      throw std::invalid_argument(which + " must be a string, number, Boolean or null");
-  }
-}
-
-using Named = std::vector<std::pair<std::string, Variant>>;
-
-// Arguments given by name placed by the member's parameter names; an omitted optional or
-// by-reference parameter takes its default, a name given twice or unknown is refused.
-Args PlaceNamed(const ClassInfo& info, const MemberInfo& m, const Named& named) {
-  Args args;
-  std::vector<bool> used(named.size(), false);
-  for (const auto& param : m.params) {
-    const Variant* value = nullptr;
-    for (size_t i = 0; i < named.size(); ++i) {
-      if (strcasecmp(named[i].first.c_str(), param.name.c_str()) != 0) continue;
-      if (value) throw std::invalid_argument("the argument " + param.name + " is given twice");
-      value = &named[i].second, used[i] = true;
-    }
-    if (value)
-      args.push_back(*value);
-    else if (param.optional || param.byRef)
-      args.push_back(param.defaultValue);
-    else
-      throw std::invalid_argument("the argument " + param.name + " is missing");
-  }
-  for (size_t i = 0; i < named.size(); ++i)
-    if (!used[i])
-      throw std::invalid_argument(info.name + "." + m.name + " has no parameter " + named[i].first);
-  return args;
-}
-
-// The positional arguments of a call from its JSON body. Named arguments are placed by the
-// member's parameter names; an omitted optional one takes its default.
-Args ArgumentsFromJson(const std::string& body, const ClassInfo& info, const std::string& member) {
-  if (TooDeep(body))
-    throw std::invalid_argument("the body nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
-  nlohmann::json doc;
-  try {
-    doc = nlohmann::json::parse(body);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw std::invalid_argument(std::string("the body is not valid JSON: ") + e.what());
-  }
-  if (!doc.is_object()) throw std::invalid_argument("the body must be a JSON object {\"args\": [...]}");
-  for (const auto& [key, value] : doc.items())
-    if (key != "args") throw std::invalid_argument("unknown key '" + key + "' in the body (only \"args\")");
-  Args args;
-  const auto found = doc.find("args");
-  if (found == doc.end() || found->is_null()) return args;
-  if (found->is_array()) {
-    for (size_t i = 0; i < found->size(); ++i)
-      args.push_back(ArgumentValue((*found)[i], "argument " + std::to_string(i + 1)));
-    return args;
-  }
-  if (!found->is_object()) throw std::invalid_argument("\"args\" must be an array or an object");
-  const MemberInfo* m = MemberByName(info, member);
-  if (!m) return args;  // the call reports the unknown member
-  Named named;
-  for (auto it = found->begin(); it != found->end(); ++it)
-    named.emplace_back(it.key(), ArgumentValue(*it, "argument " + it.key()));
-  return PlaceNamed(info, *m, named);
-}
-
-// The arguments of a call whose body is an XML document: the document goes to the member's only
-// required by-value parameter (or, when it has none or several, to its last one); the others come
-// by name from the query string.
-Args ArgumentsForDocument(const httplib::Request& req, const ClassInfo& info, const std::string& member) {
-  const MemberInfo* m = MemberByName(info, member);
-  if (!m || m->params.empty()) return {Variant(req.body)};  // the call reports what does not fit
-  size_t document = m->params.size() - 1, required = 0;
-  for (size_t i = 0; i < m->params.size(); ++i)
-    if (!m->params[i].optional && !m->params[i].byRef) ++required, document = required == 1 ? i : document;
-  if (required > 1) document = m->params.size() - 1;
-  Named named;
-  for (const auto& [name, value] : req.params) named.emplace_back(name, Variant(value));
-  named.emplace_back(m->params[document].name, Variant(req.body));
-  return PlaceNamed(info, *m, named);
+// A media type without its parameters, in lower case.
+std::string MediaType(const std::string* header) {
+  std::string type = header ? header->substr(0, header->find(';')) : std::string();
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.erase(0, 1);
+  for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type;
 }
 
 int StatusOf(Failure failure) {
@@ -257,8 +144,10 @@ ServiceOptions OptionsFromConfig(const std::string& configPath) {
   auto key = [&](const char* name) {
     return "key " + std::string(name) + " of section SERVICE in " + configPath;
   };
-  auto number = [&](const char* name, int& out, long low, long high) {
-    if (ini->Has("SERVICE", name)) out = ParseNumber(ini->Value("SERVICE", name, ""), key(name), low, high);
+  auto number = [&](const char* name, auto& out, long low, long high) {
+    if (ini->Has("SERVICE", name))
+      out = static_cast<std::remove_reference_t<decltype(out)>>(
+          ParseNumber(ini->Value("SERVICE", name, ""), key(name), low, high));
   };
   if (ini->Has("SERVICE", "LISTEN")) {
     try {
@@ -268,13 +157,23 @@ ServiceOptions OptionsFromConfig(const std::string& configPath) {
     }
   }
   number("WORKERS", o.workers, 1, 1024);
-  number("READTIMEOUT", o.readTimeout, 1, 3600);
+  number("IOTHREADS", o.ioThreads, 1, 64);
+  number("QUEUE", o.queue, 1, 1 << 20);
+  // READTIMEOUT is the body's deadline of earlier versions; BODYTIMEOUT says it better.
+  number("READTIMEOUT", o.bodyTimeout, 1, 3600);
+  number("BODYTIMEOUT", o.bodyTimeout, 1, 3600);
+  number("HEADTIMEOUT", o.headTimeout, 1, 3600);
   number("WRITETIMEOUT", o.writeTimeout, 1, 3600);
   number("KEEPALIVETIMEOUT", o.keepAliveTimeout, 1, 3600);
   number("DRAINTIMEOUT", o.drainTimeout, 1, 3600);
-  int limit = static_cast<int>(o.bodyLimit);
-  number("BODYLIMIT", limit, 1024, 1 << 30);
-  o.bodyLimit = static_cast<size_t>(limit);
+  number("STOPDELAY", o.stopDelay, 0, 3600);
+  number("BODYLIMIT", o.bodyLimit, 1024, 1 << 30);
+  number("MAXHEADERS", o.maxHeaders, 1, 10000);
+  number("MAXHEADERBYTES", o.maxHeaderBytes, 1024, 1 << 20);
+  number("MAXCONNECTIONS", o.maxConnections, 1, 1 << 20);
+  number("MAXCONNECTIONSPERCLIENT", o.maxConnectionsPerClient, 1, 1 << 20);
+  number("MAXXMLATTRIBUTES", o.maxXmlAttributes, 1, 1 << 20);
+  number("MAXXMLELEMENTS", o.maxXmlElements, 1, 1 << 24);
   o.tokens = ini->Value("SERVICE", "TOKENFILE", "");
   o.certificate = ini->Value("SERVICE", "CERTIFICATE", "");
   o.privateKey = ini->Value("SERVICE", "PRIVATEKEY", "");
@@ -283,173 +182,204 @@ ServiceOptions OptionsFromConfig(const std::string& configPath) {
 
 struct Service::Impl {
   ServiceOptions options;
-  std::unique_ptr<httplib::Server> server;
   std::unique_ptr<TokenFile> tokens;
+  std::unique_ptr<WorkerPool> pool;
+  std::unique_ptr<HttpFront> front;
   Metrics metrics;
   int port = 0;
-  std::atomic<bool> stopRequested{false};
+  std::atomic<bool> draining{false};
   std::function<void(const std::string&)> sink = [](const std::string& line) {
     const std::string out = line + "\n";
     (void)!write(STDERR_FILENO, out.data(), out.size());
   };
 
-  void Call(const httplib::Request& req, httplib::Response& res);
-  bool Authorized(const httplib::Request& req, httplib::Response& res, const std::string& cls,
-                  const std::string& member);
-  void Log(const httplib::Request& req, const httplib::Response& res);
-  void Routes();
+  using Reply = std::function<void(HttpResponse)>;
+  void Handle(HttpRequest& req, Respond respond);
+  HttpResponse Refused(int status, const std::string& reason, const HttpRequest& req);
+  void Call(const std::shared_ptr<RequestNote>& note, HttpRequest& req, const Reply& reply);
+  void Ready(const std::shared_ptr<RequestNote>& note, const HttpRequest& req, const Reply& reply);
+  // Runs `job` on a worker; a full queue answers 503 at once.
+  void Queue(std::function<void()> job, const Reply& reply);
+  bool Authorized(RequestNote& note, const HttpRequest& req, const std::string& cls, const std::string& member,
+                  const Reply& reply);
+  void Log(const RequestNote& note, int status);
 };
 
-bool Service::Impl::Authorized(const httplib::Request& req, httplib::Response& res, const std::string& cls,
-                               const std::string& member) {
+void Service::Impl::Queue(std::function<void()> job, const Reply& reply) {
+  if (pool->TryPost(job)) return;
+  HttpResponse busy = Answer(503, ServiceError("the service is busy; try again in a moment"));
+  busy.headers.emplace_back("Retry-After", "1");
+  reply(std::move(busy));
+}
+
+bool Service::Impl::Authorized(RequestNote& note, const HttpRequest& req, const std::string& cls,
+                               const std::string& member, const Reply& reply) {
   if (!tokens) {
     if (!IsPrivileged(cls)) return true;
-    Answer(res, 403, ServiceError(cls + " may be called only by a client the token file names"));
+    reply(Answer(403, ServiceError(cls + " may be called only by a client the token file names")));
     return false;
   }
-  const AuthOutcome auth = tokens->Authorize(req.get_header_value("Authorization"), cls, member);
+  const std::string* header = req.Header("Authorization");
+  const AuthOutcome auth = tokens->Authorize(header ? *header : std::string(), cls, member);
   note.client = auth.client;
   switch (auth.result) {
     case AuthResult::Allowed:
       return true;
     case AuthResult::NoToken:
-    case AuthResult::UnknownToken:
-      res.set_header("WWW-Authenticate", "Bearer");
-      Answer(res, 401,
-             ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
-                                                             : "the bearer token is not known"));
+    case AuthResult::UnknownToken: {
+      HttpResponse r = Answer(401, ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
+                                                                                    : "the bearer token is not known"));
+      r.headers.emplace_back("WWW-Authenticate", "Bearer");
+      reply(std::move(r));
       return false;
+    }
     case AuthResult::Forbidden:
-      Answer(res, 403, ServiceError("client " + auth.client + " may not call " + cls + "." + member));
+      reply(Answer(403, ServiceError("client " + auth.client + " may not call " + cls + "." + member)));
       return false;
     case AuthResult::Unusable:
-      Answer(res, 503, ServiceError("the service cannot check tokens: " + auth.reason));
+      // The file's path is for the operator's log, not for a caller whose token cannot be checked.
+      note.detail = auth.reason;
+      reply(Answer(503, ServiceError("the service cannot check tokens: the token file cannot be used")));
       return false;
   }
   return false;
 }
 
-void Service::Impl::Call(const httplib::Request& req, httplib::Response& res) {
-  metrics.Enter();
-  struct Leave {
-    Metrics& m;
-    ~Leave() { m.Leave(); }
-  } leave{metrics};
-  const std::string cls = req.matches[1], member = req.matches[2];
+void Service::Impl::Call(const std::shared_ptr<RequestNote>& note, HttpRequest& req, const Reply& reply) {
+  const std::string rest = req.path.substr(4);
+  const auto slash = rest.find('/');
+  const std::string cls = rest.substr(0, slash), member = rest.substr(slash + 1);
   // Names go to the log and the metrics only as registered, so that unknown names cannot flood them.
   const ClassInfo* info = nullptr;
   std::optional<Error> unknown;
   try {
     info = &Registry::Instance().Class(cls);
-    note.className = info->name;
-    if (const MemberInfo* m = MemberByName(*info, member)) note.member = m->name;
+    note->className = info->name;
+    if (const MemberInfo* m = MemberByName(*info, member)) note->member = m->name;
   } catch (const Error& e) {
     unknown = e;
   }
-  if (!Authorized(req, res, cls, member)) return;
-  if (unknown) {
-    Answer(res, 404, ErrorJson(*unknown));
-    return;
-  }
-  Args args;
-  const std::string type = req.get_header_value("Content-Type");
-  const std::string mediaType = type.substr(0, type.find(';'));
-  try {
-    if (mediaType == "application/xml" || mediaType == "text/xml") {
-      args = ArgumentsForDocument(req, *info, member);
-    } else if (mediaType.empty() || mediaType == "application/json" ||
-               mediaType == "application/x-www-form-urlencoded") {  // what curl -d sends
-      args = ArgumentsFromJson(req.body, *info, member);
-    } else {
-      Answer(res, 415,
-             ServiceError("the body must be application/json or application/xml, not " + mediaType));
-      return;
-    }
-  } catch (const std::invalid_argument& e) {
-    Answer(res, 400, ServiceError(e.what()));
-    return;
-  }
-  const CallOutcome outcome = RunCall(info->name, member, std::move(args), /*transaction=*/true);
-  Answer(res, StatusOf(outcome.failure), outcome.json);
+  if (!Authorized(*note, req, cls, member, reply)) return;
+  if (unknown) return reply(Answer(404, ErrorJson(*unknown)));
+  const std::string mediaType = MediaType(req.Header("Content-Type"));
+  const bool document = mediaType == "application/xml" || mediaType == "text/xml";
+  if (!document && !mediaType.empty() && mediaType != "application/json" &&
+      mediaType != "application/x-www-form-urlencoded")  // what curl -d sends
+    return reply(
+        Answer(415, ServiceError("the body must be application/json or application/xml, not " + mediaType)));
+  const bool withToken = tokens != nullptr;
+  metrics.Enter();
+  Queue(
+      [this, note, info, member, document, withToken, reply, body = std::move(req.body),
+       query = document ? QueryParameters(req.query) : std::vector<std::pair<std::string, std::string>>{}]() mutable {
+        struct Leave {
+          Metrics& m;
+          ~Leave() { m.Leave(); }
+        } leave{metrics};
+        Args args;
+        try {
+          args = document ? ArgumentsForDocument(std::move(body), query, *info, member)
+                          : ArgumentsFromJson(body, *info, member);
+        } catch (const std::invalid_argument& e) {
+          return reply(Answer(400, ServiceError(e.what())));
+        }
+        const CallOutcome outcome = RunCall(info->name, member, std::move(args), /*transaction=*/true);
+        if (outcome.failure == Failure::Unavailable && !withToken) {
+          // Without tokens every caller is anonymous: the engine's text (host, port, user) goes to
+          // the log only.
+          note->detail = outcome.error ? outcome.error->description() : std::string();
+          return reply(Answer(503, ServiceError("the database cannot be reached")));
+        }
+        reply(Answer(StatusOf(outcome.failure), outcome.json));
+      },
+      [this, &reply](HttpResponse r) {
+        metrics.Leave();
+        reply(std::move(r));
+      });
 }
 
-void Service::Impl::Log(const httplib::Request& req, const httplib::Response& res) {
-  // A request refused before it was routed (a path or header too long) started no clock.
-  const double seconds = note.start == Clock::time_point{}
-                             ? 0.0
-                             : std::chrono::duration<double>(Clock::now() - note.start).count();
-  metrics.Record(note.className, note.member, res.status, seconds);
-  std::string path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+void Service::Impl::Ready(const std::shared_ptr<RequestNote>& note, const HttpRequest& req, const Reply& reply) {
+  // Only a caller with a known token learns why the service is not ready.
+  const std::string* header = req.Header("Authorization");
+  const bool detailed = tokens && header && !tokens->Known(*header).empty();
+  if (draining)
+    return reply(Answer(503, "{\"status\": \"unavailable\", \"reason\": \"the service is stopping\"}"));
+  Queue(
+      [this, note, detailed, reply] {
+        auto unavailable = [&](const std::string& reason, const char* plain) {
+          note->detail = reason;
+          reply(Answer(503, "{\"status\": \"unavailable\", \"reason\": " + JsonString(detailed ? reason : plain) +
+                                "}"));
+        };
+        std::string reason;
+        if (tokens && !tokens->Usable(&reason)) return unavailable(reason, "the token file cannot be used");
+        try {
+          S_DBHelpForKX helper;
+          helper.RunSQLReturnRS("select 1");
+          reply(Answer(200, "{\"status\": \"ready\"}"));
+        } catch (const std::exception& e) {
+          unavailable(e.what(), "the database does not answer");
+        }
+      },
+      reply);
+}
+
+void Service::Impl::Handle(HttpRequest& req, Respond respond) {
+  auto note = std::make_shared<RequestNote>();
+  const std::string* given = req.Header("X-Request-Id");
+  note->id = given && UsableRequestId(*given) ? *given : NewRequestId();
+  note->method = req.method;
+  note->path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+  const Reply reply = [this, note, respond = std::move(respond)](HttpResponse r) {
+    r.headers.emplace_back("X-Request-Id", note->id);
+    Log(*note, r.status);
+    respond(std::move(r));
+  };
+  try {
+    const bool get = req.method == "GET";
+    if (get && req.path == "/healthz") return reply(Answer(200, "{\"status\": \"alive\"}"));
+    if (get && req.path == "/readyz") return Ready(note, req, reply);
+    if (get && req.path == "/metrics") {
+      HttpResponse r = Answer(200, metrics.Text());
+      r.contentType = "text/plain; version=0.0.4";
+      return reply(std::move(r));
+    }
+    if (req.method == "POST" && req.path.rfind("/v1/", 0) == 0) {
+      const std::string rest = req.path.substr(4);
+      const auto slash = rest.find('/');
+      if (slash != std::string::npos && slash > 0 && slash + 1 < rest.size() &&
+          rest.find('/', slash + 1) == std::string::npos)
+        return Call(note, req, reply);
+    }
+    reply(Answer(404, ServiceError("no such endpoint: " + req.method + " " + note->path)));
+  } catch (const std::exception& e) {
+    reply(Answer(500, ServiceError(e.what())));
+  }
+}
+
+HttpResponse Service::Impl::Refused(int status, const std::string& reason, const HttpRequest& req) {
+  RequestNote note;
+  const std::string* given = req.complete ? req.Header("X-Request-Id") : nullptr;
+  note.id = given && UsableRequestId(*given) ? *given : NewRequestId();
+  note.method = req.method;
+  note.path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+  HttpResponse r = Answer(status, ServiceError(reason));
+  r.headers.emplace_back("X-Request-Id", note.id);
+  Log(note, status);
+  return r;
+}
+
+void Service::Impl::Log(const RequestNote& note, int status) {
+  const double seconds = std::chrono::duration<double>(Clock::now() - note.start).count();
+  metrics.Record(note.className, note.member, status, seconds);
   char ms[32];
   std::snprintf(ms, sizeof ms, "%.3f", seconds * 1000);
+  auto orNull = [](const std::string& s) { return s.empty() ? std::string("null") : JsonString(s); };
   sink("{\"time\": \"" + UtcNow() + "\", \"request_id\": " + JsonString(note.id) +
-       ", \"token\": " + (note.client.empty() ? "null" : JsonString(note.client)) +
-       ", \"method\": " + JsonString(req.method) + ", \"path\": " + JsonString(path) +
-       ", \"class\": " + (note.className.empty() ? "null" : JsonString(note.className)) +
-       ", \"member\": " + (note.member.empty() ? "null" : JsonString(note.member)) +
-       ", \"status\": " + std::to_string(res.status) + ", \"ms\": " + ms + "}");
-  note = RequestNote{};
-}
-
-void Service::Impl::Routes() {
-  auto& s = *server;
-  s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    note = RequestNote{};
-    note.start = Clock::now();
-    const std::string given = req.get_header_value("X-Request-Id");
-    note.id = UsableRequestId(given) ? given : NewRequestId();
-    res.set_header("X-Request-Id", note.id);
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  s.Post(R"(/v1/([^/]+)/([^/]+))",
-         [this](const httplib::Request& req, httplib::Response& res) { Call(req, res); });
-  s.Get("/healthz",
-        [](const httplib::Request&, httplib::Response& res) { Answer(res, 200, "{\"status\": \"alive\"}"); });
-  s.Get("/readyz", [this](const httplib::Request&, httplib::Response& res) {
-    std::string reason;
-    if (tokens && !tokens->Usable(&reason)) {
-      Answer(res, 503, "{\"status\": \"unavailable\", \"reason\": " + JsonString(reason) + "}");
-      return;
-    }
-    try {
-      S_DBHelpForKX helper;
-      helper.RunSQLReturnRS("select 1");
-      Answer(res, 200, "{\"status\": \"ready\"}");
-    } catch (const std::exception& e) {
-      Answer(res, 503, "{\"status\": \"unavailable\", \"reason\": " + JsonString(e.what()) + "}");
-    }
-  });
-  s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(metrics.Text(), "text/plain; version=0.0.4");
-  });
-  // Failures found before a handler ran (an unknown path, a body over the limit, a bad request
-  // line) get the error object too.
-  s.set_error_handler(
-      httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
-        // A request refused before routing has no id yet.
-        if (note.id.empty() || !res.has_header("X-Request-Id")) {
-          if (note.id.empty()) note.id = NewRequestId();
-          res.set_header("X-Request-Id", note.id);
-        }
-        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        std::string text = res.status == 413 ? "the request body is larger than the limit"
-                           : res.status == 404
-                               ? "no such endpoint: " + req.method + " " + req.path.substr(0, 200)
-                               : "the request was refused (HTTP status " + std::to_string(res.status) + ")";
-        Answer(res, res.status, ServiceError(text));
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-  s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-    std::string what = "unknown failure";
-    try {
-      std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      what = e.what();
-    } catch (...) {
-    }
-    Answer(res, 500, ServiceError(what));
-  });
-  s.set_logger([this](const httplib::Request& req, const httplib::Response& res) { Log(req, res); });
+       ", \"token\": " + orNull(note.client) + ", \"method\": " + JsonString(note.method) +
+       ", \"path\": " + JsonString(note.path) + ", \"class\": " + orNull(note.className) +
+       ", \"member\": " + orNull(note.member) + ", \"status\": " + std::to_string(status) + ", \"ms\": " + ms +
+       (note.detail.empty() ? std::string() : ", \"reason\": " + JsonString(note.detail)) + "}");
 }
 
 Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
@@ -462,47 +392,44 @@ Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
                              o.host + " (give --tokens FILE or TOKENFILE in section SERVICE)");
   if (o.certificate.empty() != o.privateKey.empty())
     throw std::runtime_error("HTTPS needs both a certificate and a private key");
-  if (!o.certificate.empty()) {
-    impl_->server = std::make_unique<httplib::SSLServer>(o.certificate.c_str(), o.privateKey.c_str());
-    if (!impl_->server->is_valid())
-      throw std::runtime_error("the certificate " + o.certificate + " or the private key " + o.privateKey +
-                               " cannot be used");
-  } else {
-    impl_->server = std::make_unique<httplib::Server>();
-  }
-  auto& s = *impl_->server;
-  const int workers = o.workers;
-  s.new_task_queue = [workers] { return new httplib::ThreadPool(static_cast<size_t>(workers)); };
-  s.set_read_timeout(o.readTimeout, 0);
-  s.set_write_timeout(o.writeTimeout, 0);
-  s.set_keep_alive_timeout(o.keepAliveTimeout);
-  // A keep-alive connection serves as many requests as its client sends (not httplib's five), and
-  // answers leave at once instead of waiting for the client's delayed acknowledgement.
-  s.set_keep_alive_max_count(kKeepAliveRequests);
-  s.set_tcp_nodelay(true);
-  s.set_payload_max_length(o.bodyLimit);
-  impl_->Routes();
+  HttpLimits limits;
+  limits.maxHeaders = o.maxHeaders;
+  limits.maxHeaderBytes = o.maxHeaderBytes;
+  limits.bodyLimit = o.bodyLimit;
+  limits.headTimeout = o.headTimeout;
+  limits.bodyTimeout = o.bodyTimeout;
+  limits.keepAliveTimeout = o.keepAliveTimeout;
+  limits.writeTimeout = o.writeTimeout;
+  limits.maxConnections = o.maxConnections;
+  limits.maxConnectionsPerClient = o.maxConnectionsPerClient;
+  Impl* impl = impl_.get();
+  impl_->front = std::make_unique<HttpFront>(
+      limits, o.certificate, o.privateKey,
+      [impl](HttpRequest& req, Respond respond) { impl->Handle(req, std::move(respond)); },
+      [impl](int status, const std::string& reason, const HttpRequest& req) {
+        return impl->Refused(status, reason, req);
+      });
+  impl_->pool = std::make_unique<WorkerPool>(o.workers, o.queue);
 }
 
-Service::~Service() = default;
+Service::~Service() {
+  impl_->front.reset();
+  impl_->pool.reset();
+}
 
 int Service::Bind() {
-  const auto& o = impl_->options;
-  impl_->port = o.port == 0 ? impl_->server->bind_to_any_port(o.host.c_str())
-                            : (impl_->server->bind_to_port(o.host.c_str(), o.port) ? o.port : -1);
-  if (impl_->port < 0) throw std::runtime_error("cannot listen on " + o.host + ":" + std::to_string(o.port));
+  impl_->port = impl_->front->Bind(impl_->options.host, impl_->options.port);
   return impl_->port;
 }
 
 void Service::Run() {
-  if (impl_->stopRequested) return;
-  impl_->server->listen_after_bind();
+  impl_->front->Run(impl_->options.ioThreads);
+  impl_->pool->Stop();
 }
 
-void Service::Stop() {
-  impl_->stopRequested = true;
-  impl_->server->stop();
-}
+void Service::Stop() { impl_->front->Stop(); }
+
+void Service::Draining() { impl_->draining = true; }
 
 std::string Service::Url() const {
   const std::string host = impl_->options.host.find(':') != std::string::npos

@@ -11,20 +11,33 @@ namespace kx::service {
 
 struct ServiceOptions {
   std::string host = "127.0.0.1";
-  int port = 8460;                      // 0 picks a free port
-  int workers = 16;                     // threads answering requests (a keep-alive connection holds one)
-  std::string tokens;                   // token file; empty: loopback only, no tokens
-  int readTimeout = 30;                 // seconds to receive a request
-  int writeTimeout = 30;                // seconds to send an answer
-  int keepAliveTimeout = 5;             // seconds an idle keep-alive connection is kept
-  size_t bodyLimit = 16u << 20;         // largest request body, in bytes
-  int drainTimeout = 30;                // seconds in-flight calls get to finish at shutdown
-  std::string certificate, privateKey;  // both set: HTTPS
+  int port = 8460;                       // 0 picks a free port
+  int workers = 16;                      // threads running calls
+  int ioThreads = 2;                     // threads reading and writing connections
+  size_t queue = 1024;                   // calls waiting for a worker; beyond it: 503 at once
+  std::string tokens;                    // token file; empty: loopback only, no tokens
+  int headTimeout = 10;                  // seconds from a request's first byte to the end of its head
+  int bodyTimeout = 60;                  // seconds to receive a request's body
+  int writeTimeout = 30;                 // seconds to send an answer
+  int keepAliveTimeout = 5;              // seconds an idle keep-alive connection is kept
+  size_t bodyLimit = 16u << 20;          // largest request body, in bytes, however framed
+  size_t maxHeaders = 100;               // header fields of one request
+  size_t maxHeaderBytes = 32u << 10;     // bytes of a request's head
+  size_t maxConnections = 1024;          // open connections in all
+  size_t maxConnectionsPerClient = 64;   // open connections from one client address
+  size_t maxXmlAttributes = 0;           // attributes on one element of an XML request (0: the library's)
+  size_t maxXmlElements = 0;             // elements of an XML request (0: the library's)
+  int drainTimeout = 30;                 // seconds in-flight calls get to finish at shutdown
+  int stopDelay = 0;                     // seconds /readyz says 503 before a stop closes the listener
+  std::string certificate, privateKey;   // both set: HTTPS (TLS 1.2 or later)
 };
 
-// The options of section SERVICE of Config.ini (LISTEN, WORKERS, TOKENFILE, READTIMEOUT,
-// WRITETIMEOUT, KEEPALIVETIMEOUT, BODYLIMIT, DRAINTIMEOUT, CERTIFICATE, PRIVATEKEY) over the
-// defaults; a value that cannot be used fails with a std::runtime_error naming the file and key.
+
+// The options of section SERVICE of Config.ini (LISTEN, WORKERS, IOTHREADS, QUEUE, TOKENFILE,
+// HEADTIMEOUT, BODYTIMEOUT (formerly READTIMEOUT), WRITETIMEOUT, KEEPALIVETIMEOUT, BODYLIMIT,
+// MAXHEADERS, MAXHEADERBYTES, MAXCONNECTIONS, MAXCONNECTIONSPERCLIENT, MAXXMLATTRIBUTES,
+// MAXXMLELEMENTS, DRAINTIMEOUT, STOPDELAY, CERTIFICATE, PRIVATEKEY) over the defaults; a value that cannot be
+// used fails with a std::runtime_error naming the file and key.
 ServiceOptions OptionsFromConfig(const std::string& configPath);
 
 // Splits "HOST:PORT" ("[::1]:8460" for IPv6); fails with std::runtime_error on a bad value.
@@ -49,6 +62,9 @@ class Service {
   // Stops accepting connections; Run() returns once the calls in flight are done. Safe from any
   // thread, also before Run().
   void Stop();
+  // From now on /readyz answers 503 ("the service is stopping") while everything else is served as
+  // before, so that a load balancer takes the service out before Stop() closes its listener.
+  void Draining();
   // The URL the service answers at, "http://HOST:PORT".
   std::string Url() const;
 

@@ -2,10 +2,11 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cctype>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -131,15 +132,32 @@ TokenFile::TokenFile(std::string path) : path_(std::move(path)) {
 
 std::shared_ptr<const TokenFile::State> TokenFile::Read() const {
   auto state = std::make_shared<State>();
-  std::ifstream in(path_, std::ios::binary);
-  if (!in || stat(path_.c_str(), &state->st) != 0) {
+  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 || fstat(fd, &state->st) != 0) {
+    if (fd >= 0) close(fd);
     state->problem = "the token file " + path_ + " cannot be read";
     return state;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
+  // The file grants rights: it must be a plain file that only its owner (root or the service's
+  // own user) can change.
+  const auto& st = state->st;
+  if (!S_ISREG(st.st_mode))
+    state->problem = "the token file " + path_ + " is not a regular file";
+  else if (st.st_mode & S_IWOTH)
+    state->problem = "the token file " + path_ + " is writable by every user (chmod o-w)";
+  else if (st.st_uid != 0 && st.st_uid != geteuid())
+    state->problem = "the token file " + path_ + " belongs to user " + std::to_string(st.st_uid) +
+                     ", neither root nor the service's user";
+  std::string text;
+  char chunk[4096];
+  for (ssize_t n; state->problem.empty() && (n = read(fd, chunk, sizeof chunk)) != 0;) {
+    if (n < 0) state->problem = "the token file " + path_ + " cannot be read";
+    else text.append(chunk, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (!state->problem.empty()) return state;
   try {
-    state->clients = ParseTokens(text.str());
+    state->clients = ParseTokens(text);
   } catch (const std::exception& e) {
     state->problem = "the token file " + path_ + " cannot be used: " + e.what();
   }
@@ -151,8 +169,10 @@ std::shared_ptr<const TokenFile::State> TokenFile::Current() {
   const bool found = stat(path_.c_str(), &st) == 0;
   std::lock_guard lock(mutex_);
   const auto& old = state_->st;
+  // A change of mode or owner counts as much as a change of content.
   if (!found || st.st_mtim.tv_sec != old.st_mtim.tv_sec || st.st_mtim.tv_nsec != old.st_mtim.tv_nsec ||
-      st.st_size != old.st_size || st.st_ino != old.st_ino)
+      st.st_ctim.tv_sec != old.st_ctim.tv_sec || st.st_ctim.tv_nsec != old.st_ctim.tv_nsec ||
+      st.st_size != old.st_size || st.st_ino != old.st_ino || st.st_mode != old.st_mode || st.st_uid != old.st_uid)
     state_ = Read();
   return state_;
 }
@@ -161,6 +181,11 @@ bool TokenFile::Usable(std::string* reason) {
   const auto state = Current();
   if (reason) *reason = state->problem;
   return state->problem.empty();
+}
+
+std::string TokenFile::Known(std::string_view authorization) {
+  const AuthOutcome outcome = Authorize(authorization, "", "");
+  return outcome.client;
 }
 
 AuthOutcome TokenFile::Authorize(std::string_view authorization, std::string_view className,

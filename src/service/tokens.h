@@ -45,8 +45,9 @@ struct AuthOutcome {
 };
 
 // A token file, read again whenever it changes (modification time, size, inode). A file that cannot
-// be read or parsed after a change refuses every call until it is mended: no call is let through on
-// stale rights.
+// be read or parsed after a change, or that is no regular file, is writable by every user or belongs
+// to another user than root or the service's own, refuses every call until it is mended: no call is
+// let through on stale rights.
 class TokenFile {
  public:
   // Reads the file; a file that cannot be used fails here (std::runtime_error naming it).
@@ -54,6 +55,8 @@ class TokenFile {
 
   // Checks the "Authorization: Bearer TOKEN" header value of a call of className.member.
   AuthOutcome Authorize(std::string_view authorization, std::string_view className, std::string_view member);
+  // The name of the client whose token `authorization` carries, or empty.
+  std::string Known(std::string_view authorization);
   // Whether the file is usable (read again when it changed); `reason` tells why not.
   bool Usable(std::string* reason = nullptr);
   const std::string& path() const { return path_; }
