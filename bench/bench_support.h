@@ -117,14 +117,17 @@ inline int RoundsValue(const std::string& value) {
   return rounds;
 }
 
-// Writes `folder`/Config.ini with the lines `databaseLines` in its DATABASE section and the source
-// tree's schema folder. The file is dated an hour back, as a deployed one is: KX reads a file
-// written in the last seconds again on every call, in case it changes within one tick of the file
-// system's clock, which is not what a deployment's calls cost.
-inline void WriteConfig(const std::string& folder, const std::string& databaseLines) {
+// Writes `folder`/Config.ini with the lines `databaseLines` in its DATABASE section, the source
+// tree's schema folder and then `otherSections` (whole sections, for example "[SERVICE]\n..."). The
+// file is dated an hour back, as a deployed one is: KX reads a file written in the last seconds
+// again on every call, in case it changes within one tick of the file system's clock, which is not
+// what a deployment's calls cost.
+inline void WriteConfig(const std::string& folder, const std::string& databaseLines,
+                        const std::string& otherSections = "") {
   const std::string path = folder + "/Config.ini";
   std::ofstream(path) << "[DATABASE]\n"
-                      << databaseLines << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n";
+                      << databaseLines << "[XML]\nXMLSCHEMAPATH=" << KX_SOURCE_DIR << "/schemas/\n"
+                      << otherSections;
   const timespec hourAgo{time(nullptr) - 3600, 0};
   const timespec times[2] = {hourAgo, hourAgo};
   if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throw std::runtime_error("cannot date " + path);

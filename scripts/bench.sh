@@ -3,9 +3,12 @@
 # user, on a private port and a folder in /tmp) and runs kx_compare with the arguments given, for
 # example --quick, --only paging, --engine sqlite, --json FILE. The server is stopped afterwards.
 # With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
-# With --only service it runs kx_service_bench instead: the HTTP service (`kx serve`) against the
-# same calls in-process, with the other arguments (--quick, --engine, --rounds, --seconds, --json).
-# A server of your own is used instead when KX_BENCH_PG_SERVER ("host,port") is already set.
+# With --only service it runs kx_service_bench instead: the HTTP service (`kx serve`) under 1, 8, 64
+# and 512 keep-alive connections, with the other arguments (--quick, --engine, --connections,
+# --rounds, --seconds, --serve-workers, --before, --json).
+# A server of your own is used instead when KX_BENCH_PG_SERVER ("host,port") is already set;
+# KX_BENCH_PG_MAX_CONNECTIONS raises the throwaway server's max_connections (100), for a kx serve
+# that holds a database connection per open client connection.
 set -euo pipefail
 caller=$PWD  # file arguments (--json, --compare) are taken relative to where the script was started
 cd "$(dirname "$0")/.."
@@ -40,6 +43,12 @@ if [ "$want_pg" -eq 1 ] && [ -z "${KX_BENCH_PG_SERVER:-}" ]; then
   PG_PORT=${KX_BENCH_PG_PORT:-55440}
   source scripts/pg_server.sh
   start_pg "$PG_PORT" kx-bench-pg kxbench
+  if [ -n "${KX_BENCH_PG_MAX_CONNECTIONS:-}" ]; then
+    as_pg "$PG_BIN/psql" -h 127.0.0.1 -p "$PG_PORT" -U kx -d kxbench -qc \
+      "ALTER SYSTEM SET max_connections = ${KX_BENCH_PG_MAX_CONNECTIONS//[^0-9]/}"
+    # A restart without -o keeps the options the server was started with.
+    as_pg "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w restart >/dev/null
+  fi
   export KX_BENCH_PG_SERVER="127.0.0.1,$PG_PORT" KX_BENCH_PG_DATABASE=kxbench KX_BENCH_PG_USER=kx
 fi
 
