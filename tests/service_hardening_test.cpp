@@ -15,6 +15,7 @@
 
 #include "jb_order_rows.h"
 #include "runtime/expose.h"
+#include "runtime/xml.h"
 #include "service_support.h"
 #include "type_profile_rows.h"
 
@@ -473,6 +474,36 @@ TEST_P(ServiceArguments_, MediaTypesAreComparedWithoutCaseAndAnOrderDocumentGoes
   EXPECT_EQ(order->status, 200) << order->body;
   EXPECT_EQ(CountRows("JB_ORDER"), 1);
   EXPECT_EQ(CountRows("JB_CONTAINER_DETAIL"), 1);
+}
+
+TEST_P(ServiceArguments_, XmlRequestsPastTheirShapeLimitsAreRefusedQuickly) {
+  const xml::DocumentLimits before = xml::CurrentDocumentLimits();
+  {
+    RunningService svc;
+    auto client = svc.Client();
+    std::string many = "<Root><JBTypeProfiles><JBTypeProfile Code=\"Q\"";
+    for (int i = 0; i < 100000; ++i) many += " a" + std::to_string(i) + "=\"v\"";
+    many += "/></JBTypeProfiles></Root>";
+    const auto start = Clock::now();
+    const auto refused = client.Post("/v1/C_JBTypeProfile/add", many, "application/xml");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 422) << refused->body.substr(0, 200);
+    EXPECT_NE(refused->body.find("attributes"), std::string::npos) << refused->body.substr(0, 200);
+    // It took 16 s before; a generous bound keeps the check stable on a busy machine.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+  }
+  {
+    // The service's settings change the limits.
+    ServiceOptions options;
+    options.maxXmlAttributes = 2;  // a profile element carries three
+    RunningService svc(options);
+    auto client = svc.Client();
+    const auto refused = client.Post("/v1/C_JBTypeProfile/add", ProfileXml("Q"), "application/xml");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 422) << refused->body;
+  }
+  xml::SetDocumentLimits(before);
+  EXPECT_EQ(RowCount(), 0);
 }
 
 KX_ENGINE_SUITE(ServiceArguments_);

@@ -22,8 +22,33 @@ struct _xmlSchemaValidCtxt;
 
 namespace kx::xml {
 
-// The largest request text that is parsed at all; it is the only size limit a request meets.
+// The largest request text that is parsed at all.
 inline constexpr size_t kMaxDocumentBytes = 16u << 20;
+
+// Limits on the shape of a request document, checked in one pass over its text before the parser
+// sees it. The parser's work grows faster than the text where these counts multiply: each attribute
+// of an element is compared with the ones before it; each element and each prefixed attribute looks
+// its namespace up among the declarations in scope, and a prefixed attribute climbs from its
+// element to the one declaring its prefix; every element costs a node in memory. Within these
+// limits a request of up to kMaxDocumentBytes is parsed in time that grows with its length. Each
+// limit is the largest count accepted; SIZE_MAX lifts it.
+struct DocumentLimits {
+  // Attributes on one element, namespace declarations included.
+  size_t maxAttributesPerElement = 1000;
+  // Elements in the whole document. Below 32,768, the most records a collection counts (its Count
+  // is an Integer), so that no request adds or keeps more lines than a collection can count: an
+  // order with more could neither be read nor removed.
+  size_t maxElements = 32767;
+  // The depth of an element: 1 for the root, one more than its parent's for any other.
+  size_t maxDepth = 256;
+  // Namespace declarations (xmlns="..." and xmlns:p="...") in the whole document.
+  size_t maxNamespaceDeclarations = 100;
+};
+
+// The limits every later parse applies, in every thread of the process. A parse reads them once,
+// when it starts.
+void SetDocumentLimits(const DocumentLimits& limits);
+DocumentLimits CurrentDocumentLimits();
 
 // `text` as XML 1.0 can carry it: each invalid UTF-8 sequence and each character XML cannot hold
 // (controls other than tab, LF and CR; U+FFFE, U+FFFF; surrogates) becomes U+FFFD.
@@ -77,8 +102,9 @@ class Document {
   ~Document();
 
   // Parses `text` as UTF-8 (an encoding declaration in it is not followed). Refused, with nullptr
-  // and the reason in `reason`: texts over kMaxDocumentBytes, texts holding a NUL byte, documents
-  // with a document type declaration, and whatever the parser finds not well formed.
+  // and the reason in `reason`: texts over kMaxDocumentBytes, texts holding a NUL byte, texts that
+  // begin as an EBCDIC document does, documents past the current DocumentLimits, documents with a
+  // document type declaration, and whatever the parser finds not well formed.
   static std::unique_ptr<Document> Parse(const std::string& text, std::string& reason);
   // A new document (XML 1.0, no encoding declared) holding only the root element `rootName`, as
   // parsing "<?xml version='1.0' ?><rootName/>" gives it, without the parser's work. It is built

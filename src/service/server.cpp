@@ -13,6 +13,7 @@
 #include "runtime/error.h"
 #include "runtime/ini.h"
 #include "runtime/registry.h"
+#include "runtime/xml.h"
 #include "service/arguments.h"
 #include "service/call.h"
 #include "service/http_front.h"
@@ -410,6 +411,13 @@ Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
         return impl->Refused(status, reason, req);
       });
   impl_->pool = std::make_unique<WorkerPool>(o.workers, o.queue);
+  // The shape limits of XML requests hold for every parse of the process.
+  if (o.maxXmlAttributes || o.maxXmlElements) {
+    xml::DocumentLimits xmlLimits = xml::CurrentDocumentLimits();
+    if (o.maxXmlAttributes) xmlLimits.maxAttributesPerElement = o.maxXmlAttributes;
+    if (o.maxXmlElements) xmlLimits.maxElements = o.maxXmlElements;
+    xml::SetDocumentLimits(xmlLimits);
+  }
 }
 
 Service::~Service() {
