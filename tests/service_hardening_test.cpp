@@ -376,6 +376,29 @@ TEST(ServiceLimits, AFullQueueIsAnsweredBusyAtOnce) {
   EXPECT_EQ(queued.Read().status, 200);
 }
 
+TEST(ServiceStop, AfterSigtermTheServiceIsNotReadyForItsDelayButServesThenStopsCleanly) {
+  TestHome home;
+  home.ResetDatabase();
+  home.WriteConfig(home.DefaultConfig() + "[SERVICE]\nSTOPDELAY=2\n");
+  ServeProcess serve(home, {"--listen", "127.0.0.1:0"});
+  ASSERT_GT(serve.port(), 0) << serve.Stderr();
+  Socket kept(serve.port());
+  ASSERT_TRUE(kept.Send(kHealth));
+  EXPECT_EQ(kept.Read().status, 200);
+  serve.Signal(SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Socket fresh(serve.port());
+  ASSERT_TRUE(fresh.ok()) << "the listener closed before the delay";
+  ASSERT_TRUE(fresh.Send("GET /readyz HTTP/1.1\r\nHost: t\r\n\r\n" + AddProfile("S1")));
+  const auto ready = fresh.Read(), added = fresh.Read();
+  EXPECT_EQ(ready.status, 503);
+  EXPECT_NE(ready.body.find("stopping"), std::string::npos) << ready.body;
+  EXPECT_EQ(added.status, 200) << added.body;
+  EXPECT_EQ(serve.Wait(10), 0) << serve.Stderr();
+  EXPECT_TRUE(kept.ClosedWithin(1000));
+  EXPECT_EQ(RowCount(), 1);
+}
+
 // ---- keep-alive, pipelining, half-close, many clients
 
 class ServiceConnections_ : public EngineTest {};
