@@ -13,7 +13,7 @@ struct ServiceOptions {
   std::string host = "127.0.0.1";
   int port = 8460;                       // 0 picks a free port
   int workers = 16;                      // threads running calls
-  int ioThreads = 2;                     // threads reading and writing connections
+  int ioThreads = 1;                     // threads reading and writing connections
   size_t queue = 1024;                   // calls waiting for a worker; beyond it: 503 at once
   std::string tokens;                    // token file; empty: loopback only, no tokens
   int headTimeout = 10;                  // seconds from a request's first byte to the end of its head
