@@ -1,12 +1,17 @@
 // The SQLite engine: a database file per connection string, procedures kept as named statements.
 #include <sqlite3.h>
+#include <strings.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <semaphore>
 #include <unordered_map>
 
 #include "runtime/db/connection.h"
@@ -104,6 +109,47 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
   }
 }
 
+std::atomic<uint64_t> busyWaits{0};
+
+// SQLite's own busy timeout, counted: waits of 1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50 ms, then
+// 100 ms each, until the timeout (`limit`, in ms) is spent.
+int BusyWait(void* limit, int count) {
+  static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+  static constexpr int kTotals[] = {0, 1, 3, 8, 18, 33, 53, 78, 103, 128, 178, 228};
+  constexpr int kSteps = sizeof kDelays / sizeof kDelays[0];
+  const int timeout = *static_cast<const int*>(limit);
+  int delay = count < kSteps ? kDelays[count] : kDelays[kSteps - 1];
+  const int prior = count < kSteps ? kTotals[count] : kTotals[kSteps - 1] + delay * (count - (kSteps - 1));
+  if (prior + delay > timeout) {
+    delay = timeout - prior;
+    if (delay <= 0) return 0;
+  }
+  ++busyWaits;
+  sqlite3_sleep(delay);
+  return 1;
+}
+
+// The writers of one database file in this process take its gate before SQLite's write lock, so
+// that they queue for it in order instead of meeting the lock and sleeping in the busy handler.
+// Writers of other processes are still met by the busy timeout. The gate may be released by another
+// thread than the one that took it (a pooled connection is reset wherever it is leased again).
+class WriterGate {
+ public:
+  static WriterGate& For(const std::string& path) {
+    static std::mutex mutex;
+    static auto* gates = new std::map<std::string, std::unique_ptr<WriterGate>>;  // lives until exit
+    std::lock_guard lock(mutex);
+    auto& gate = (*gates)[path];
+    if (!gate) gate = std::make_unique<WriterGate>();
+    return *gate;
+  }
+  bool Take(std::chrono::milliseconds wait) { return free_.try_acquire_for(wait); }
+  void Give() { free_.release(); }
+
+ private:
+  std::binary_semaphore free_{1};
+};
+
 class SqliteConnection : public Connection {
  public:
   SqliteConnection(const ConnectionInfo& info, OpenMode mode, const Limits& limits) : limits_(limits) {
@@ -123,7 +169,11 @@ class SqliteConnection : public Connection {
       const DatabaseError e = SqliteError(db_.get(), rc);
       throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
-    sqlite3_busy_timeout(db_.get(), info.timeoutSeconds * 1000);
+    busyTimeoutMs_ = info.timeoutSeconds * 1000;
+    sqlite3_busy_handler(db_.get(), &BusyWait, &busyTimeoutMs_);
+    busyWait_ = std::chrono::seconds(info.timeoutSeconds);
+    const char* file = sqlite3_db_filename(db_.get(), "main");
+    gate_ = &WriterGate::For(file && *file ? file : path);
     // The statement time limit: the engine asks every few thousand steps whether to stop.
     sqlite3_progress_handler(db_.get(), kProgressSteps, &SqliteConnection::PastDeadline, this);
     // Readers do not block the writer, and concurrent writers wait for each other.
@@ -170,7 +220,9 @@ class SqliteConnection : public Connection {
   void Commit() override { RunKept("COMMIT", {}, "COMMIT", nullptr); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (sqlite3_get_autocommit(db_.get())) LeaveGate();
   }
+  ~SqliteConnection() override { LeaveGate(); }
   void ApplyLimits(const Limits& limits) override { limits_ = limits; }
   bool Healthy() const override { return db_ != nullptr && !sessionChanged_; }
   // A database file has no server that could go away.
@@ -196,6 +248,15 @@ class SqliteConnection : public Connection {
 
   // Steps `stmt` to its end within the statement time limit and returns its rows.
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
+    // A statement that writes takes this process's gate first; the gate is left once no
+    // transaction is open any more (the statement stood alone, or it ended the transaction).
+    if (stmt && (!sqlite3_stmt_readonly(stmt) || TakesWriteLock(sqlite3_sql(stmt)))) EnterGate();
+    struct LeaveWhenDone {
+      SqliteConnection* c;
+      ~LeaveWhenDone() {
+        if (sqlite3_get_autocommit(c->db_.get())) c->LeaveGate();
+      }
+    } leaveWhenDone{this};
     timedOut_ = false;
     deadline_ = limits_.statementTimeoutSeconds > 0
                     ? std::chrono::steady_clock::now() + std::chrono::seconds(limits_.statementTimeoutSeconds)
@@ -345,6 +406,30 @@ class SqliteConnection : public Connection {
     ExecuteScript("BEGIN IMMEDIATE");
   }
 
+  // BEGIN IMMEDIATE and BEGIN EXCLUSIVE take the write lock though they write nothing.
+  static bool TakesWriteLock(const char* sql) {
+    if (!sql) return false;
+    while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+    if (strncasecmp(sql, "BEGIN", 5) != 0) return false;
+    sql += 5;
+    while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+    return strncasecmp(sql, "IMMEDIATE", 9) == 0 || strncasecmp(sql, "EXCLUSIVE", 9) == 0;
+  }
+
+  void EnterGate() {
+    if (inGate_) return;
+    if (!gate_->Take(busyWait_))
+      throw DatabaseError("database is locked (another call of this process kept writing for " +
+                              std::to_string(busyWait_.count() / 1000) + " s)",
+                          ErrorCategory::Busy, std::to_string(SQLITE_BUSY));
+    inGate_ = true;
+  }
+  void LeaveGate() {
+    if (!inGate_) return;
+    inGate_ = false;
+    gate_->Give();
+  }
+
   // Whether the running statement is past its deadline (the progress handler: nonzero stops it).
   static int PastDeadline(void* self) {
     auto* c = static_cast<SqliteConnection*>(self);
@@ -369,9 +454,15 @@ class SqliteConnection : public Connection {
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   bool timedOut_ = false;
   bool sessionChanged_ = false;
+  WriterGate* gate_ = nullptr;
+  bool inGate_ = false;
+  std::chrono::milliseconds busyWait_{0};
+  int busyTimeoutMs_ = 0;
 };
 
 }  // namespace
+
+uint64_t SqliteBusyWaits() { return busyWaits; }
 
 std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
   return std::make_unique<SqliteConnection>(info, mode, limits);
