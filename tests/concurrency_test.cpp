@@ -106,7 +106,7 @@ std::vector<std::string> RunCallers(
 }
 
 TEST_P(Concurrency, ThreadsOfOneProcess) {
-  const uint64_t busyWaitsBefore = db::SqliteBusyWaits();
+  const uint64_t gateWaitsBefore = db::SqliteGateWaits();
   const auto failures =
       RunCallers("T", kProfilesPerThread, [](const std::string& member, const std::string& argument) {
         // As a host runs a call: a transaction scope around one late-bound call.
@@ -121,8 +121,9 @@ TEST_P(Concurrency, ThreadsOfOneProcess) {
         }
       });
   ExpectTheWorkOfEveryCaller("T", kProfilesPerThread, failures);
-  // Writers of one process queue at their file's gate in order; none sleeps in the busy handler.
-  if (GetParam() == "SQLite") EXPECT_EQ(db::SqliteBusyWaits(), busyWaitsBefore);
+  // Writers of one process that meet each other queue at their file's gate, not at SQLite's lock
+  // (where they would sleep in the busy handler): with four writers at once some always meet.
+  if (GetParam() == "SQLite") EXPECT_GT(db::SqliteGateWaits(), gateWaitsBefore);
 }
 
 TEST_P(Concurrency, SeparateProcesses) {

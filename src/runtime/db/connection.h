@@ -144,9 +144,9 @@ void SetConnectionDecorator(ConnectionDecorator decorator);
 enum class OpenMode { Existing, Create };
 
 std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits);
-// How often a statement on SQLite has waited in the busy handler in this process (a writer of this
-// process queues at its file's gate instead, so only other processes make it wait).
-uint64_t SqliteBusyWaits();
+// How often a writer on SQLite has found its database file's gate taken by another writer of this
+// process and queued there (instead of meeting SQLite's write lock and sleeping in its busy handler).
+uint64_t SqliteGateWaits();
 // A PostgreSQL connection through the driver module beside the library (kPostgresModule), loaded
 // on first use; a missing module fails with a connection error that names it.
 std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits);

@@ -109,25 +109,7 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
   }
 }
 
-std::atomic<uint64_t> busyWaits{0};
-
-// SQLite's own busy timeout, counted: waits of 1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50 ms, then
-// 100 ms each, until the timeout (`limit`, in ms) is spent.
-int BusyWait(void* limit, int count) {
-  static constexpr int kDelays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
-  static constexpr int kTotals[] = {0, 1, 3, 8, 18, 33, 53, 78, 103, 128, 178, 228};
-  constexpr int kSteps = sizeof kDelays / sizeof kDelays[0];
-  const int timeout = *static_cast<const int*>(limit);
-  int delay = count < kSteps ? kDelays[count] : kDelays[kSteps - 1];
-  const int prior = count < kSteps ? kTotals[count] : kTotals[kSteps - 1] + delay * (count - (kSteps - 1));
-  if (prior + delay > timeout) {
-    delay = timeout - prior;
-    if (delay <= 0) return 0;
-  }
-  ++busyWaits;
-  sqlite3_sleep(delay);
-  return 1;
-}
+std::atomic<uint64_t> gateWaits{0};
 
 // The writers of one database file in this process take its gate before SQLite's write lock, so
 // that they queue for it in order instead of meeting the lock and sleeping in the busy handler.
@@ -143,7 +125,11 @@ class WriterGate {
     if (!gate) gate = std::make_unique<WriterGate>();
     return *gate;
   }
-  bool Take(std::chrono::milliseconds wait) { return free_.try_acquire_for(wait); }
+  bool Take(std::chrono::milliseconds wait) {
+    if (free_.try_acquire()) return true;
+    ++gateWaits;
+    return free_.try_acquire_for(wait);
+  }
   void Give() { free_.release(); }
 
  private:
@@ -169,8 +155,7 @@ class SqliteConnection : public Connection {
       const DatabaseError e = SqliteError(db_.get(), rc);
       throw DatabaseError(std::string(e.what()) + " (" + path + ")", e.category(), e.nativeCode());
     }
-    busyTimeoutMs_ = info.timeoutSeconds * 1000;
-    sqlite3_busy_handler(db_.get(), &BusyWait, &busyTimeoutMs_);
+    sqlite3_busy_timeout(db_.get(), info.timeoutSeconds * 1000);
     busyWait_ = std::chrono::seconds(info.timeoutSeconds);
     const char* file = sqlite3_db_filename(db_.get(), "main");
     gate_ = &WriterGate::For(file && *file ? file : path);
@@ -250,7 +235,7 @@ class SqliteConnection : public Connection {
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
     // A statement that writes takes this process's gate first; the gate is left once no
     // transaction is open any more (the statement stood alone, or it ended the transaction).
-    if (stmt && (!sqlite3_stmt_readonly(stmt) || TakesWriteLock(sqlite3_sql(stmt)))) EnterGate();
+    if (stmt && TakesWriteLock(stmt)) EnterGate();
     struct LeaveWhenDone {
       SqliteConnection* c;
       ~LeaveWhenDone() {
@@ -406,13 +391,21 @@ class SqliteConnection : public Connection {
     ExecuteScript("BEGIN IMMEDIATE");
   }
 
-  // BEGIN IMMEDIATE and BEGIN EXCLUSIVE take the write lock though they write nothing.
-  static bool TakesWriteLock(const char* sql) {
+  // Whether `stmt` takes the write lock: a statement that writes (a PRAGMA aside: it sets up the
+  // connection, as opening one does while its thread may hold the gate on another), and BEGIN
+  // IMMEDIATE or EXCLUSIVE, which write nothing.
+  static bool TakesWriteLock(sqlite3_stmt* stmt) {
+    const char* sql = sqlite3_sql(stmt);
     if (!sql) return false;
-    while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+    auto skipBlanks = [&] {
+      while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+    };
+    skipBlanks();
+    if (strncasecmp(sql, "PRAGMA", 6) == 0) return false;
+    if (!sqlite3_stmt_readonly(stmt)) return true;
     if (strncasecmp(sql, "BEGIN", 5) != 0) return false;
     sql += 5;
-    while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+    skipBlanks();
     return strncasecmp(sql, "IMMEDIATE", 9) == 0 || strncasecmp(sql, "EXCLUSIVE", 9) == 0;
   }
 
@@ -457,12 +450,11 @@ class SqliteConnection : public Connection {
   WriterGate* gate_ = nullptr;
   bool inGate_ = false;
   std::chrono::milliseconds busyWait_{0};
-  int busyTimeoutMs_ = 0;
 };
 
 }  // namespace
 
-uint64_t SqliteBusyWaits() { return busyWaits; }
+uint64_t SqliteGateWaits() { return gateWaits; }
 
 std::unique_ptr<Connection> OpenSqlite(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
   return std::make_unique<SqliteConnection>(info, mode, limits);
