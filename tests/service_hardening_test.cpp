@@ -276,10 +276,10 @@ TEST(ServiceLimits, BodiesAndHeadsOverTheirLimitsAreRefusedBeforeTheyAreRead) {
 TEST(ServiceLimits, IdleAndSlowConnectionsCostNoWorkerAndAreCutAtTheirDeadlines) {
   ServiceOptions options;
   options.workers = 2;
-  options.maxConnections = 2000;
-  options.maxConnectionsPerClient = 2000;
-  options.headTimeout = 2;
-  options.keepAliveTimeout = 3;
+  options.http.maxConnections = 2000;
+  options.http.maxConnectionsPerClient = 2000;
+  options.http.headTimeout = 2;
+  options.http.keepAliveTimeout = 3;
   RunningService svc(options);
   std::vector<std::unique_ptr<Socket>> idle;
   for (int i = 0; i < 500; ++i) {
@@ -324,7 +324,7 @@ TEST(ServiceLimits, IdleAndSlowConnectionsCostNoWorkerAndAreCutAtTheirDeadlines)
 
 TEST(ServiceLimits, ConnectionsBeyondTheLimitPerClientAreClosedAtOnce) {
   ServiceOptions options;
-  options.maxConnectionsPerClient = 4;
+  options.http.maxConnectionsPerClient = 4;
   RunningService svc(options);
   std::vector<std::unique_ptr<Socket>> held;
   for (int i = 0; i < 4; ++i) {

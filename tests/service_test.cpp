@@ -130,7 +130,7 @@ TEST_P(Service_, EveryStatusComesFromARealRequest) {
                                      TokenLine("any", "a-token", "*"));
   ServiceOptions options;
   options.tokens = tokens;
-  options.bodyLimit = 4096;
+  options.http.bodyLimit = 4096;
   RunningService svc(options);
   auto client = svc.Client();
   InsertRow("A", "n", "c");

@@ -97,10 +97,9 @@ std::pair<int, std::string> CheckHead(const http::request_parser<http::string_bo
   return {0, {}};
 }
 
-// The status and reason of a failed read of a request (0: the client went away; say nothing).
-std::pair<int, std::string> ReadFailure(const beast::error_code& ec, bool body) {
-  if (ec == beast::error::timeout)
-    return {408, body ? "the request body did not arrive in time" : "the request head did not arrive in time"};
+// The status and reason of a failed read of a request (0: the client went away; say nothing). A
+// passed deadline is told apart by the connection itself (its own timer cancels the read).
+std::pair<int, std::string> ReadFailure(const beast::error_code& ec) {
   if (ec == http::error::header_limit) return {431, "the request head is larger than the limit"};
   if (ec == http::error::body_limit) return {413, "the request body is larger than the limit"};
   // The parser's own findings (a bad method, target, field, length, chunk or line ending) are the
@@ -299,7 +298,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     if (closed_) return;
     if (parser_->is_header_done()) Describe();
     if (timedOut_) return Refuse(408, "the request head did not arrive in time");
-    if (ec) return Fail(ReadFailure(ec, false));
+    if (ec) return Fail(ReadFailure(ec));
     if (auto [status, reason] = CheckHead(*parser_, front_->limits); status) return Refuse(status, reason);
     if (parser_->is_done()) return Dispatch();
     const auto expect = parser_->get()[http::field::expect];
@@ -324,7 +323,7 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
       self->Disarm();
       if (self->closed_) return;
       if (self->timedOut_) return self->Refuse(408, "the request body did not arrive in time");
-      if (ec) return self->Fail(ReadFailure(ec, true));
+      if (ec) return self->Fail(ReadFailure(ec));
       self->Dispatch();
     });
   }

@@ -32,7 +32,7 @@ extern "C" int kx_serve(const ServeSettings& settings) {
     if (!settings.listen.empty()) service::ParseListen(settings.listen, options.host, options.port);
     if (!settings.tokens.empty()) options.tokens = settings.tokens;
     if (settings.workers > 0) options.workers = settings.workers;
-    if (settings.bodyLimit > 0) options.bodyLimit = settings.bodyLimit;
+    if (settings.bodyLimit > 0) options.http.bodyLimit = settings.bodyLimit;
     if (settings.drainTimeout > 0) options.drainTimeout = settings.drainTimeout;
     if (!settings.certificate.empty()) options.certificate = settings.certificate;
     if (!settings.privateKey.empty()) options.privateKey = settings.privateKey;

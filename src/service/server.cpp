@@ -161,18 +161,18 @@ ServiceOptions OptionsFromConfig(const std::string& configPath) {
   number("IOTHREADS", o.ioThreads, 1, 64);
   number("QUEUE", o.queue, 1, 1 << 20);
   // READTIMEOUT is the body's deadline of earlier versions; BODYTIMEOUT says it better.
-  number("READTIMEOUT", o.bodyTimeout, 1, 3600);
-  number("BODYTIMEOUT", o.bodyTimeout, 1, 3600);
-  number("HEADTIMEOUT", o.headTimeout, 1, 3600);
-  number("WRITETIMEOUT", o.writeTimeout, 1, 3600);
-  number("KEEPALIVETIMEOUT", o.keepAliveTimeout, 1, 3600);
+  number("READTIMEOUT", o.http.bodyTimeout, 1, 3600);
+  number("BODYTIMEOUT", o.http.bodyTimeout, 1, 3600);
+  number("HEADTIMEOUT", o.http.headTimeout, 1, 3600);
+  number("WRITETIMEOUT", o.http.writeTimeout, 1, 3600);
+  number("KEEPALIVETIMEOUT", o.http.keepAliveTimeout, 1, 3600);
   number("DRAINTIMEOUT", o.drainTimeout, 1, 3600);
   number("STOPDELAY", o.stopDelay, 0, 3600);
-  number("BODYLIMIT", o.bodyLimit, 1024, 1 << 30);
-  number("MAXHEADERS", o.maxHeaders, 1, 10000);
-  number("MAXHEADERBYTES", o.maxHeaderBytes, 1024, 1 << 20);
-  number("MAXCONNECTIONS", o.maxConnections, 1, 1 << 20);
-  number("MAXCONNECTIONSPERCLIENT", o.maxConnectionsPerClient, 1, 1 << 20);
+  number("BODYLIMIT", o.http.bodyLimit, 1024, 1 << 30);
+  number("MAXHEADERS", o.http.maxHeaders, 1, 10000);
+  number("MAXHEADERBYTES", o.http.maxHeaderBytes, 1024, 1 << 20);
+  number("MAXCONNECTIONS", o.http.maxConnections, 1, 1 << 20);
+  number("MAXCONNECTIONSPERCLIENT", o.http.maxConnectionsPerClient, 1, 1 << 20);
   number("MAXXMLATTRIBUTES", o.maxXmlAttributes, 1, 1 << 20);
   number("MAXXMLELEMENTS", o.maxXmlElements, 1, 1 << 24);
   o.tokens = ini->Value("SERVICE", "TOKENFILE", "");
@@ -195,9 +195,13 @@ struct Service::Impl {
   };
 
   using Reply = std::function<void(HttpResponse)>;
+  // The note of a request: the caller's X-Request-Id when it is usable (and the head was read
+  // whole), else a new one; the method and the path as the log shows them.
+  static void Describe(RequestNote& note, const HttpRequest& req);
   void Handle(HttpRequest& req, Respond respond);
   HttpResponse Refused(int status, const std::string& reason, const HttpRequest& req);
-  void Call(const std::shared_ptr<RequestNote>& note, HttpRequest& req, const Reply& reply);
+  void Call(const std::shared_ptr<RequestNote>& note, const std::string& cls, const std::string& member,
+            HttpRequest& req, const Reply& reply);
   void Ready(const std::shared_ptr<RequestNote>& note, const HttpRequest& req, const Reply& reply);
   // Runs `job` on a worker; a full queue answers 503 at once.
   void Queue(std::function<void()> job, const Reply& reply);
@@ -246,10 +250,8 @@ bool Service::Impl::Authorized(RequestNote& note, const HttpRequest& req, const 
   return false;
 }
 
-void Service::Impl::Call(const std::shared_ptr<RequestNote>& note, HttpRequest& req, const Reply& reply) {
-  const std::string rest = req.path.substr(4);
-  const auto slash = rest.find('/');
-  const std::string cls = rest.substr(0, slash), member = rest.substr(slash + 1);
+void Service::Impl::Call(const std::shared_ptr<RequestNote>& note, const std::string& cls, const std::string& member,
+                         HttpRequest& req, const Reply& reply) {
   // Names go to the log and the metrics only as registered, so that unknown names cannot flood them.
   const ClassInfo* info = nullptr;
   std::optional<Error> unknown;
@@ -325,12 +327,16 @@ void Service::Impl::Ready(const std::shared_ptr<RequestNote>& note, const HttpRe
       reply);
 }
 
+void Service::Impl::Describe(RequestNote& note, const HttpRequest& req) {
+  const std::string* given = req.complete ? req.Header("X-Request-Id") : nullptr;
+  note.id = given && UsableRequestId(*given) ? *given : NewRequestId();
+  note.method = req.method;
+  note.path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+}
+
 void Service::Impl::Handle(HttpRequest& req, Respond respond) {
   auto note = std::make_shared<RequestNote>();
-  const std::string* given = req.Header("X-Request-Id");
-  note->id = given && UsableRequestId(*given) ? *given : NewRequestId();
-  note->method = req.method;
-  note->path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+  Describe(*note, req);
   const Reply reply = [this, note, respond = std::move(respond)](HttpResponse r) {
     r.headers.emplace_back("X-Request-Id", note->id);
     Log(*note, r.status);
@@ -350,7 +356,7 @@ void Service::Impl::Handle(HttpRequest& req, Respond respond) {
       const auto slash = rest.find('/');
       if (slash != std::string::npos && slash > 0 && slash + 1 < rest.size() &&
           rest.find('/', slash + 1) == std::string::npos)
-        return Call(note, req, reply);
+        return Call(note, rest.substr(0, slash), rest.substr(slash + 1), req, reply);
     }
     reply(Answer(404, ServiceError("no such endpoint: " + req.method + " " + note->path)));
   } catch (const std::exception& e) {
@@ -360,10 +366,7 @@ void Service::Impl::Handle(HttpRequest& req, Respond respond) {
 
 HttpResponse Service::Impl::Refused(int status, const std::string& reason, const HttpRequest& req) {
   RequestNote note;
-  const std::string* given = req.complete ? req.Header("X-Request-Id") : nullptr;
-  note.id = given && UsableRequestId(*given) ? *given : NewRequestId();
-  note.method = req.method;
-  note.path = req.path.size() > 200 ? req.path.substr(0, 200) + "..." : req.path;
+  Describe(note, req);
   HttpResponse r = Answer(status, ServiceError(reason));
   r.headers.emplace_back("X-Request-Id", note.id);
   Log(note, status);
@@ -393,19 +396,9 @@ Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
                              o.host + " (give --tokens FILE or TOKENFILE in section SERVICE)");
   if (o.certificate.empty() != o.privateKey.empty())
     throw std::runtime_error("HTTPS needs both a certificate and a private key");
-  HttpLimits limits;
-  limits.maxHeaders = o.maxHeaders;
-  limits.maxHeaderBytes = o.maxHeaderBytes;
-  limits.bodyLimit = o.bodyLimit;
-  limits.headTimeout = o.headTimeout;
-  limits.bodyTimeout = o.bodyTimeout;
-  limits.keepAliveTimeout = o.keepAliveTimeout;
-  limits.writeTimeout = o.writeTimeout;
-  limits.maxConnections = o.maxConnections;
-  limits.maxConnectionsPerClient = o.maxConnectionsPerClient;
   Impl* impl = impl_.get();
   impl_->front = std::make_unique<HttpFront>(
-      limits, o.certificate, o.privateKey,
+      o.http, o.certificate, o.privateKey,
       [impl](HttpRequest& req, Respond respond) { impl->Handle(req, std::move(respond)); },
       [impl](int status, const std::string& reason, const HttpRequest& req) {
         return impl->Refused(status, reason, req);

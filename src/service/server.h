@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "service/http_front.h"
+
 namespace kx::service {
 
 struct ServiceOptions {
@@ -16,15 +18,7 @@ struct ServiceOptions {
   int ioThreads = 1;                     // threads reading and writing connections
   size_t queue = 1024;                   // calls waiting for a worker; beyond it: 503 at once
   std::string tokens;                    // token file; empty: loopback only, no tokens
-  int headTimeout = 10;                  // seconds from a request's first byte to the end of its head
-  int bodyTimeout = 60;                  // seconds to receive a request's body
-  int writeTimeout = 30;                 // seconds to send an answer
-  int keepAliveTimeout = 5;              // seconds an idle keep-alive connection is kept
-  size_t bodyLimit = 16u << 20;          // largest request body, in bytes, however framed
-  size_t maxHeaders = 100;               // header fields of one request
-  size_t maxHeaderBytes = 32u << 10;     // bytes of a request's head
-  size_t maxConnections = 1024;          // open connections in all
-  size_t maxConnectionsPerClient = 64;   // open connections from one client address
+  HttpLimits http;                       // what one client may send and hold open
   size_t maxXmlAttributes = 0;           // attributes on one element of an XML request (0: the library's)
   size_t maxXmlElements = 0;             // elements of an XML request (0: the library's)
   int drainTimeout = 30;                 // seconds in-flight calls get to finish at shutdown
