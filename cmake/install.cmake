@@ -8,7 +8,7 @@
 #                                        KX_HOME is given)
 #   LIBDIR/cmake/KX/, LIBDIR/pkgconfig/  find_package(KX) and pkg-config kx
 #   include/kx/                          the headers, included as "runtime/registry.h"
-#   share/kx/schemas/, share/kx/database/
+#   share/kx/schemas/, share/kx/database/, share/kx/console/ (the operator console kx serve serves)
 #   lib/systemd/system/kx.service, lib/sysusers.d/kx.conf
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -32,6 +32,12 @@ install(TARGETS kx_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kx FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/schemas/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/schemas)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/database/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/database)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/console/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/console)
+# `kx serve` finds the installed console from the component's own folder, the build tree's in the
+# source tree.
+file(RELATIVE_PATH KX_OWN_TO_CONSOLE ${CMAKE_INSTALL_FULL_LIBDIR}/kx ${CMAKE_INSTALL_FULL_DATADIR}/kx/console)
+target_compile_definitions(kx_service PRIVATE KX_CONSOLE_FROM_OWN_FOLDER="${KX_OWN_TO_CONSOLE}"
+                           KX_CONSOLE_SOURCE_FOLDER="${CMAKE_SOURCE_DIR}/src/console")
 
 install(EXPORT KXTargets NAMESPACE KX:: DESTINATION ${KX_CMAKE_DIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/KXConfig.cmake.in

@@ -12,7 +12,8 @@ ServeCommand::ServeCommand(CLI::App& app) {
   command_ = app.add_subcommand(
       "serve",
       "answer the same calls as `kx call` over HTTP: POST /v1/CLASS/MEMBER with {\"args\": [...]} or\n"
-      "{\"args\": {\"NAME\": value}}, one transaction per request; GET /healthz, /readyz, /metrics.\n"
+      "{\"args\": {\"NAME\": value}}, one transaction per request; GET /healthz, /readyz, /metrics,\n"
+      "/v1/_me, and the operator console at /.\n"
       "Settings come from section SERVICE of Config.ini; the options below override them.\n"
       "The first line on stdout is `listening on http://HOST:PORT`; SIGTERM or SIGINT stops the\n"
       "service after the calls in flight have finished.");
@@ -31,6 +32,8 @@ ServeCommand::ServeCommand(CLI::App& app) {
       ->check(CLI::Range(1, 3600));
   command_->add_option("--cert", settings_.certificate, "certificate file (PEM): serve HTTPS");
   command_->add_option("--key", settings_.privateKey, "private key file (PEM) of --cert");
+  command_->add_option("--console", settings_.console,
+                       "folder of the operator console served at / (default: the installed one; `none`: no console)");
 }
 
 int ServeCommand::Run() {

@@ -395,10 +395,12 @@ class Session : public SessionBase, public std::enable_shared_from_this<Session<
     out.append("HTTP/1.1 ").append(std::to_string(r.status)).append(" ").append(reason).append("\r\n");
     if (!r.contentType.empty()) out.append("Content-Type: ").append(r.contentType).append("\r\n");
     for (const auto& [name, value] : r.headers) out.append(name).append(": ").append(value).append("\r\n");
-    out.append("Content-Length: ").append(std::to_string(r.body.size())).append("\r\n");
+    // A 304 has no body and says nothing of its length.
+    if (r.status != 304) out.append("Content-Length: ").append(std::to_string(r.body.size())).append("\r\n");
     if (!keep) out.append("Connection: close\r\n");
     else if (version_ < 11) out.append("Connection: keep-alive\r\n");
-    out.append("\r\n").append(r.body);
+    out.append("\r\n");
+    if (r.status != 304 && !r.headOnly) out.append(r.body);
     return out;
   }
 

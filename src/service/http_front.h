@@ -48,6 +48,7 @@ struct HttpResponse {
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
   bool close = false;  // close the connection after this answer
+  bool headOnly = false;  // an answer to HEAD: the body's length is sent, not the body
 };
 
 using Respond = std::function<void(HttpResponse)>;

@@ -36,6 +36,7 @@ extern "C" int kx_serve(const ServeSettings& settings) {
     if (settings.drainTimeout > 0) options.drainTimeout = settings.drainTimeout;
     if (!settings.certificate.empty()) options.certificate = settings.certificate;
     if (!settings.privateKey.empty()) options.privateKey = settings.privateKey;
+    if (!settings.console.empty()) options.console = settings.console;
     const int drain = options.drainTimeout, delay = options.stopDelay;
     const bool noTokens = options.tokens.empty();
     running = std::make_unique<service::Service>(std::move(options));

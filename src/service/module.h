@@ -15,7 +15,7 @@ inline constexpr const char* kServiceModule = "libkx_service.so";
 
 // What `kx serve` was told on its command line; empty or 0: the Config.ini value or the default.
 struct ServeSettings {
-  std::string listen, tokens, certificate, privateKey;
+  std::string listen, tokens, certificate, privateKey, console;
   int workers = 0, drainTimeout = 0;
   size_t bodyLimit = 0;
 };

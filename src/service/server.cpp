@@ -3,10 +3,12 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <stdexcept>
 
@@ -16,6 +18,7 @@
 #include "runtime/xml.h"
 #include "service/arguments.h"
 #include "service/call.h"
+#include "service/console_files.h"
 #include "service/http_front.h"
 #include "service/json.h"
 #include "service/metrics.h"
@@ -105,6 +108,14 @@ std::string MediaType(const std::string* header) {
   return type;
 }
 
+// Every answer, the console's files and the API's JSON alike, tells the browser to run nothing
+// from elsewhere, not to guess media types and not to pass the address on.
+void Protect(HttpResponse& r) {
+  r.headers.emplace_back("Content-Security-Policy", kConsolePolicy);
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Referrer-Policy", "no-referrer");
+}
+
 int StatusOf(Failure failure) {
   switch (failure) {
     case Failure::None:
@@ -178,6 +189,7 @@ ServiceOptions OptionsFromConfig(const std::string& configPath) {
   o.tokens = ini->Value("SERVICE", "TOKENFILE", "");
   o.certificate = ini->Value("SERVICE", "CERTIFICATE", "");
   o.privateKey = ini->Value("SERVICE", "PRIVATEKEY", "");
+  o.console = ini->Value("SERVICE", "CONSOLE", "");
   return o;
 }
 
@@ -186,6 +198,7 @@ struct Service::Impl {
   std::unique_ptr<TokenFile> tokens;
   std::unique_ptr<WorkerPool> pool;
   std::unique_ptr<HttpFront> front;
+  std::optional<ConsoleFiles> console;
   Metrics metrics;
   int port = 0;
   std::atomic<bool> draining{false};
@@ -203,6 +216,10 @@ struct Service::Impl {
   void Call(const std::shared_ptr<RequestNote>& note, const std::string& cls, const std::string& member,
             HttpRequest& req, const Reply& reply);
   void Ready(const std::shared_ptr<RequestNote>& note, const HttpRequest& req, const Reply& reply);
+  // GET /v1/_me: the caller's client name and what it may call.
+  HttpResponse Me(RequestNote& note, const HttpRequest& req);
+  // A file of the console, or nullptr when there is none at that path.
+  std::optional<HttpResponse> ConsoleFile(const HttpRequest& req);
   // Runs `job` on a worker; a full queue answers 503 at once.
   void Queue(std::function<void()> job, const Reply& reply);
   bool Authorized(RequestNote& note, const HttpRequest& req, const std::string& cls, const std::string& member,
@@ -327,6 +344,65 @@ void Service::Impl::Ready(const std::shared_ptr<RequestNote>& note, const HttpRe
       reply);
 }
 
+HttpResponse Service::Impl::Me(RequestNote& note, const HttpRequest& req) {
+  std::vector<std::string> may = {"*.*"};
+  if (tokens) {
+    const std::string* header = req.Header("Authorization");
+    const AuthOutcome auth = tokens->Authorize(header ? *header : std::string(), "", "");
+    note.client = auth.client;
+    if (auth.result == AuthResult::Unusable) {
+      note.detail = auth.reason;
+      return Answer(503, ServiceError("the service cannot check tokens: the token file cannot be used"));
+    }
+    if (auth.client.empty()) {
+      HttpResponse r = Answer(401, ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
+                                                                                  : "the bearer token is not known"));
+      r.headers.emplace_back("WWW-Authenticate", "Bearer");
+      return r;
+    }
+    may = auth.patterns;
+  }
+  // The members of the controllers it may call, spelt as registered, for a client that shows or
+  // hides what it offers.
+  std::string allowed;
+  for (const std::string& name : Registry::Instance().ClassNames()) {
+    if (name.rfind("C_", 0) != 0) continue;
+    const ClassInfo& info = Registry::Instance().Class(name);
+    std::vector<std::string> seen;
+    for (const MemberInfo& m : info.members) {
+      if (std::find(seen.begin(), seen.end(), m.name) != seen.end()) continue;
+      seen.push_back(m.name);
+      if (!(tokens ? Allows(may, info.name, m.name) : !IsPrivileged(info.name))) continue;
+      allowed += (allowed.empty() ? "" : ", ") + JsonString(info.name + "." + m.name);
+    }
+  }
+  std::string patterns;
+  for (const std::string& p : may) patterns += (patterns.empty() ? "" : ", ") + JsonString(p);
+  HttpResponse r = Answer(200, "{\"client\": " + (tokens ? JsonString(note.client) : std::string("null")) +
+                                   ", \"signIn\": " + (tokens ? "true" : "false") + ", \"may\": [" + patterns +
+                                   "], \"allowed\": [" + allowed + "]}");
+  r.headers.emplace_back("Cache-Control", "no-store");
+  return r;
+}
+
+std::optional<HttpResponse> Service::Impl::ConsoleFile(const HttpRequest& req) {
+  const service::ConsoleFile* file = console ? console->Find(req.path) : nullptr;
+  if (!file) return std::nullopt;
+  HttpResponse r;
+  r.contentType = file->contentType;
+  r.headers.emplace_back("ETag", file->etag);
+  r.headers.emplace_back("Cache-Control", "no-cache");
+  const std::string* match = req.Header("If-None-Match");
+  if (match && (*match == "*" || match->find(file->etag) != std::string::npos)) {
+    r.status = 304;
+    r.contentType.clear();
+  } else {
+    r.body = file->body;
+    r.headOnly = req.method == "HEAD";
+  }
+  return r;
+}
+
 void Service::Impl::Describe(RequestNote& note, const HttpRequest& req) {
   const std::string* given = req.complete ? req.Header("X-Request-Id") : nullptr;
   note.id = given && UsableRequestId(*given) ? *given : NewRequestId();
@@ -337,8 +413,10 @@ void Service::Impl::Describe(RequestNote& note, const HttpRequest& req) {
 void Service::Impl::Handle(HttpRequest& req, Respond respond) {
   auto note = std::make_shared<RequestNote>();
   Describe(*note, req);
-  const Reply reply = [this, note, respond = std::move(respond)](HttpResponse r) {
+  const Reply reply = [this, note, head = req.method == "HEAD", respond = std::move(respond)](HttpResponse r) {
+    r.headOnly = r.headOnly || head;
     r.headers.emplace_back("X-Request-Id", note->id);
+    Protect(r);
     Log(*note, r.status);
     respond(std::move(r));
   };
@@ -351,6 +429,7 @@ void Service::Impl::Handle(HttpRequest& req, Respond respond) {
       r.contentType = "text/plain; version=0.0.4";
       return reply(std::move(r));
     }
+    if (get && req.path == "/v1/_me") return reply(Me(*note, req));
     if (req.method == "POST" && req.path.rfind("/v1/", 0) == 0) {
       const std::string rest = req.path.substr(4);
       const auto slash = rest.find('/');
@@ -358,6 +437,8 @@ void Service::Impl::Handle(HttpRequest& req, Respond respond) {
           rest.find('/', slash + 1) == std::string::npos)
         return Call(note, rest.substr(0, slash), rest.substr(slash + 1), req, reply);
     }
+    if (get || req.method == "HEAD")
+      if (auto file = ConsoleFile(req)) return reply(std::move(*file));
     reply(Answer(404, ServiceError("no such endpoint: " + req.method + " " + note->path)));
   } catch (const std::exception& e) {
     reply(Answer(500, ServiceError(e.what())));
@@ -369,6 +450,7 @@ HttpResponse Service::Impl::Refused(int status, const std::string& reason, const
   Describe(note, req);
   HttpResponse r = Answer(status, ServiceError(reason));
   r.headers.emplace_back("X-Request-Id", note.id);
+  Protect(r);
   Log(note, status);
   return r;
 }
@@ -404,6 +486,10 @@ Service::Service(ServiceOptions options) : impl_(std::make_unique<Impl>()) {
         return impl->Refused(status, reason, req);
       });
   impl_->pool = std::make_unique<WorkerPool>(o.workers, o.queue);
+  if (o.console != "none") {
+    const std::string folder = o.console.empty() ? DefaultConsoleFolder() : o.console;
+    if (!folder.empty()) impl_->console = ConsoleFiles::Load(folder);
+  }
   // The shape limits of XML requests hold for every parse of the process.
   if (o.maxXmlAttributes || o.maxXmlElements) {
     xml::DocumentLimits xmlLimits = xml::CurrentDocumentLimits();

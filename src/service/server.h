@@ -24,13 +24,14 @@ struct ServiceOptions {
   int drainTimeout = 30;                 // seconds in-flight calls get to finish at shutdown
   int stopDelay = 0;                     // seconds /readyz says 503 before a stop closes the listener
   std::string certificate, privateKey;   // both set: HTTPS (TLS 1.2 or later)
+  std::string console;                   // the console's folder; empty: the default one; "none": no console
 };
 
 
 // The options of section SERVICE of Config.ini (LISTEN, WORKERS, IOTHREADS, QUEUE, TOKENFILE,
 // HEADTIMEOUT, BODYTIMEOUT (formerly READTIMEOUT), WRITETIMEOUT, KEEPALIVETIMEOUT, BODYLIMIT,
 // MAXHEADERS, MAXHEADERBYTES, MAXCONNECTIONS, MAXCONNECTIONSPERCLIENT, MAXXMLATTRIBUTES,
-// MAXXMLELEMENTS, DRAINTIMEOUT, STOPDELAY, CERTIFICATE, PRIVATEKEY) over the defaults; a value that cannot be
+// MAXXMLELEMENTS, DRAINTIMEOUT, STOPDELAY, CERTIFICATE, PRIVATEKEY, CONSOLE) over the defaults; a value that cannot be
 // used fails with a std::runtime_error naming the file and key.
 ServiceOptions OptionsFromConfig(const std::string& configPath);
 

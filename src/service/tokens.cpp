@@ -191,20 +191,20 @@ std::string TokenFile::Known(std::string_view authorization) {
 AuthOutcome TokenFile::Authorize(std::string_view authorization, std::string_view className,
                                  std::string_view member) {
   const auto state = Current();
-  if (!state->problem.empty()) return {AuthResult::Unusable, {}, state->problem};
+  if (!state->problem.empty()) return {AuthResult::Unusable, {}, state->problem, {}};
   constexpr std::string_view kBearer = "Bearer ";
   if (authorization.size() <= kBearer.size() ||
       strncasecmp(authorization.data(), "Bearer ", kBearer.size()) != 0)
-    return {AuthResult::NoToken, {}, {}};
+    return {AuthResult::NoToken, {}, {}, {}};
   unsigned char digest[32];
   Sha256(Trim(authorization.substr(kBearer.size())), digest);
   // Every client is compared, in constant time, whichever matches.
   const Client* found = nullptr;
   for (const auto& client : state->clients)
     if (CRYPTO_memcmp(digest, client.digest, sizeof digest) == 0) found = &client;
-  if (!found) return {AuthResult::UnknownToken, {}, {}};
-  if (!Allows(found->patterns, className, member)) return {AuthResult::Forbidden, found->name, {}};
-  return {AuthResult::Allowed, found->name, {}};
+  if (!found) return {AuthResult::UnknownToken, {}, {}, {}};
+  if (!Allows(found->patterns, className, member)) return {AuthResult::Forbidden, found->name, {}, found->patterns};
+  return {AuthResult::Allowed, found->name, {}, found->patterns};
 }
 
 }  // namespace kx::service

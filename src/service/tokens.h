@@ -42,6 +42,7 @@ struct AuthOutcome {
   AuthResult result;
   std::string client;  // the client's name once its token is known
   std::string reason;  // for Unusable: what is wrong with the token file
+  std::vector<std::string> patterns;  // what the client may call, once its token is known
 };
 
 // A token file, read again whenever it changes (modification time, size, inode). A file that cannot
