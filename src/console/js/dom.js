@@ -47,7 +47,7 @@ export function select(props, options, chosen) {
 export function errorBox(error, title = 'The call was refused') {
   const detail = error && error.description ? error.description : String(error);
   return h('div', { class: 'error', role: 'alert' }, h('strong', null, title), h('p', null, detail),
-    error && error.status ? h('small', null, `status ${error.status}${error.number ? `, error ${error.number}` : ''}`) : null);
+    error && error.status ? h('small', null, `status ${error.status}${error.number ? `, error 0x${(error.number >>> 0).toString(16).toUpperCase()}` : ''}`) : null);
 }
 
 // A table of `rows` (objects) with `columns` [key, title, render?]; `link(row)` makes the first

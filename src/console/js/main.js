@@ -30,9 +30,14 @@ const navItems = [
 const main = document.getElementById('main');
 let generation = 0;
 
-export function go(hash) {
+// Shows the screen at `hash`; with `replace` the current entry of the history is replaced (after a
+// save, so that the back button does not lead to the form again).
+export function go(hash, { replace = false } = {}) {
   if (location.hash === hash) route();
-  else location.hash = hash;
+  else if (replace) {
+    history.replaceState(null, '', hash);
+    route();
+  } else location.hash = hash;
 }
 
 function parseHash() {

@@ -36,8 +36,8 @@ function lineBox(values, onRemove) {
 }
 
 // Marks the inputs a refusal names ("attribute 'Quantity'", a duplicate number) and says so.
-function markFields(form, description) {
-  form.querySelectorAll('[aria-invalid]').forEach((el) => el.removeAttribute('aria-invalid'));
+function markFields(form, description, box) {
+  form.querySelectorAll('[aria-invalid]').forEach((el) => { el.removeAttribute('aria-invalid'); el.removeAttribute('aria-errormessage'); });
   const names = new Set();
   for (const m of description.matchAll(/attribute '([A-Za-z]+)'/g)) names.add(m[1]);
   if (/job order no/i.test(description)) names.add('JBNo');
@@ -45,6 +45,7 @@ function markFields(form, description) {
   for (const name of names) {
     for (const el of form.querySelectorAll(`[name="${name}"]`)) {
       el.setAttribute('aria-invalid', 'true');
+      el.setAttribute('aria-errormessage', box.id);
       marked.push(el);
     }
   }
@@ -114,10 +115,13 @@ export async function render(view, ctx) {
         localStorage.setItem('kx.office', office.input.value);
         key = (await call('C_JBOrder', 'add', { ElementXml: xml, astrCompanyCode: company.input.value, astrOfficeCode: office.input.value })).result;
       }
-      ctx.go(`#/orders/${key}`);
+      ctx.go(`#/orders/${key}`, { replace: true });
     } catch (e) {
-      problems.append(errorBox(e, 'The order was not saved'));
-      if (!markFields(form, e.description || '')) problems.querySelector('[role=alert]').focus();
+      const box = errorBox(e, 'The order was not saved');
+      box.id = 'save-error';
+      box.tabIndex = -1;
+      problems.append(box);
+      if (!markFields(form, e.description || '', box)) box.focus();
     } finally {
       save.disabled = false;
     }

@@ -62,7 +62,9 @@ export async function renderFile(view, ctx) {
       ctx.go(`#/work-files/${id}`);
     } catch (e) {
       problems.append(errorBox(e, 'The work file was not finished'));
-      problems.querySelector('[role=alert]').focus();
+      const box = problems.querySelector('[role=alert]');
+      box.tabIndex = -1;
+      box.focus();
     }
   };
   view.append(
