@@ -345,6 +345,10 @@ def open_cases():
         ("head of ready not finished", raw("GET", "/readyz", b"GET /readyz HTTP/1.1\r\n", closes=True), 408),
         ("head of metrics not finished", raw("GET", "/metrics", b"GET /metrics HTTP/1.1\r\nHost: k", closes=True),
          408),
+        ("who without tokens", get("/v1/_me"), 200),
+        ("who without Host", raw("GET", "/v1/_me", b"GET /v1/_me HTTP/1.1\r\n\r\n", closes=True), 400),
+        ("who with 101 header fields", get("/v1/_me", fields(101)), 431),
+        ("head of who not finished", raw("GET", "/v1/_me", b"GET /v1/_me HTTP/1.1\r\nHost: kx\r\n", closes=True), 408),
         ("S_DBHelpForKX without tokens", call("S_DBHelpForKX", "RunSQLReturnRS", ["select 1"]), 403),
         ("a storage without tokens", call("S_JBTypeProfile", "containsPK", ["SVC1"]), 403),
     ]
@@ -366,9 +370,12 @@ def guarded_cases(server):
         ("admin reads no rows", call("S_DBHelpForKX", "RunSQLReturnRS",
                                      ["select JB_TYPE_CODE from JB_TYPE_PROFILE where 1 = 0"], token=ADMIN), 200),
         ("metrics need no token", get("/metrics"), 200),
+        ("who is the clerk", get("/v1/_me", {"Authorization": f"Bearer {CLERK}"}), 200),
+        ("who without a token", get("/v1/_me"), 401),
         ("unknown class before its token", call("C_Nothing", "add", ["x"]), 401),
         (None, server.spoil_tokens, None),
         ("call with a spoilt token file", call(TP, "getElementByXML", ["SVG1"], token=CLERK), 503),
+        ("who with a spoilt token file", get("/v1/_me", {"Authorization": f"Bearer {CLERK}"}), 503),
         # The reason told to a caller without a valid token names no path.
         ("ready with a spoilt token file", get("/readyz"), (503, {}, [server.folder])),
     ]
