@@ -52,9 +52,10 @@ export function errorBox(error, title = 'The call was refused') {
 
 // A table of `rows` (objects) with `columns` [key, title, render?]; `link(row)` makes the first
 // cell a link.
-export function table(columns, rows, { caption, link, id, empty = 'Nothing to show.' } = {}) {
+export function table(columns, rows, { caption, link, id, label = 'Table', empty = 'Nothing to show.' } = {}) {
   if (!rows.length) return h('p', { class: 'empty', id }, empty);
-  return h('div', { class: 'table-wrap' }, h('table', { id },
+  // The wrapper scrolls sideways on a narrow screen, so it takes the focus for the keyboard.
+  return h('div', { class: 'table-wrap', tabindex: '0', role: 'region', 'aria-label': caption || label }, h('table', { id },
     caption ? h('caption', null, caption) : null,
     h('thead', null, h('tr', null, columns.map(([, title]) => h('th', { scope: 'col' }, title)))),
     h('tbody', null, rows.map((row) => h('tr', null, columns.map(([key, , render], i) => {

@@ -121,7 +121,7 @@ export async function render(view, ctx) {
     h('section', { 'aria-labelledby': 'h-order' }, h('h2', { id: 'h-order' }, 'Order'),
       facts(shownFields.map(([name, label]) => [label, shown(name, order[name])]))),
     h('section', { 'aria-labelledby': 'h-lines' }, h('h2', { id: 'h-lines' }, `Container lines (${lines.length})`),
-      table(LINE_FIELDS.map(([name, label]) => [name, label]), lines, { id: 'lines', empty: 'No container lines.' })),
+      table(LINE_FIELDS.map(([name, label]) => [name, label]), lines, { id: 'lines', label: 'List of container lines', empty: 'No container lines.' })),
     h('section', { 'aria-labelledby': 'h-diary' }, h('h2', { id: 'h-diary' }, 'Diary'),
       diary ? diaryList(diary) : h('p', { class: 'empty' }, 'You may not read the diary.')),
     h('section', { 'aria-labelledby': 'h-doors' }, h('div', { class: 'title-row' }, h('h2', { id: 'h-doors' }, 'Door appointments'),
@@ -133,5 +133,5 @@ export async function render(view, ctx) {
       ['Id', 'Change', (a) => h('span', { class: 'row-actions' },
         may('C_JBOrder', 'ModifyDoorAppointment') ? h('button', { type: 'button', onclick: () => book(a), 'aria-label': `Move appointment ${a.Id}` }, 'Move') : null,
         may('C_JBOrder', 'RemoveAppointment') ? h('button', { type: 'button', onclick: () => unbook(a), 'aria-label': `Remove appointment ${a.Id}` }, 'Remove') : null)],
-    ], doors, { id: 'doors', empty: 'No door appointments.' }) : h('p', { class: 'empty' }, 'You may not read the door appointments.')));
+    ], doors, { id: 'doors', label: 'List of door appointments', empty: 'No door appointments.' }) : h('p', { class: 'empty' }, 'You may not read the door appointments.')));
 }

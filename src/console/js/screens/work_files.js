@@ -74,7 +74,7 @@ export async function renderFile(view, ctx) {
       ['Source category', file.SourceCategory], ['Booking no.', file.BKNo], ['B/L no.', file.BLNo], ['ER no.', file.ERNo],
       ['Last updated', `${file.LastUpdateDate} by ${file.LastUpdateUser}`]]),
     h('section', { 'aria-labelledby': 'h-wf-lines' }, h('h2', { id: 'h-wf-lines' }, `Lines (${lines.length})`),
-      table(columns, lines, { id: 'wf-lines', empty: 'This work file has no lines.' })),
+      table(columns, lines, { id: 'wf-lines', label: 'List of lines', empty: 'This work file has no lines.' })),
     problems,
     h('div', { class: 'actions' },
       canSave && lines.length ? h('button', { type: 'button', class: 'primary', onclick: save }, 'Save handled flags') : null,
