@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <vector>
 
@@ -100,8 +101,11 @@ bool IsFolder(const std::string& path) {
 
 ConsoleFiles ConsoleFiles::Load(const std::string& folder) {
   ConsoleFiles out;
-  out.folder_ = folder;
-  while (out.folder_.size() > 1 && out.folder_.back() == '/') out.folder_.pop_back();
+  // The folder as the log names it: without "..", links resolved.
+  char* real = realpath(folder.c_str(), nullptr);
+  if (!real) throw std::runtime_error("the console folder " + folder + " cannot be read");
+  out.folder_ = real;
+  free(real);
   Walk{out.files_}.Folder(out.folder_, "", 0);
   if (!out.files_.count("/index.html"))
     throw std::runtime_error("the console folder " + out.folder_ + " has no index.html");

@@ -42,6 +42,8 @@ extern "C" int kx_serve(const ServeSettings& settings) {
     running = std::make_unique<service::Service>(std::move(options));
     running->Bind();
     std::cout << "listening on " << running->Url() << std::endl;
+    if (const std::string console = running->ConsoleFolder(); !console.empty())
+      std::cerr << "kx serve: the operator console at " << running->Url() << "/ from " << console << std::endl;
     if (noTokens)
       std::cerr << "kx serve: no token file: listening on the loopback address only; every local caller may "
                    "call the controllers (not S_DBHelpForKX or the E_/S_ classes)"

@@ -526,6 +526,8 @@ std::string Service::Url() const {
          std::to_string(impl_->port);
 }
 
+std::string Service::ConsoleFolder() const { return impl_->console ? impl_->console->Folder() : std::string(); }
+
 void Service::SetLogSink(std::function<void(const std::string&)> sink) { impl_->sink = std::move(sink); }
 
 }  // namespace kx::service

@@ -62,6 +62,8 @@ class Service {
   void Draining();
   // The URL the service answers at, "http://HOST:PORT".
   std::string Url() const;
+  // The folder the operator console is served from; empty when there is none.
+  std::string ConsoleFolder() const;
 
   // Where each access-log line goes (default: stderr, one write per line).
   void SetLogSink(std::function<void(const std::string&)> sink);

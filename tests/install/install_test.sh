@@ -57,3 +57,17 @@ case "$remote" in
   *"cannot be reached"*) echo "kx call --url of the installed tree loads the service module" ;;
   *) echo "kx call --url of the installed tree: $remote"; exit 1 ;;
 esac
+# The installed `kx serve` serves the installed operator console.
+[ -f "$prefix/share/kx/console/index.html" ] || { echo "the console is not installed"; exit 1; }
+mkdir -p "$work/serve"
+(cd "$work/serve" && exec "$prefix/bin/kx" serve --listen 127.0.0.1:0 >"$work/serve.out" 2>"$work/serve.err") &
+serve=$!
+for _ in $(seq 1 50); do grep -q listening "$work/serve.out" 2>/dev/null && break; sleep 0.1; done
+url=$(sed -n 's/^listening on //p' "$work/serve.out")
+page=$(curl -s "$url/" || true)
+kill "$serve"; wait "$serve" || true
+grep -q "console at .* from $prefix/share/kx/console" "$work/serve.err" ||
+  { echo "the installed kx serve does not serve the installed console:"; cat "$work/serve.err"; exit 1; }
+cmp -s <(printf '%s\n' "$page") "$prefix/share/kx/console/index.html" ||
+  { echo "kx serve of the installed tree answers / with something else than its index.html"; exit 1; }
+echo "kx serve of the installed tree serves its console"

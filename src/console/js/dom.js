@@ -58,7 +58,11 @@ export function table(columns, rows, { caption, link, id, label = 'Table', empty
   return h('div', { class: 'table-wrap', tabindex: '0', role: 'region', 'aria-label': caption || label }, h('table', { id },
     caption ? h('caption', null, caption) : null,
     h('thead', null, h('tr', null, columns.map(([, title]) => h('th', { scope: 'col' }, title)))),
-    h('tbody', null, rows.map((row) => h('tr', null, columns.map(([key, , render], i) => {
+    h('tbody', null, rows.map((row) => h('tr', {
+      class: link ? 'linked' : null,
+      // A click anywhere on a row opens it, as its link does; buttons and links in it keep their own.
+      onclick: link ? (e) => { if (!e.target.closest('a, button, input, select, textarea')) location.hash = link(row); } : null,
+    }, columns.map(([key, , render], i) => {
       const value = render ? render(row) : row[key];
       return h('td', null, i === 0 && link ? h('a', { href: link(row) }, value === '' ? '(none)' : value) : value);
     }))))));
