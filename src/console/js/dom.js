@@ -51,21 +51,42 @@ export function errorBox(error, title = 'The call was refused') {
 }
 
 // A table of `rows` (objects) with `columns` [key, title, render?]; `link(row)` makes the first
-// cell a link.
-export function table(columns, rows, { caption, link, id, label = 'Table', empty = 'Nothing to show.' } = {}) {
+// cell a link. More rows than `pageSize` are shown a page at a time.
+export function table(columns, rows, { caption, link, id, label = 'Table', empty = 'Nothing to show.', pageSize = 50 } = {}) {
   if (!rows.length) return h('p', { class: 'empty', id }, empty);
+  const line = (row) => h('tr', {
+    class: link ? 'linked' : null,
+    // A click anywhere on a row opens it, as its link does; buttons and links in it keep their own.
+    onclick: link ? (e) => { if (!e.target.closest('a, button, input, select, textarea')) location.hash = link(row); } : null,
+  }, columns.map(([key, , render], i) => {
+    const value = render ? render(row) : row[key];
+    return h('td', null, i === 0 && link ? h('a', { href: link(row) }, value === '' ? '(none)' : value) : value);
+  }));
+  const body = h('tbody');
   // The wrapper scrolls sideways on a narrow screen, so it takes the focus for the keyboard.
-  return h('div', { class: 'table-wrap', tabindex: '0', role: 'region', 'aria-label': caption || label }, h('table', { id },
+  const wrap = h('div', { class: 'table-wrap', tabindex: '0', role: 'region', 'aria-label': caption || label }, h('table', { id },
     caption ? h('caption', null, caption) : null,
-    h('thead', null, h('tr', null, columns.map(([, title]) => h('th', { scope: 'col' }, title)))),
-    h('tbody', null, rows.map((row) => h('tr', {
-      class: link ? 'linked' : null,
-      // A click anywhere on a row opens it, as its link does; buttons and links in it keep their own.
-      onclick: link ? (e) => { if (!e.target.closest('a, button, input, select, textarea')) location.hash = link(row); } : null,
-    }, columns.map(([key, , render], i) => {
-      const value = render ? render(row) : row[key];
-      return h('td', null, i === 0 && link ? h('a', { href: link(row) }, value === '' ? '(none)' : value) : value);
-    }))))));
+    h('thead', null, h('tr', null, columns.map(([, title]) => h('th', { scope: 'col' }, title)))), body));
+  if (rows.length <= pageSize) {
+    body.append(...rows.map(line));
+    return wrap;
+  }
+  const status = h('span', { role: 'status' });
+  const previous = h('button', { type: 'button' }, 'Previous rows');
+  const next = h('button', { type: 'button' }, 'Next rows');
+  let first = 0;
+  const show = (from) => {
+    first = Math.max(0, Math.min(from, rows.length - 1));
+    const last = Math.min(rows.length, first + pageSize);
+    body.replaceChildren(...rows.slice(first, last).map(line));
+    status.textContent = `Rows ${first + 1} to ${last} of ${rows.length}`;
+    previous.disabled = first === 0;
+    next.disabled = last >= rows.length;
+  };
+  previous.addEventListener('click', () => show(first - pageSize));
+  next.addEventListener('click', () => show(first + pageSize));
+  show(0);
+  return h('div', null, wrap, h('div', { class: 'pager' }, previous, status, next));
 }
 
 // A definition list of label/value pairs.

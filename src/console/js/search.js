@@ -90,7 +90,7 @@ export async function renderSearch(view, ctx, spec) {
   const csvButton = h('button', { type: 'button', disabled: !page.count }, 'Download CSV');
   csvButton.addEventListener('click', () => downloadAll(spec, state.conditions, page.pages && page.count, csvButton, csvStatus));
   results.append(...[h('p', { class: 'summary', role: 'status' }, summary),
-    table(spec.columns, page.rows, { id: 'results', caption: `${spec.title}: ${summary}`, link: spec.link, empty: `No ${spec.noun}s match.` }),
+    table(spec.columns, page.rows, { id: 'results', caption: `${spec.title}: ${summary}`, link: spec.link, empty: `No ${spec.noun}s match.`, pageSize: Infinity }),
     page.count ? pager : null, h('div', { class: 'row' }, csvButton, csvStatus)].filter(Boolean));
 }
 

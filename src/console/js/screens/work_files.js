@@ -33,20 +33,21 @@ export async function renderFile(view, ctx) {
   const lineElements = Array.from(doc.getElementsByTagName('JBContainerRetrievingTempDetail'));
   const canSave = may('C_JBContainerRetrievingTempFile', 'modify');
   const problems = h('div', { 'aria-live': 'assertive' });
-  const boxes = [];
+  // Whether each line is handled, as ticked on the screen (a page of lines at a time).
+  const flags = lines.map((l) => handled(l.HandledFlag));
+  lines.forEach((l, i) => { l.index = i; });
   const columns = [
-    ['HandledFlag', 'Handled', (l) => {
-      const box = h('input', { type: 'checkbox', checked: handled(l.HandledFlag), disabled: !canSave, 'aria-label': `Line ${l.ContainerPrefix}${l.ContainerNo} handled` });
-      boxes.push(box);
-      return box;
-    }],
+    ['HandledFlag', 'Handled', (l) => h('input', {
+      type: 'checkbox', checked: flags[l.index], disabled: !canSave, 'aria-label': `Line ${l.ContainerPrefix}${l.ContainerNo} handled`,
+      onchange: (e) => { flags[l.index] = e.target.checked; },
+    })],
     ['ContainerPrefix', 'Prefix'], ['ContainerNo', 'Container no.'], ['ContainerType', 'Type'], ['EmptyFullFlag', 'Empty/full'],
     ['MovementMode', 'Movement'], ['FromPlace', 'From'], ['ToPlace', 'To'], ['BKNo', 'Booking no.'], ['BLNo', 'B/L no.'],
     ['POL', 'POL'], ['POD', 'POD'], ['CargoDescription', 'Cargo'],
   ];
   const save = async () => {
     problems.replaceChildren();
-    lineElements.forEach((el, i) => el.setAttribute('HandledFlag', boxes[i].checked ? '1' : '0'));
+    lineElements.forEach((el, i) => el.setAttribute('HandledFlag', flags[i] ? '1' : '0'));
     element.setAttribute('LastUpdateUser', userCode());
     try {
       await call('C_JBContainerRetrievingTempFile', 'modify', { ElementXml: serialize(doc) });
