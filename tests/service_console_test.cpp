@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "service/console_files.h"
+#include "service/console.h"
 #include "service_support.h"
 
 namespace kx::test {

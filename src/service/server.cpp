@@ -18,7 +18,7 @@
 #include "runtime/xml.h"
 #include "service/arguments.h"
 #include "service/call.h"
-#include "service/console_files.h"
+#include "service/console.h"
 #include "service/http_front.h"
 #include "service/json.h"
 #include "service/metrics.h"
@@ -218,8 +218,8 @@ struct Service::Impl {
   void Ready(const std::shared_ptr<RequestNote>& note, const HttpRequest& req, const Reply& reply);
   // GET /v1/_me: the caller's client name and what it may call.
   HttpResponse Me(RequestNote& note, const HttpRequest& req);
-  // A file of the console, or nullptr when there is none at that path.
-  std::optional<HttpResponse> ConsoleFile(const HttpRequest& req);
+  // The 401 of a caller without a known token, or the 503 of a token file that cannot be used.
+  static HttpResponse Unauthenticated(RequestNote& note, const AuthOutcome& auth);
   // Runs `job` on a worker; a full queue answers 503 at once.
   void Queue(std::function<void()> job, const Reply& reply);
   bool Authorized(RequestNote& note, const HttpRequest& req, const std::string& cls, const std::string& member,
@@ -232,6 +232,18 @@ void Service::Impl::Queue(std::function<void()> job, const Reply& reply) {
   HttpResponse busy = Answer(503, ServiceError("the service is busy; try again in a moment"));
   busy.headers.emplace_back("Retry-After", "1");
   reply(std::move(busy));
+}
+
+HttpResponse Service::Impl::Unauthenticated(RequestNote& note, const AuthOutcome& auth) {
+  if (auth.result == AuthResult::Unusable) {
+    // The file's path is for the operator's log, not for a caller whose token cannot be checked.
+    note.detail = auth.reason;
+    return Answer(503, ServiceError("the service cannot check tokens: the token file cannot be used"));
+  }
+  HttpResponse r = Answer(401, ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
+                                                                              : "the bearer token is not known"));
+  r.headers.emplace_back("WWW-Authenticate", "Bearer");
+  return r;
 }
 
 bool Service::Impl::Authorized(RequestNote& note, const HttpRequest& req, const std::string& cls,
@@ -247,21 +259,11 @@ bool Service::Impl::Authorized(RequestNote& note, const HttpRequest& req, const 
   switch (auth.result) {
     case AuthResult::Allowed:
       return true;
-    case AuthResult::NoToken:
-    case AuthResult::UnknownToken: {
-      HttpResponse r = Answer(401, ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
-                                                                                    : "the bearer token is not known"));
-      r.headers.emplace_back("WWW-Authenticate", "Bearer");
-      reply(std::move(r));
-      return false;
-    }
     case AuthResult::Forbidden:
       reply(Answer(403, ServiceError("client " + auth.client + " may not call " + cls + "." + member)));
       return false;
-    case AuthResult::Unusable:
-      // The file's path is for the operator's log, not for a caller whose token cannot be checked.
-      note.detail = auth.reason;
-      reply(Answer(503, ServiceError("the service cannot check tokens: the token file cannot be used")));
+    default:
+      reply(Unauthenticated(note, auth));
       return false;
   }
   return false;
@@ -345,61 +347,18 @@ void Service::Impl::Ready(const std::shared_ptr<RequestNote>& note, const HttpRe
 }
 
 HttpResponse Service::Impl::Me(RequestNote& note, const HttpRequest& req) {
-  std::vector<std::string> may = {"*.*"};
+  std::optional<std::string> client;
+  std::vector<std::string> patterns;
   if (tokens) {
     const std::string* header = req.Header("Authorization");
     const AuthOutcome auth = tokens->Authorize(header ? *header : std::string(), "", "");
     note.client = auth.client;
-    if (auth.result == AuthResult::Unusable) {
-      note.detail = auth.reason;
-      return Answer(503, ServiceError("the service cannot check tokens: the token file cannot be used"));
-    }
-    if (auth.client.empty()) {
-      HttpResponse r = Answer(401, ServiceError(auth.result == AuthResult::NoToken ? "a bearer token is required"
-                                                                                  : "the bearer token is not known"));
-      r.headers.emplace_back("WWW-Authenticate", "Bearer");
-      return r;
-    }
-    may = auth.patterns;
+    if (auth.client.empty()) return Unauthenticated(note, auth);
+    client = auth.client;
+    patterns = auth.patterns;
   }
-  // The members of the controllers it may call, spelt as registered, for a client that shows or
-  // hides what it offers.
-  std::string allowed;
-  for (const std::string& name : Registry::Instance().ClassNames()) {
-    if (name.rfind("C_", 0) != 0) continue;
-    const ClassInfo& info = Registry::Instance().Class(name);
-    std::vector<std::string> seen;
-    for (const MemberInfo& m : info.members) {
-      if (std::find(seen.begin(), seen.end(), m.name) != seen.end()) continue;
-      seen.push_back(m.name);
-      if (!(tokens ? Allows(may, info.name, m.name) : !IsPrivileged(info.name))) continue;
-      allowed += (allowed.empty() ? "" : ", ") + JsonString(info.name + "." + m.name);
-    }
-  }
-  std::string patterns;
-  for (const std::string& p : may) patterns += (patterns.empty() ? "" : ", ") + JsonString(p);
-  HttpResponse r = Answer(200, "{\"client\": " + (tokens ? JsonString(note.client) : std::string("null")) +
-                                   ", \"signIn\": " + (tokens ? "true" : "false") + ", \"may\": [" + patterns +
-                                   "], \"allowed\": [" + allowed + "]}");
+  HttpResponse r = Answer(200, WhoJson(client, patterns));
   r.headers.emplace_back("Cache-Control", "no-store");
-  return r;
-}
-
-std::optional<HttpResponse> Service::Impl::ConsoleFile(const HttpRequest& req) {
-  const service::ConsoleFile* file = console ? console->Find(req.path) : nullptr;
-  if (!file) return std::nullopt;
-  HttpResponse r;
-  r.contentType = file->contentType;
-  r.headers.emplace_back("ETag", file->etag);
-  r.headers.emplace_back("Cache-Control", "no-cache");
-  const std::string* match = req.Header("If-None-Match");
-  if (match && (*match == "*" || match->find(file->etag) != std::string::npos)) {
-    r.status = 304;
-    r.contentType.clear();
-  } else {
-    r.body = file->body;
-    r.headOnly = req.method == "HEAD";
-  }
   return r;
 }
 
@@ -438,7 +397,7 @@ void Service::Impl::Handle(HttpRequest& req, Respond respond) {
         return Call(note, rest.substr(0, slash), rest.substr(slash + 1), req, reply);
     }
     if (get || req.method == "HEAD")
-      if (auto file = ConsoleFile(req)) return reply(std::move(*file));
+      if (auto file = console ? console->Answer(req) : std::nullopt) return reply(std::move(*file));
     reply(Answer(404, ServiceError("no such endpoint: " + req.method + " " + note->path)));
   } catch (const std::exception& e) {
     reply(Answer(500, ServiceError(e.what())));

@@ -1,16 +1,19 @@
-#include "service/console_files.h"
+#include "service/console.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <vector>
 
 #include "runtime/host.h"
+#include "runtime/registry.h"
+#include "service/json.h"
 #include "service/tokens.h"
 
 namespace kx::service {
@@ -115,6 +118,44 @@ ConsoleFiles ConsoleFiles::Load(const std::string& folder) {
 const ConsoleFile* ConsoleFiles::Find(const std::string& path) const {
   const auto it = files_.find(path == "/" ? std::string_view("/index.html") : std::string_view(path));
   return it == files_.end() ? nullptr : &it->second;
+}
+
+std::optional<HttpResponse> ConsoleFiles::Answer(const HttpRequest& request) const {
+  const ConsoleFile* file = Find(request.path);
+  if (!file) return std::nullopt;
+  HttpResponse r;
+  r.contentType = file->contentType;
+  r.headers.emplace_back("ETag", file->etag);
+  r.headers.emplace_back("Cache-Control", "no-cache");
+  const std::string* match = request.Header("If-None-Match");
+  if (match && (*match == "*" || match->find(file->etag) != std::string::npos)) {
+    r.status = 304;
+    r.contentType.clear();
+  } else {
+    r.body = file->body;
+    r.headOnly = request.method == "HEAD";
+  }
+  return r;
+}
+
+std::string WhoJson(const std::optional<std::string>& client, const std::vector<std::string>& patterns) {
+  std::string allowed;
+  for (const std::string& name : Registry::Instance().ClassNames()) {
+    if (name.rfind("C_", 0) != 0) continue;
+    const ClassInfo& info = Registry::Instance().Class(name);
+    std::vector<std::string> seen;
+    for (const MemberInfo& m : info.members) {
+      if (std::find(seen.begin(), seen.end(), m.name) != seen.end()) continue;
+      seen.push_back(m.name);
+      if (!(client ? Allows(patterns, info.name, m.name) : !IsPrivileged(info.name))) continue;
+      allowed += (allowed.empty() ? "" : ", ") + JsonString(info.name + "." + m.name);
+    }
+  }
+  std::string may;
+  for (const std::string& p : client ? patterns : std::vector<std::string>{"*.*"})
+    may += (may.empty() ? "" : ", ") + JsonString(p);
+  return "{\"client\": " + (client ? JsonString(*client) : std::string("null")) +
+         ", \"signIn\": " + (client ? "true" : "false") + ", \"may\": [" + may + "], \"allowed\": [" + allowed + "]}";
 }
 
 std::string DefaultConsoleFolder() {

@@ -1,11 +1,15 @@
-// The operator console's files, served by `kx serve` at "/": read once when the service starts,
+// What `kx serve` gives the operator console: its files at "/", read once when the service starts,
 // kept in memory with their media type and entity tag, and answered only by their exact relative
-// path, so that no request can name a file outside the folder.
+// path, so that no request can name a file outside the folder; and the answer of GET /v1/_me.
 #pragma once
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "service/http_front.h"
 
 namespace kx::service {
 
@@ -28,6 +32,9 @@ class ConsoleFiles {
 
   // The file for a request path ("/" is "/index.html"), or nullptr.
   const ConsoleFile* Find(const std::string& path) const;
+  // The answer to a GET or HEAD of `request.path` (304 when If-None-Match names the file's tag),
+  // or nothing when no file lies there.
+  std::optional<HttpResponse> Answer(const HttpRequest& request) const;
   size_t Count() const { return files_.size(); }
   const std::string& Folder() const { return folder_; }
 
@@ -40,7 +47,11 @@ class ConsoleFiles {
 // component's own folder) or, in a build tree, the source folder; empty when neither exists.
 std::string DefaultConsoleFolder();
 
-// The headers every console answer carries.
+// The JSON of GET /v1/_me: the client (none without a token file: every controller member is then
+// allowed), its patterns and the members of the controllers (C_) they allow, spelt as registered.
+std::string WhoJson(const std::optional<std::string>& client, const std::vector<std::string>& patterns);
+
+// The policy every answer of the service carries.
 inline constexpr const char* kConsolePolicy =
     "default-src 'self'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
 
