@@ -73,6 +73,53 @@ TEST_P(Pool, TheReplacementIsTriedOnlyOnceAndOnlyForAPooledConnectionLost) {
   EXPECT_EQ(RowCount(), 0);
 }
 
+TEST_P(Pool, AFailedCommitIsRolledBackBeforeTheConnectionGoesBackToThePool) {
+  FaultInjector faults([](int n) {
+    FaultPlan plan;
+    plan.failCommit = n == 1;
+    return plan;
+  });
+  {
+    TransactionScope scope;
+    InsertRow("A", "n", "TR");
+    EXPECT_THROW(scope.Complete(), std::exception);
+  }
+  // The connection waits in the pool, healthy, and its transaction was undone at once: it does not
+  // hold its locks (or its rows) until some later call happens to reset it.
+  EXPECT_EQ(db::PoolStatistics().idle, 1u);
+  EXPECT_EQ(faults.log().commits, 1);
+  EXPECT_EQ(faults.log().rollbacks, 1);
+  EXPECT_EQ(RowCount(), 0);
+}
+
+TEST_P(Pool, AConnectionThatIsNoLongerHealthyNeverGoesBackToThePool) {
+  struct Case {
+    const char* name;
+    FaultPlan plan;
+  };
+  FaultPlan lostAtStatement;
+  lostAtStatement.failStatement = 1;
+  FaultPlan lostAtCommit;
+  lostAtCommit.failCommit = true;
+  for (FaultPlan* plan : {&lostAtStatement, &lostAtCommit}) {
+    plan->loseConnection = true;
+    plan->category = ErrorCategory::Connection;
+  }
+  for (const Case& c : {Case{"lost at a statement", lostAtStatement}, Case{"lost at the commit", lostAtCommit}}) {
+    SCOPED_TRACE(c.name);
+    db::ClearPool();
+    FaultInjector faults(c.plan);
+    EXPECT_ANY_THROW({
+      TransactionScope scope;
+      InsertRow("A", "n", "TR");
+      scope.Complete();
+    });
+    const db::PoolStats stats = db::PoolStatistics();
+    EXPECT_EQ(stats.idle, 0u);
+    EXPECT_EQ(stats.leased, 0u);
+  }
+}
+
 TEST_P(Pool, AConnectionLostDuringACallFailsItAndNothingRunsTwice) {
   struct Case {
     std::string name;
