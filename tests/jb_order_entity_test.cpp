@@ -130,7 +130,7 @@ TEST_P(JBOrderEntity, AnEmptyAnswerIsNoNumber) {
 
 TEST_P(JBOrderEntity, GenerationFailuresKeepTheirNumberOnTheObjectErrorBase) {
   // A plain error number is put on the base, and save reports it in the usual way.
-  generator().answer = [](int) -> std::string { Raise(5, "no counter"); };
+  generator().answer = [](int) -> std::string { Fail(5, "no counter"); };
   auto e = NewOrder("");
   Error err = CaptureError([&] { e->save(); });
   EXPECT_EQ(err.number(), kComponentError);

@@ -360,7 +360,7 @@ TEST(ReviewFixesErrors, EveryErrorIsCutInItsConstructor) {
   const std::string e = "\u00e9";  // two bytes in UTF-8
   std::string accents;
   for (int i = 0; i < 9000; ++i) accents += e;
-  const Error raised = CaptureError([&] { Raise(9999, std::string(10000, 'r')); });
+  const Error raised = CaptureError([&] { Fail(std::string(10000, 'r')); });
   EXPECT_EQ(raised.description(), std::string(kErrorTextLimit, 'r') + "\u2026");
   EXPECT_EQ(raised.source(), "KX");
   const Error chained =

@@ -38,7 +38,7 @@ class T_ServiceProbe : public Object {
   std::string WriteThenFail(const std::string& code) {
     return Guard("WriteThenFail Function", [&]() -> std::string {
       InsertRow(code, "written", "W");
-      Raise(5, "failed after writing " + code);
+      Fail(5, "failed after writing " + code);
     });
   }
   std::string Crash() { throw std::logic_error("a fault no component raises"); }

@@ -79,7 +79,7 @@ void Collection::updateColElements(const std::string& ElementXml, const std::str
     std::string reason;
     const auto doc = xml::Document::Parse(ElementXml, reason);
     // Text that does not parse is no empty list: taking it for one would delete every child.
-    if (!doc) Raise(9999, reason);
+    if (!doc) Fail(reason);
     const auto nodes = doc->ElementsByTagName(c.item);
     const int32_t n = static_cast<int32_t>(nodes.size());
     const int32_t count = Count();

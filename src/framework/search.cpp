@@ -58,7 +58,7 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
   const auto doc = LoadValidated(accessKey, Sch_AccessKey(), " The AccessKey is wrong ");
   const auto conditions = doc->ElementsByTagName("AccessKey");
   if (conditions.size() > kMaxSearchConditions)
-    Raise(9999, "The access key holds " + std::to_string(conditions.size()) + " conditions; at most " +
+    Fail("The access key holds " + std::to_string(conditions.size()) + " conditions; at most " +
                     std::to_string(kMaxSearchConditions) + " are allowed");
   for (const auto& condition : conditions) {
     const std::string field = Required(condition, "Field");
@@ -66,7 +66,7 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     const std::string key = Trim(Required(condition, "Key"));
     if (key.empty()) continue;
     if (CharacterCount(key) > kMaxSearchKeyLength)
-      Raise(9999, "The search key of field '" + field.substr(0, 100) + "' is longer than " +
+      Fail("The search key of field '" + field.substr(0, 100) + "' is longer than " +
                       std::to_string(kMaxSearchKeyLength) + " characters");
     const SearchField* match = nullptr;
     for (const auto& f : plan.fields)
@@ -74,9 +74,9 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     if (!match && plan.skipUnknownFields) continue;
     // A condition without its column or its comparison would leave a statement that some engines
     // run with a different meaning instead of refusing it: refuse it here, on every engine.
-    if (!match) Raise(9999, "The search field '" + field.substr(0, 100) + "' is unknown");
+    if (!match) Fail("The search field '" + field.substr(0, 100) + "' is unknown");
     const std::string comparison = Comparison(word, key, match->wordSuffix);
-    if (comparison.empty()) Raise(9999, "The search condition '" + word.substr(0, 100) + "' is unknown");
+    if (comparison.empty()) Fail("The search condition '" + word.substr(0, 100) + "' is unknown");
     // A key that no value of the column can equal matches no row: the column stays named, so that
     // the condition keeps to its table, and the key is left out of the text, since an engine would
     // refuse it.

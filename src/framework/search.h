@@ -44,9 +44,9 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 
 // Reads the access key document (validated against the access key schema; an empty text reads
 // nothing) and returns one clause per clause start with every condition appended, joined by AND.
-// A refused document raises error 9999 " The AccessKey is wrong " followed by the reason; a
+// A refused document raises error kProcedureError " The AccessKey is wrong " followed by the reason; a
 // condition with an unknown field (unless the plan skips those) or an unknown comparison word
-// raises error 9999 naming it; so does an access key with more than kMaxSearchConditions
+// raises error kProcedureError naming it; so does an access key with more than kMaxSearchConditions
 // conditions or a key longer than kMaxSearchKeyLength, before anything runs. A key that no value
 // of a numeric field can equal (see CanMatch) gives a condition that is false on every engine in
 // place of the comparison.

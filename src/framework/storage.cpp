@@ -86,7 +86,7 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
       rs = Read(sql);
     else
       setStrSQL(sql);
-    if (!rs || rs->RecordCount() == 0) Raise(9999, "Can not use code '" + PKValue + "'");
+    if (!rs || rs->RecordCount() == 0) Fail("Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
     entity.setStatus(esLoaded);

@@ -178,7 +178,7 @@ void E_JBOrder::OnSave() {
     // A changed number that another order holds is refused as a new order's is, before the update
     // meets the unique index with the engine's own text.
     if (OrderStorage()->containsJBNo(number, holder) && holder != std::to_string(Id()))
-      Raise(9999, kNumberTaken + number);
+      Fail(kNumberTaken + number);
     return;
   }
   if (status() != esNew) return;
@@ -186,7 +186,7 @@ void E_JBOrder::OnSave() {
     setJBNo(GenerateJBNo());
     return;
   }
-  if (OrderStorage()->containsJBNo(number, holder)) Raise(9999, kNumberTaken + number);
+  if (OrderStorage()->containsJBNo(number, holder)) Fail(kNumberTaken + number);
 }
 
 std::string E_JBOrder::GenerateJBNo() {
@@ -221,12 +221,12 @@ std::string E_JBOrder::GenerateJBNo() {
       serial.SetAttribute("SEQNO", sequence);
       candidate = ask();
     }
-    if (!found || result.empty()) Raise(22060, "GenerateJBNo error.");
+    if (!found || result.empty()) Fail(22060, "GenerateJBNo error.");
     return result;
   } catch (const Error& e) {
     RaiseError(e.number(), "GenerateJBNo Function" + e.description());
   } catch (...) {
-    RaiseError(9999, "GenerateJBNo Function" + TrappedDescription());
+    RaiseError(kProcedureError, "GenerateJBNo Function" + TrappedDescription());
   }
 }
 
@@ -412,7 +412,7 @@ bool C_JBOrder::End(const std::string& JBNoId, const std::string& strUserCode, c
                     const std::string& diaryText) {
   auto order = JBOrder();
   order->load(JBNoId);
-  if (order->JBState() == 3) Raise(9999, refusal);
+  if (order->JBState() == 3) Fail(refusal);
   order->setJBState(4);
   order->Set(E::kLastUpdateUser, strUserCode);
   Stamp(*order);

@@ -63,7 +63,7 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
   return Guard("GenerateSerialNo Function", [&] {
     std::string reason;
     const auto doc = xml::Document::Parse(requestXml, reason);
-    if (!doc) Raise(9999, reason);
+    if (!doc) Fail(reason);
     const xml::Element request = FirstRequired(*doc, "CDSerialNo");
     auto attribute = [&](const char* name) { return request.Attribute(name).value_or(""); };
     const LocalTime now = ToLocal(Now());
@@ -79,7 +79,7 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
         (attribute("COMPANYCODE") + attribute("OFFICECODE")).substr(0, kMaxPrefixLength);
     const std::string number = prefix + yymm + (counter.size() < 6 ? LPZero(counter, 6) : counter);
     if (number.size() > kMaxNumberLength)
-      Raise(9999, "The serial number counter " + key + " has run out of numbers");
+      Fail("The serial number counter " + key + " has run out of numbers");
     return number;
   });
 }

@@ -59,7 +59,7 @@ std::shared_ptr<db::Recordset> S_JBContainerRetrievingTempDetail::LoadFileLines(
     auto rs = ReadInKeyOrder(
         "select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = '" +
         Str2SQL(key) + "'");
-    if (rs->RecordCount() == 0) Raise(9999, "Can not use code '" + key + "'");
+    if (rs->RecordCount() == 0) Fail("Can not use code '" + key + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
     entity.setStatus(esLoaded);

@@ -122,7 +122,7 @@ void C_JBContainerRetrievingTempFile::Finish(const std::string& ElementId) {
     auto file = File();
     auto lines = file->ColJBContainerRetrievingTempDetail();
     const int32_t id = CLng(Variant(ElementId));
-    if (!lines->isAllFinished(id)) Raise(9999, "Some Containers Detail have not been handled.");
+    if (!lines->isAllFinished(id)) Fail("Some Containers Detail have not been handled.");
     // The finished state is stored on the file, not only held.
     file->load(std::to_string(id));
     file->setProcessState(2);

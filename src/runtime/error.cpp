@@ -56,7 +56,7 @@ void RaiseError(int32_t number, const std::string& text) {
   throw Error(static_cast<int32_t>(sum), text, text);
 }
 
-void Raise(int32_t number, const std::string& description) { throw Error(number, "KX", description); }
+void Fail(int32_t number, const std::string& description) { throw Error(number, "KX", description); }
 
 std::string TrappedDescription() {
   try {

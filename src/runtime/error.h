@@ -13,8 +13,10 @@ namespace kx {
 
 // The object-error base of the component's error numbers (0x80040000).
 inline constexpr int32_t kObjectErrorBase = static_cast<int32_t>(0x80040000u);
-// The number every member raises: kObjectErrorBase + 9999 (0x8004270F).
-inline constexpr int32_t kComponentError = kObjectErrorBase + 9999;
+// The number a procedure raises for any failure it traps or finds itself; the component error a
+// caller sees is kObjectErrorBase + kProcedureError (0x8004270F).
+inline constexpr int32_t kProcedureError = 9999;
+inline constexpr int32_t kComponentError = kObjectErrorBase + kProcedureError;
 
 // How many characters (Unicode code points) a statement text or an engine's reason keeps inside an
 // error's description.
@@ -69,9 +71,11 @@ std::string_view RuntimeErrorText(RuntimeErrorCode code);
 // with `text` as both source and description.
 [[noreturn]] void RaiseError(int32_t number, const std::string& text);
 
-// Raises error `number` as it stands (the language's Err.Raise), with `description`; the guard of
-// the member it leaves turns it into the component error.
-[[noreturn]] void Raise(int32_t number, const std::string& description);
+// Fails the running procedure with error `number` as it stands (the language's Err.Raise), or with
+// kProcedureError, and `description`; the guard of the member it leaves turns it into the
+// component error. (RaiseError above is how a guard leaves; procedure bodies call Fail.)
+[[noreturn]] void Fail(int32_t number, const std::string& description);
+[[noreturn]] inline void Fail(const std::string& description) { Fail(kProcedureError, description); }
 
 // The description of the exception being handled (call only inside a catch block).
 std::string TrappedDescription();
@@ -83,7 +87,7 @@ auto GuardWith(TextFn&& text, Body&& body) -> decltype(body()) {
   try {
     return body();
   } catch (...) {
-    RaiseError(9999, text(TrappedDescription()));
+    RaiseError(kProcedureError, text(TrappedDescription()));
   }
 }
 
@@ -111,7 +115,7 @@ auto ControllerGuard(std::string_view proc, Body&& body) -> decltype(body()) {
     }
   } catch (...) {
     CtxSetAbort();
-    RaiseError(9999, std::string(proc) + TrappedDescription());
+    RaiseError(kProcedureError, std::string(proc) + TrappedDescription());
   }
 }
 

@@ -25,16 +25,16 @@ std::unique_ptr<xml::Document> LoadValidated(const std::string& text, const std:
                                              const std::string& reasonPrefix) {
   std::string reason;
   const auto schema = xml::Schema::Cached(schemaPath, reason);
-  if (!schema) RaiseError(9999, reason);
+  if (!schema) RaiseError(kProcedureError, reason);
   auto doc = xml::Document::Parse(text, reason);
-  if (!doc || !schema->Validate(*doc, reason)) RaiseError(9999, reasonPrefix + reason);
+  if (!doc || !schema->Validate(*doc, reason)) RaiseError(kProcedureError, reasonPrefix + reason);
   return doc;
 }
 
 std::unique_ptr<xml::Document> LoadTemplate(const std::string& text) {
   std::string reason;
   auto doc = xml::Document::Parse(text, reason);
-  if (!doc) RaiseError(9999, reason);
+  if (!doc) RaiseError(kProcedureError, reason);
   return doc;
 }
 

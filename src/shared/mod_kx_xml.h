@@ -19,12 +19,12 @@ std::string Sch_JBContainerRetrievingTempFileModify();
 
 // Loads `text` validated against the schema file `schemaPath`: the schema comes first (compiled
 // once per state of its file and shared by all threads; its loader's error, which names the file,
-// is raised as is), then the text is parsed and validated; a failure raises error 9999 with
+// is raised as is), then the text is parsed and validated; a failure raises error kProcedureError with
 // `reasonPrefix` followed by the parser's reason. Nothing of a refused text is returned.
 std::unique_ptr<xml::Document> LoadValidated(const std::string& text, const std::string& schemaPath,
                                              const std::string& reasonPrefix = "");
 
-// Parses a document the component writes itself (answer templates); a failure raises error 9999.
+// Parses a document the component writes itself (answer templates); a failure raises error kProcedureError.
 std::unique_ptr<xml::Document> LoadTemplate(const std::string& text);
 
 }  // namespace kx
