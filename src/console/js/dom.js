@@ -144,6 +144,9 @@ export function csv(columns, rows) {
     if (/^[=+@\t\r]/.test(s) || (s.startsWith('-') && Number.isNaN(Number(s)))) s = `'${s}`;
     return /[",\r\n]/.test(s) ? `"${s.replace(/"/g, '""')}"` : s;
   };
-  return [columns.map(([, title]) => cell(title)).join(','),
-    ...rows.map((r) => columns.map(([key]) => cell(r[key])).join(','))].join('\r\n') + '\r\n';
+  // The file holds what the table shows; a column of buttons (no key) is left out.
+  const shown = columns.filter(([key]) => key !== '');
+  const text = (value) => (value instanceof Node ? value.textContent : value);
+  return [shown.map(([, title]) => cell(title)).join(','),
+    ...rows.map((r) => shown.map(([key, , render]) => cell(text(render ? render(r) : r[key]))).join(','))].join('\r\n') + '\r\n';
 }

@@ -33,3 +33,7 @@ export const DOOR_FIELDS = [
   ['BKNo', 'Booking no.', 17], ['BLNo', 'B/L no.', 17], ['ContainerRemarks', 'Container remarks', 2000],
   ['AppointmentRemarks', 'Remarks', 2000],
 ];
+
+// The dates the component stores for "no date": the zero date, and what an empty date text becomes.
+export const NO_DATES = new Set(['1899-12-30', '1900-01-01']);
+export const dateShown = (value) => (NO_DATES.has(value) ? '' : value || '');

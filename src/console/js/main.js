@@ -1,6 +1,6 @@
 // The console's frame: the address (hash) decides the screen, so that the back button, reload and
 // a pasted link all work; sign-in comes first when the service asks for a token.
-import { me, onProgress, token, ApiError } from './api.js';
+import { me, may, onProgress, token, ApiError } from './api.js';
 import { h, errorBox } from './dom.js';
 import * as signIn from './screens/sign_in.js';
 import * as orders from './screens/orders.js';
@@ -49,7 +49,8 @@ function parseHash() {
 }
 
 function drawNav(path, identity) {
-  document.getElementById('nav').replaceChildren(...navItems.map(([href, text, active]) =>
+  const offered = navItems.filter(([href]) => href !== '#/orders/new' || may('C_JBOrder', 'add'));
+  document.getElementById('nav').replaceChildren(...offered.map(([href, text, active]) =>
     h('a', { href, 'aria-current': active.test(path) ? 'page' : null }, text)));
   const who = document.getElementById('who');
   if (!identity) return who.replaceChildren();

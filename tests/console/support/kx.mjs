@@ -17,14 +17,20 @@
 // start one of its own with startService() (and must stop it).
 //
 // Helpers: api() calls a member and throws on a refusal; rawRequest() sends a path as written;
-// uniqueCode() makes codes; addTypeProfile(), addJobOrder() and addWorkFile() seed data through the
-// API; signIn() signs a page in; screenReady() waits for a screen's data; accessibilityViolations()
-// runs axe-core on a page.
+// uniqueCode() makes codes; addTypeProfile(), addJobOrder(), addDoorAppointment() and addWorkFile()
+// seed data through the API, setOrderState() puts a job order in a state no controller sets;
+// signIn() signs a page in; screenReady() waits for a screen's data; accessibilityViolations() runs
+// axe-core on a page. For the screens: openScreen() opens an address and waits for its data, fact()
+// reads a value an order or work file screen shows, formOrder(), fillOrderForm() and
+// expectOrderForm() type and check the order form, tabTo() moves the focus with the keyboard
+// alone, and windowDialogs() collects the alert/confirm/prompt boxes a page opens.
 //
 // Environment: KX_BINARY (the `kx` to run; default build/kx of the source tree), KX_ENGINE (`sqlite`,
 // the default, or `pg`), and for `pg` KX_TEST_PG_SERVER ("host,port"), KX_TEST_PG_DATABASE and
 // KX_TEST_PG_USER. Tests share the database with earlier runs (and, on PostgreSQL, with other test
-// suites): they make their codes with uniqueCode() and never count on an empty table.
+// suites): they make their codes with uniqueCode() and never count on an empty table. KX_CONSOLE_DIR
+// names another console folder for the worker's services to serve (`kx serve --console`), e.g. a
+// copy changed on purpose to see which tests notice.
 //
 // When a test fails, what each service wrote on stderr during it is attached to the test, and the
 // component folder is kept (its path is printed) instead of being removed with the worker.
@@ -44,6 +50,7 @@ export { expect };
 export const sourceDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 export const kxBinary = path.resolve(process.env.KX_BINARY || path.join(sourceDir, 'build', 'kx'));
 export const engine = process.env.KX_ENGINE || 'sqlite';
+const consoleArgs = process.env.KX_CONSOLE_DIR ? ['--console', path.resolve(process.env.KX_CONSOLE_DIR)] : [];
 
 const START_SECONDS = 30;  // for `kx serve` to say where it listens
 const STOP_SECONDS = 10;   // after SIGTERM, before SIGKILL
@@ -58,7 +65,9 @@ export const clients = {
     'C_JBTypeProfile.queryOwnedElementsByXML', 'C_JBContainerRetrievingTempFile.getElementByXML',
     'C_JBContainerRetrievingTempFile.queryOwnedElementsByXML',
   ].join(','),
-  supervisor: 'C_*.*',
+  // The supervisor may also change a table directly: a job order is completed (state 3) by no
+  // controller, so tests put one in that state with setOrderState().
+  supervisor: 'C_*.*,S_DBHelpForKX.RunSQL',
 };
 
 // ---- the component folder and the service
@@ -89,8 +98,14 @@ function run(file, args, seconds) {
 export async function makeHome() {
   if (!fs.existsSync(kxBinary)) throw new Error(`no kx at ${kxBinary} (set KX_BINARY)`);
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'kx-console-'));
-  fs.writeFileSync(path.join(home, 'Config.ini'), configText());
-  await run(kxBinary, ['--home', home, 'init'], INIT_SECONDS);
+  try {
+    fs.writeFileSync(path.join(home, 'Config.ini'), configText());
+    await run(kxBinary, ['--home', home, 'init'], INIT_SECONDS);
+  } catch (e) {
+    // Every test of the worker tries again: a folder per try would be left behind.
+    fs.rmSync(home, { recursive: true, force: true });
+    throw e;
+  }
   return home;
 }
 
@@ -201,13 +216,13 @@ export const test = base.extend({
   kx: [async ({ kxHome }, use) => {
     const tokenFile = path.join(kxHome, 'tokens');
     const tokens = writeTokenFile(tokenFile);
-    const service = await startService(kxHome, { name: 'tokens', tokenFile, tokens });
+    const service = await startService(kxHome, { name: 'tokens', tokenFile, tokens, args: consoleArgs });
     await use(service);
     await service.stop();
   }, { scope: 'worker', timeout: (START_SECONDS + STOP_SECONDS + 10) * 1000 }],
 
   kxLoopback: [async ({ kxHome }, use) => {
-    const service = await startService(kxHome, { name: 'loopback' });
+    const service = await startService(kxHome, { name: 'loopback', args: consoleArgs });
     await use(service);
     await service.stop();
   }, { scope: 'worker', timeout: (START_SECONDS + STOP_SECONDS + 10) * 1000 }],
@@ -345,11 +360,15 @@ export async function addTypeProfile(service, token, { code = uniqueCode('TP', 2
   return profile;
 }
 
-/** `count` containers of `prefix` with new numbers, and the XML of a line for each. */
-function containerLines(count, prefix, lineXmlOf) {
-  const containers = Array.from({ length: count }, () => ({ prefix, no: digits(7) }));
+/** `count` containers of `prefix` with new numbers (or the `given` ones), and the XML of a line
+ *  for each. */
+function containerLines(count, prefix, lineXmlOf, given = null) {
+  const containers = given ?? Array.from({ length: count }, () => ({ prefix, no: digits(7) }));
   return { containers, xml: containers.map(lineXmlOf) };
 }
+
+/** The fields `line` (an object, or a function of the line's index answering one) gives line `i`. */
+const lineFields = (line, i) => (typeof line === 'function' ? line(i) : line);
 
 /** A container line of a job order; `attributes` replace or add fields. */
 export function containerLineXml(attributes = {}) {
@@ -374,23 +393,41 @@ export function jobOrderXml(attributes = {}, lines = []) {
 /**
  * Adds a job order with `lines` container lines, all of one new booking (so that a search by its
  * BKNo finds this order alone) and of one new vendor code. `order` and `line` replace or add
- * fields of the order and of every line. Answers {id, jbNo, bkNo, vendorCode, itNumber,
- * containers: [{prefix, no}], xml} (xml: the order as getElementByXML answers it).
+ * fields of the order and of every line (`line` may be a function of the line's index);
+ * `containers` ([{prefix, no}]) gives the lines' containers instead of `lines` new ones. Answers
+ * {id, jbNo, bkNo, vendorCode, itNumber, containers: [{prefix, no}], xml} (xml: the order as
+ * getElementByXML answers it).
  */
-export async function addJobOrder(service, token, { lines = 2, company = 'KX', office = 'HKG', order = {}, line = {} } = {}) {
-  const bkNo = line.BKNo ?? uniqueCode('BK', 17);
+export async function addJobOrder(service, token,
+  { lines = 2, company = 'KX', office = 'HKG', order = {}, line = {}, containers: given = null } = {}) {
+  const bkNo = lineFields(line, 0).BKNo ?? uniqueCode('BK', 17);
   const vendorCode = order.VendorCode ?? uniqueCode('V', 8);
   const itNumber = order.ITNumber ?? uniqueCode('IT', 10);
   const { containers, xml: lineXml } = containerLines(lines, 'KXTU', (c, i) => containerLineXml({
     ContainerPrefix: c.prefix, ContainerNo: c.no, BKNo: bkNo, BLNo: `BL${bkNo.slice(2)}`,
-    ContainerType: i % 2 ? '20GP' : '40HC', CargoDescription: `cargo ${i + 1}`, ...line,
-  }));
+    ContainerType: i % 2 ? '20GP' : '40HC', CargoDescription: `cargo ${i + 1}`, ...lineFields(line, i),
+  }), given);
   const request = jobOrderXml({ OfficeCode: office, ...order, VendorCode: vendorCode, ITNumber: itNumber }, lineXml);
   const added = await api(service, token, 'C_JBOrder', 'add',
     { ElementXml: request, astrCompanyCode: company, astrOfficeCode: office });
   const id = String(added.result);
   const xml = (await api(service, token, 'C_JBOrder', 'getElementByXML', { key: id })).result;
   return { id, jbNo: xmlAttribute(xml, 'JBOrder', 'JBNo'), bkNo, vendorCode, itNumber, containers, xml };
+}
+
+/**
+ * Adds a door appointment to `order` (an addJobOrder() answer), of its booking; `values` replace
+ * or add fields. Answers the fields it was added with.
+ */
+export async function addDoorAppointment(service, token, order, values = {}) {
+  const fields = {
+    BKNo: order.bkNo, BLNo: `BL${order.bkNo.slice(2)}`, ContainerRemarks: '', CustomerName: 'Wing On Furniture',
+    AppointmentAddress: '12 Kwai Fung Crescent, Kwai Chung', CustomerContactor: 'Mr Chan',
+    AppointmentPhone: '+852 2612 0000', AppointmentDate: '2026-12-16', AppointmentTime: '930', AppointmentRemarks: '',
+    ...values,
+  };
+  await api(service, token, 'C_JBOrder', 'AddDoorAppointment', { JBNoId: order.id, ElementXml: element('JBDoorAppointment', fields) });
+  return fields;
 }
 
 /** A line of a container retrieving work file; `attributes` replace or add fields. */
@@ -414,14 +451,17 @@ export function workFileXml(attributes = {}, lines = []) {
 /**
  * Adds a container retrieving work file of a new booking with `lines` lines, the first `handled`
  * of them handled, and finds it again by that booking (add answers no key). `file` and `line`
- * replace or add fields. Answers {id, bkNo, containers: [{prefix, no}], xml}.
+ * replace or add fields (`line` may be a function of the line's index); `containers`
+ * ([{prefix, no}]) gives the lines' containers instead of `lines` new ones. Answers
+ * {id, bkNo, containers: [{prefix, no}], xml}.
  */
-export async function addWorkFile(service, token, { lines = 3, handled = 0, file = {}, line = {} } = {}) {
+export async function addWorkFile(service, token,
+  { lines = 3, handled = 0, file = {}, line = {}, containers: given = null } = {}) {
   const bkNo = file.BKNo ?? uniqueCode('BK', 17);
   const { containers, xml: lineXml } = containerLines(lines, 'KXDU', (c, i) => workFileLineXml({
     ContainerPrefix: c.prefix, ContainerNo: c.no, BKNo: bkNo, BLNo: `BL${bkNo.slice(2)}`, ERNo: `ER${bkNo.slice(2)}`,
-    CargoDescription: `cargo ${i + 1}`, HandledFlag: i < handled ? '1' : '0', ...line,
-  }));
+    CargoDescription: `cargo ${i + 1}`, HandledFlag: i < handled ? '1' : '0', ...lineFields(line, i),
+  }), given);
   const request = workFileXml({ BKNo: bkNo, BLNo: `BL${bkNo.slice(2)}`, ERNo: `ER${bkNo.slice(2)}`, ...file }, lineXml);
   await api(service, token, 'C_JBContainerRetrievingTempFile', 'add', { ElementXml: request });
   const found = await api(service, token, 'C_JBContainerRetrievingTempFile', 'queryOwnedElementsByXML', {
@@ -433,6 +473,15 @@ export async function addWorkFile(service, token, { lines = 3, handled = 0, file
   const id = xmlAttribute(found.result, 'JBContainerRetrievingTempFile', 'Id');
   const xml = (await api(service, token, 'C_JBContainerRetrievingTempFile', 'getElementByXML', { key: id })).result;
   return { id, bkNo, containers, xml };
+}
+
+/**
+ * Sets JBState of job order `id` in its table, as the process that completes an order does (no
+ * controller sets state 3); `token` must be allowed S_DBHelpForKX.RunSQL (the supervisor's is).
+ */
+export async function setOrderState(service, token, id, state) {
+  if (!/^\d+$/.test(String(id)) || !Number.isInteger(state)) throw new Error(`setOrderState: bad id ${id} or state ${state}`);
+  await api(service, token, 'S_DBHelpForKX', 'RunSQL', { strSP: `update JB_ORDER set JB_STATE = ${state} where JB_NO_ID = ${id}` });
 }
 
 // ---- the browser
@@ -465,4 +514,97 @@ export async function accessibilityViolations(page, { include = null, disable = 
   if (disable.length) builder = builder.disableRules(disable);
   const { violations } = await builder.analyze();
   return violations.map((v) => ({ id: v.id, impact: v.impact, help: v.help, targets: v.nodes.map((n) => n.target.join(' ')) }));
+}
+
+/** Opens the console at `hash` ('#/orders/12') and waits for the screen's data. */
+export async function openScreen(page, hash) {
+  await page.goto(`/${hash}`);
+  await screenReady(page);
+}
+
+/** The value (dd) a screen's list of facts shows for `label` (its dt, matched whole). */
+export function fact(page, label) {
+  const escaped = label.replace(/[.*+?^$|()[\]{}\\]/g, (c) => `\\${c}`);
+  return page.locator('dl.facts > div').filter({ has: page.locator('dt', { hasText: new RegExp(`^${escaped}$`) }) })
+    .locator('dd');
+}
+
+/**
+ * Presses Tab (Shift+Tab with `back`) until `target` has the focus, as a keyboard user does;
+ * throws when it is not reached within `limit` presses.
+ */
+export async function tabTo(page, target, { back = false, limit = 80 } = {}) {
+  for (let i = 0; i < limit; i++) {
+    if (await target.evaluate((el) => el === document.activeElement).catch(() => false)) return i;
+    await page.keyboard.press(back ? 'Shift+Tab' : 'Tab');
+  }
+  throw new Error(`tabTo: ${target} not reached with ${limit} presses of ${back ? 'Shift+Tab' : 'Tab'}`);
+}
+
+/** The messages of every alert/confirm/prompt box `page` opens from now on (each is dismissed). */
+export function windowDialogs(page) {
+  const seen = [];
+  page.on('dialog', async (d) => {
+    seen.push(`${d.type()}: ${d.message()}`);
+    await d.dismiss().catch(() => {});
+  });
+  return seen;
+}
+
+/**
+ * An order as a clerk types it on the order form, with realistic values: {order: {label: value}
+ * for the fields of the group "Order"}, lines: [{label: value} per container line], company,
+ * office}. The vendor code and the booking are new; every container number is new. `order` and
+ * `line` replace or add fields (by label) of the order and of every line.
+ */
+export function formOrder({ lines = 2, order = {}, line = {} } = {}) {
+  const booking = `HKGB${digits(9)}`;
+  const prefixes = ['MSCU', 'TGHU', 'CAIU', 'SEGU'];
+  return {
+    company: 'KX',
+    office: 'HKG',
+    order: {
+      'Type category': 'TR', 'Type code': 'TRUCK', Office: 'HKG', 'Vendor code': uniqueCode('V', 8),
+      'Vendor name': 'Kowloon Haulage Ltd', 'Vendor contract no.': 'KH-2026-118', 'IT number': `IT${digits(8)}`,
+      'IT type': 'IM', Bound: 'I', 'Transport mode': 'TRK', Quantity: String(lines), 'From place': 'HKHKG',
+      'From depot': 'KT9', 'Estimated start': '2026-12-14', 'To place': 'CNSZX', 'To depot': 'YT1',
+      'Estimated end': '2026-12-15', 'Cost remark': 'Door delivery to Yantian, tail-lift needed', ...order,
+    },
+    lines: Array.from({ length: lines }, (_, i) => ({
+      Prefix: prefixes[i % prefixes.length], 'Container no.': digits(7), Type: i % 2 ? '20GP' : '40HC',
+      'Empty/full': 'F', SOC: 'N', 'Booking no.': booking, 'B/L no.': `MEDU${booking.slice(4)}`, 'ER no.': '',
+      From: 'HKHKG', To: 'CNSZX', 'Service mode': 'CY', Reefer: 'N', Hazard: 'N',
+      Cargo: i % 2 ? 'Cotton garments, 412 cartons' : 'Furniture parts, 38 pallets', ...line,
+    })),
+  };
+}
+
+/** Fills the order form (a new order: with the company and office codes) with a formOrder(),
+ *  clicking "Add line" for each of its lines. */
+export async function fillOrderForm(page, values) {
+  const order = page.getByRole('group', { name: 'Order', exact: true });
+  for (const [label, value] of Object.entries(values.order)) await order.getByLabel(label, { exact: true }).fill(value);
+  if (values.company !== undefined) await page.getByLabel('Your company code', { exact: true }).fill(values.company);
+  if (values.office !== undefined) await page.getByLabel('Your office code', { exact: true }).fill(values.office);
+  const first = await page.getByRole('group', { name: /^Line \d+$/ }).count();
+  for (const [i, line] of values.lines.entries()) {
+    await page.getByRole('button', { name: 'Add line', exact: true }).click();
+    const box = page.getByRole('group', { name: `Line ${first + i + 1}`, exact: true });
+    for (const [label, value] of Object.entries(line)) await box.getByLabel(label, { exact: true }).fill(value);
+  }
+}
+
+/** Expects the order form to hold every value of a formOrder() (its lines from "Line 1" on). */
+export async function expectOrderForm(page, values) {
+  const order = page.getByRole('group', { name: 'Order', exact: true });
+  for (const [label, value] of Object.entries(values.order)) {
+    await expect(order.getByLabel(label, { exact: true }), label).toHaveValue(value);
+  }
+  await expect(page.getByRole('group', { name: /^Line \d+$/ })).toHaveCount(values.lines.length);
+  for (const [i, line] of values.lines.entries()) {
+    const box = page.getByRole('group', { name: `Line ${i + 1}`, exact: true });
+    for (const [label, value] of Object.entries(line)) {
+      await expect(box.getByLabel(label, { exact: true }), `line ${i + 1}: ${label}`).toHaveValue(value);
+    }
+  }
 }

@@ -2,10 +2,9 @@
 // clerk does with it (issue, cancel, stop delivery, note, edit, remove, appointments).
 import { call, may, parseXml, records, attributes, buildXml, userCode } from '../api.js';
 import { h, field, facts, table, dialog, confirm, errorBox } from '../dom.js';
-import { ORDER_FIELDS, LINE_FIELDS, DOOR_FIELDS, stateName } from '../labels.js';
+import { ORDER_FIELDS, LINE_FIELDS, DOOR_FIELDS, stateName, NO_DATES } from '../labels.js';
 
-const NO_DATE = '1899-12-30';
-const shown = (name, value) => (name === 'JBState' ? stateName(value) : value === NO_DATE ? '' : value);
+const shown = (name, value) => (name === 'JBState' ? stateName(value) : NO_DATES.has(value) ? '' : value);
 
 // An appointment's time is kept as the number HHMM.
 export const timeText = (value) => {

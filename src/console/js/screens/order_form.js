@@ -1,9 +1,9 @@
 // #/orders/new and #/orders/{Id}/edit: the order and its container lines in one form. A refused
 // save leaves everything typed in place, shows the component's reason next to the form and marks
 // the fields the reason names.
-import { call, parseXml, attributes, records, userCode } from '../api.js';
+import { call, may, parseXml, attributes, records, userCode } from '../api.js';
 import { h, field, errorBox } from '../dom.js';
-import { LINE_FIELDS, orderLabel } from '../labels.js';
+import { LINE_FIELDS, orderLabel, dateShown } from '../labels.js';
 
 // The attributes a save takes, with their widths; dates as date inputs.
 const ORDER_INPUTS = [
@@ -15,10 +15,9 @@ const ORDER_INPUTS = [
   ['CostRemark', 256],
 ];
 const today = () => new Date().toISOString().slice(0, 10);
-const dateValue = (v) => (v === '1899-12-30' ? '' : v || '');
 
 function input(name, width, hint, kind, value) {
-  const props = { name, value: kind === 'date' ? dateValue(value) : value || '', autocomplete: 'off' };
+  const props = { name, value: kind === 'date' ? dateShown(value) : value || '', autocomplete: 'off' };
   if (kind === 'date') props.type = 'date';
   else if (kind === 'number') props.inputmode = 'numeric';
   if (width && kind !== 'number') props.maxlength = width;
@@ -55,6 +54,12 @@ function markFields(form, description, box) {
 
 export async function render(view, ctx) {
   const [id] = ctx.params;
+  if (!may('C_JBOrder', id ? 'modify' : 'add')) {
+    view.append(h('h1', { tabindex: '-1' }, id ? 'Edit job order' : 'New job order'),
+      h('p', null, `Your sign-in may not ${id ? 'change' : 'add'} job orders.`),
+      h('a', { href: id ? `#/orders/${id}` : '#/orders' }, 'Back'));
+    return;
+  }
   let order = {};
   let lines = [];
   if (id) {

@@ -1,6 +1,6 @@
 // #/orders: the job order search, over the order's own fields and the fields of its container lines.
 import { renderSearch } from '../search.js';
-import { stateName } from '../labels.js';
+import { stateName, dateShown } from '../labels.js';
 import { h } from '../dom.js';
 import { may } from '../api.js';
 
@@ -17,7 +17,7 @@ const FIELDS = [
 const COLUMNS = [
   ['JBNo', 'Job order no.'], ['Id', 'Id'], ['JBState', 'State', (r) => stateName(r.JBState)], ['VendorCode', 'Vendor'],
   ['VendorName', 'Vendor name'], ['OfficeCode', 'Office'], ['JBTypeCode', 'Type'],
-  ['IssueDate', 'Issued', (r) => (r.IssueDate === '1899-12-30' ? '' : r.IssueDate)],
+  ['IssueDate', 'Issued', (r) => dateShown(r.IssueDate)],
   ['TotalActualAmount', 'Actual amount'], ['TotalInvoiceAmount', 'Invoice amount'], ['CostRemark', 'Cost remark'],
 ];
 
