@@ -3,8 +3,8 @@
 # postgres user when run as root: the server refuses to run as root) with database DATABASE owned
 # by user kx, and stops it and removes the folder when the calling script exits. It sets PG_BIN,
 # PG_USER and PG_DIR, and defines as_pg (runs a command as the server's user).
-start_pg() {
-  local port=$1 prefix=$2 database=$3
+# pg_identity sets PG_BIN (the newest server's programs) and PG_USER (who runs the server).
+pg_identity() {
   PG_BIN=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
   if [ "$(id -u)" -eq 0 ]; then
     PG_USER=postgres
@@ -12,6 +12,10 @@ start_pg() {
   else
     PG_USER=$(id -un)
   fi
+}
+start_pg() {
+  local port=$1 prefix=$2 database=$3
+  pg_identity
   PG_DIR=$(mktemp -d "/tmp/$prefix.XXXXXX")
   chown "$PG_USER" "$PG_DIR"
   trap stop_pg EXIT

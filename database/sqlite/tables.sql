@@ -57,8 +57,9 @@ CREATE TABLE IF NOT EXISTS JB_ORDER (
 
 -- The job order number that users see is unique.
 CREATE UNIQUE INDEX IF NOT EXISTS UX_JB_ORDER_JB_NO ON JB_ORDER (JB_NO);
--- Orders are also looked up by their IT number.
+-- Orders are also looked up by their IT number, and searched by vendor.
 CREATE INDEX IF NOT EXISTS IX_JB_ORDER_IT_NUMBER ON JB_ORDER (IT_NUMBER);
+CREATE INDEX IF NOT EXISTS IX_JB_ORDER_VENDOR_CODE ON JB_ORDER (VENDOR_CODE);
 
 -- One container line of a job order: the container, its references, route,
 -- cargo, handling progress, charges and invoice figures.
@@ -151,9 +152,12 @@ CREATE TABLE IF NOT EXISTS KX_SERIAL_COUNTER (
     LAST_VALUE              INTEGER       NOT NULL
 );
 
--- Container look-ups by booking and bill of lading.
+-- Container look-ups by booking, bill of lading, container and equipment receipt number: a search
+-- of the orders by any of them finds the lines without reading them all.
 CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_BK_NO ON JB_CONTAINER_DETAIL (BK_NO);
 CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_BL_NO ON JB_CONTAINER_DETAIL (BL_NO);
+CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_CONTAINER_NO ON JB_CONTAINER_DETAIL (CONTAINER_NO);
+CREATE INDEX IF NOT EXISTS IX_JB_CONTAINER_DETAIL_ER_NO ON JB_CONTAINER_DETAIL (ER_NO);
 
 -- One container retrieving work file: the containers to retrieve for one source,
 -- office, vessel and voyage, with its processing state.
