@@ -24,8 +24,11 @@ std::string Bounded(std::string&& text) {
 
 }  // namespace
 
-Error::Error(int32_t number, std::string source, std::string description)
-    : number_(number), source_(Bounded(std::move(source))), description_(Bounded(std::move(description))) {}
+Error::Error(int32_t number, std::string source, std::string description, std::optional<ErrorCause> cause)
+    : number_(number),
+      source_(Bounded(std::move(source))),
+      description_(Bounded(std::move(description))),
+      cause_(std::move(cause)) {}
 
 std::string_view RuntimeErrorText(RuntimeErrorCode code) {
   switch (code) {
@@ -49,14 +52,26 @@ void ThrowRuntimeError(RuntimeErrorCode code) {
   throw Error(static_cast<int32_t>(code), "KX", text);
 }
 
-void RaiseError(int32_t number, const std::string& text) {
+void RaiseError(int32_t number, const std::string& text, std::optional<ErrorCause> cause) {
   const int64_t sum = static_cast<int64_t>(kObjectErrorBase) + number;
   if (sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max())
     ThrowRuntimeError(RuntimeErrorCode::Overflow);
-  throw Error(static_cast<int32_t>(sum), text, text);
+  throw Error(static_cast<int32_t>(sum), text, text, std::move(cause));
 }
 
 void Fail(int32_t number, const std::string& description) { throw Error(number, "KX", description); }
+
+std::optional<ErrorCause> TrappedCause() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e.cause();
+  } catch (const CausedFailure& e) {
+    return e.Cause();
+  } catch (...) {
+    return std::nullopt;
+  }
+}
 
 std::string TrappedDescription() {
   try {

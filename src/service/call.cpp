@@ -24,10 +24,11 @@ bool IsArgumentError(int32_t number) {
   }
 }
 
-Failure Classify(const Error& e, bool connectionFailed) {
+Failure Classify(const Error& e) {
   if (e.number() == static_cast<int32_t>(RuntimeErrorCode::CantCreateObject)) return Failure::UnknownClass;
   if (e.number() == static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported)) return Failure::UnknownMember;
-  if (connectionFailed) return Failure::Unavailable;
+  // A database that cannot be reached, or a connection lost, whatever the guards made of the text.
+  if (e.cause() && e.cause()->category == ErrorCategory::Connection) return Failure::Unavailable;
   if (e.number() == kComponentError) return Failure::Component;
   // Run-time errors that leave no member's guard come from fitting the arguments to the member.
   if (IsArgumentError(e.number())) return Failure::BadArguments;
@@ -58,7 +59,6 @@ const MemberInfo* MemberByName(const ClassInfo& info, const std::string& member)
 
 CallOutcome RunCall(const std::string& className, const std::string& member, Args args, bool transaction) {
   CallOutcome outcome;
-  const uint64_t failuresBefore = db::ConnectionFailures();
   try {
     const auto& registry = Registry::Instance();
     const ClassInfo& info = registry.Class(className);
@@ -81,10 +81,10 @@ CallOutcome RunCall(const std::string& className, const std::string& member, Arg
     if (!result.IsEmpty()) outcome.text = DisplayText(result);
     return outcome;
   } catch (const Error& e) {
-    return Failed(Classify(e, db::ConnectionFailures() != failuresBefore), e);
+    return Failed(Classify(e), e);
   } catch (const db::DatabaseError& e) {
-    return Failed(e.category() == db::ErrorCategory::Connection ? Failure::Unavailable : Failure::Component,
-                  Error(kComponentError, "KX", e.what()));
+    return Failed(e.category() == ErrorCategory::Connection ? Failure::Unavailable : Failure::Component,
+                  Error(kComponentError, "KX", e.what(), e.Cause()));
   } catch (const std::exception& e) {
     return Failed(Failure::Internal, Error(kComponentError, "kx", e.what()));
   }

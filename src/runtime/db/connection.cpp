@@ -43,16 +43,8 @@ std::string StatementTimeoutNote(int seconds) {
          (seconds == 1 ? " second" : " seconds") + ", STATEMENTTIMEOUT in section DATABASE of Config.ini)";
 }
 
-namespace {
-thread_local uint64_t connectionFailures = 0;
-}
-
-uint64_t ConnectionFailures() { return connectionFailures; }
-
 DatabaseError::DatabaseError(const std::string& text, ErrorCategory category, std::string nativeCode)
-    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {
-  if (category_ == ErrorCategory::Connection) ++connectionFailures;
-}
+    : std::runtime_error(Abbreviate(text)), category_(category), nativeCode_(std::move(nativeCode)) {}
 
 bool EngineOfProvider(const std::string& provider, Engine& engine) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) {

@@ -70,7 +70,7 @@ using kx::Abbreviate;
 using kx::kDescriptionLimit;
 
 // What kind of failure an engine reported. Each engine maps its own codes in one function.
-enum class ErrorCategory { Constraint, Busy, Connection, Syntax, Other };
+using kx::ErrorCategory;
 
 // The lower-case name of a category ("constraint", "busy", "connection", "syntax", "other").
 std::string_view CategoryName(ErrorCategory category);
@@ -83,7 +83,7 @@ ErrorCategory PostgresErrorCategory(std::string_view sqlState);
 
 // A database failure: the engine's own message text (cut to kDescriptionLimit characters), its
 // category and the engine's native code.
-class DatabaseError : public std::runtime_error {
+class DatabaseError : public std::runtime_error, public CausedFailure {
  public:
   explicit DatabaseError(const std::string& text, ErrorCategory category = ErrorCategory::Other,
                          std::string nativeCode = {});
@@ -91,16 +91,13 @@ class DatabaseError : public std::runtime_error {
   // The engine's code: SQLite's extended result code in decimal, PostgreSQL's SQLSTATE; empty for
   // failures of the database layer itself.
   const std::string& nativeCode() const noexcept { return nativeCode_; }
+  ErrorCause Cause() const override { return {category_, nativeCode_}; }
 
  private:
   ErrorCategory category_;
   std::string nativeCode_;
 };
 
-// How many connection failures (a server that cannot be reached, a connection lost) this thread
-// has met: a host compares the count before and after a call to tell an unavailable database from
-// other failures.
-uint64_t ConnectionFailures();
 
 class Connection {
  public:
