@@ -80,7 +80,7 @@ class HttpFront {
   // Open connections now.
   size_t Connections() const;
 
-  struct Impl;  // the listener and its connections (http_front.cpp)
+  struct Impl;  // the listener and its connections (http_connection.h)
 
  private:
   std::shared_ptr<Impl> impl_;

@@ -1,0 +1,26 @@
+// What the files of the job order controller share, private to them: today's date, the writing of
+// a diary entry and the nesting of an order's children in an answer.
+#pragma once
+
+#include <string>
+
+#include "joborder/jb_order.h"
+
+// These stay out of the library's exported symbols.
+#pragma GCC visibility push(hidden)
+
+namespace kx {
+
+// Today's date, without a time of day.
+Date Today();
+
+// Writes one diary entry of the order `masterKey` through the order's diary collection.
+void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
+                const std::string& type, const std::string& text);
+
+// Appends the children of `collection` under their list element to `parent`.
+void NestChildren(xml::Element parent, Collection& collection);
+
+}  // namespace kx
+
+#pragma GCC visibility pop
