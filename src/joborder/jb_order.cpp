@@ -8,7 +8,6 @@
 #include "joborder/jb_order_controller.h"
 #include "partners/partners.h"
 #include "runtime/error.h"
-#include "runtime/host.h"
 #include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
@@ -84,11 +83,6 @@ Variant CallPartner(const char* component, const char* member, Args& args) {
 
 }  // namespace
 
-Date Today() {
-  const LocalTime t = ToLocal(Now());
-  return Date::FromParts(t.year, t.month, t.day);
-}
-
 void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
                 const std::string& type, const std::string& text) {
   auto diary = order.ColJBDiary();
@@ -111,8 +105,9 @@ std::shared_ptr<E_JBOrder> C_JBOrder::JBOrder() {
 void C_JBOrder::setJBOrder(std::shared_ptr<E_JBOrder> order) { setEntity(std::move(order)); }
 
 void C_JBOrder::Stamp(E_JBOrder& order) {
-  order.Set(E::kLastUpdateDate, Today());
-  order.Set(E::kLastUpdateTime, Variant(static_cast<double>(GetTime())));
+  const ClockStamp now = ReadClock();
+  order.Set(E::kLastUpdateDate, now.day);
+  order.Set(E::kLastUpdateTime, Variant(static_cast<double>(now.time)));
 }
 
 xml::Element C_JBOrder::WriteEntity(Answer& answer) {

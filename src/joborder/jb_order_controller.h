@@ -1,5 +1,5 @@
-// What the files of the job order controller share, private to them: today's date, the writing of
-// a diary entry and the nesting of an order's children in an answer.
+// What the files of the job order controller share, private to them: the writing of a diary entry
+// and the nesting of an order's children in an answer.
 #pragma once
 
 #include <string>
@@ -10,9 +10,6 @@
 #pragma GCC visibility push(hidden)
 
 namespace kx {
-
-// Today's date, without a time of day.
-Date Today();
 
 // Writes one diary entry of the order `masterKey` through the order's diary collection.
 void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,

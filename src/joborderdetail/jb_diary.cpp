@@ -1,25 +1,13 @@
 #include "joborderdetail/jb_diary.h"
 
 #include "framework/registration.h"
-#include "runtime/host.h"
+#include "shared/mod_kx_common.h"
 
 namespace kx {
 
 namespace {
 
 consteval FieldRead F(std::string_view property) { return {JBDiaryField(property)}; }
-
-// A date and time stamp: the day and the time of day as HHMM, from one reading of the clock, so
-// that the two always belong together.
-struct Stamp {
-  Date day;
-  int16_t time;
-};
-
-Stamp ReadClock() {
-  const LocalTime t = ToLocal(Now());
-  return {Date::FromParts(t.year, t.month, t.day), static_cast<int16_t>(t.hour * 100 + t.minute)};
-}
 
 // The registry names of the record's classes.
 constexpr RecordClasses kClasses{.entity = "E_JBDiary", .storage = "S_JBDiary", .collection = "Col_JBDiary"};
@@ -55,13 +43,13 @@ void Col_JBDiary::add(const std::string& MasterKey, const std::string& strUserCo
     auto entry = storage()->NewEntity();
     entry->add();
     entry->Set(JBDiaryField("JBNoId"), ParentKey(MasterKey));
-    const Stamp updated = ReadClock();
+    const ClockStamp updated = ReadClock();
     entry->Set(JBDiaryField("LastUpdateDate"), Variant(updated.day));
     entry->Set(JBDiaryField("LastUpdateTime"), Variant(updated.time));
     entry->Set(JBDiaryField("LastUpdateUser"), Variant(strUserCode));
     entry->Set(JBDiaryField("JBDiaryText"), Variant(strDiaryText));
     entry->Set(JBDiaryField("JBDiaryTypeInd"), Variant(strDiaryTypeInd));
-    const Stamp written = ReadClock();
+    const ClockStamp written = ReadClock();
     entry->Set(JBDiaryField("JBDiaryDate"), Variant(written.day));
     entry->Set(JBDiaryField("JBDiaryTime"), Variant(written.time));
     entry->save();

@@ -2,7 +2,6 @@
 
 #include "framework/registration.h"
 #include "runtime/error.h"
-#include "runtime/host.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 
@@ -54,9 +53,9 @@ namespace {
 
 // Stamps the file as changed now by the request's LastUpdateUser.
 void Stamp(E_JBContainerRetrievingTempFile& file, const xml::Element& element) {
-  const LocalTime now = ToLocal(Now());
-  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateDate, Date::FromParts(now.year, now.month, now.day));
-  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateTime, GetTime());
+  const ClockStamp now = ReadClock();
+  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateDate, now.day);
+  file.Set(E_JBContainerRetrievingTempFile::kLastUpdateTime, now.time);
   ReadAttributes(element, file, {{E_JBContainerRetrievingTempFile::kLastUpdateUser}});
 }
 

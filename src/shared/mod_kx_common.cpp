@@ -47,11 +47,15 @@ int16_t Bln2Int(bool b) {
   return Guard("Bln2Int Function", [&]() -> int16_t { return b ? 1 : 0; });
 }
 
+ClockStamp ReadClock() {
+  const LocalTime t = ToLocal(Now());
+  return {Date::FromParts(t.year, t.month, t.day), static_cast<int16_t>(t.hour * 100 + t.minute)};
+}
+
+Date Today() { return ReadClock().day; }
+
 int16_t GetTime() {
-  return Guard("GetTime Function", [] {
-    const LocalTime t = ToLocal(Now());
-    return static_cast<int16_t>(t.hour * 100 + t.minute);
-  });
+  return Guard("GetTime Function", [] { return ReadClock().time; });
 }
 
 std::string LPZero(const std::string& s, int16_t n) {

@@ -22,6 +22,15 @@ int16_t Null2Bln(const Variant& x);
 int16_t Bln2Int(bool b);
 // The current time of day as HHMM (seconds dropped).
 int16_t GetTime();
+// The day and the time of day as HHMM from one reading of the clock, so that the two always
+// belong together (a record stamped at midnight gets both from the same side of it).
+struct ClockStamp {
+  Date day;
+  int16_t time = 0;
+};
+ClockStamp ReadClock();
+// Today's date (no time part).
+Date Today();
 // `s` padded on the left with zeros to `n` characters, or cut to its rightmost `n`.
 std::string LPZero(const std::string& s, int16_t n);
 // Every single quote doubled.
