@@ -44,7 +44,9 @@ done
 grep -q '^XMLSCHEMAPATH=/usr/share/kx/schemas/$' "$libdir/kx/Config.ini" || fail "Config.ini names the wrong schema folder"
 grep -q "ExecStart=/usr/bin/kx --home /var/lib/kx serve" /usr/lib/systemd/system/kx.service ||
   fail "kx.service does not start /usr/bin/kx"
-ldconfig -p | grep -q "libkx.so.1 " || fail "the loader does not know libkx.so.1"
+# The whole list is read: `grep -q` would stop reading it, and the writer would die of SIGPIPE under
+# pipefail once the cache is long (as on a machine with a browser installed).
+ldconfig -p | grep "libkx.so.1 " >/dev/null || fail "the loader does not know libkx.so.1"
 [ "$(pkg-config --modversion kx)" = "$(dpkg-deb --field "$deb" Version)" ] || fail "pkg-config kx does not find the package"
 if command -v systemd-analyze >/dev/null 2>&1; then
   systemd-analyze verify /usr/lib/systemd/system/kx.service || fail "systemd finds fault with kx.service"
