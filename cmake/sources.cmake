@@ -11,6 +11,7 @@ set(KX_LIBRARY_SOURCES
     src/framework/registration.cpp
     src/framework/search.cpp
     src/framework/storage.cpp
+    src/framework/xml_mapping.cpp
     src/joborder/jb_order.cpp
     src/joborder/jb_order_entity.cpp
     src/joborder/jb_order_lifecycle.cpp

@@ -23,7 +23,9 @@ std::string NewestStamp(const std::string& table, const std::string& key) {
 // The clock reads 23:59 on 5 March, then 00:00 on the 6th, 00:01, ...: a stamp is one of those.
 void ExpectOneReading(const std::string& stamp) {
   EXPECT_TRUE(stamp == "2024-03-05 2359" || stamp.rfind("2024-03-06 ", 0) == 0) << stamp;
-  if (stamp.rfind("2024-03-06 ", 0) == 0) EXPECT_LT(std::stoi(stamp.substr(11)), 100) << stamp;
+  if (stamp.rfind("2024-03-06 ", 0) == 0) {
+    EXPECT_LT(std::stoi(stamp.substr(11)), 100) << stamp;
+  }
 }
 
 TEST_P(ClockStamp_, TheDayAndTimeOfAStampComeFromOneReading) {

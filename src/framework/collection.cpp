@@ -1,6 +1,6 @@
 #include "framework/collection.h"
 
-#include "framework/controller.h"
+#include "framework/xml_mapping.h"
 #include "runtime/error.h"
 #include "shared/mod_kx_xml.h"
 

@@ -9,44 +9,13 @@
 
 #include "framework/entity.h"
 #include "framework/storage.h"
-#include "runtime/db/recordset.h"
-#include "runtime/xml.h"
+#include "framework/xml_mapping.h"
 
 namespace kx {
-
-// An answer document "<?xml version='1.0' ?><Root><LIST/></Root>" and its list element.
-class Answer {
- public:
-  explicit Answer(const std::string& listName);
-  // Appends an element `name` to the list element.
-  xml::Element Append(const std::string& name) { return list_.AppendElement(name); }
-  xml::Element list() const { return list_; }
-  std::string Text() const { return doc_->Serialize(); }
-
- private:
-  std::unique_ptr<xml::Document> doc_;
-  xml::Element list_;
-};
-
-// Writes the record's answer attributes, in answer order, from the entity.
-void WriteAttributes(xml::Element element, const Entity& entity);
-// The same, from the current row of a result set through each field's load conversion.
-void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def);
-// The same, with the listed fields only, in list order.
-void WriteAttributes(xml::Element element, const db::Recordset& rs, const RecordDef& def,
-                     const std::vector<size_t>& attributes);
-// The attribute `name` of a request element; an element without it fails as an object that is
-// not set.
-std::string RequiredAttribute(const xml::Element& element, std::string_view name);
-// Sets the listed fields from the element's attributes (named after the fields), in list order.
-void ReadAttributes(const xml::Element& element, Entity& entity, const std::vector<FieldRead>& reads);
 
 // The paging figures of a search: ResultPages is count / CountPerPage plus one for a remainder,
 // or 1 when CountPerPage is 0 or less.
 int32_t PageCount(int32_t count, int32_t CountPerPage);
-
-// The first element `name` of `doc`; none fails with Object variable not set.
-xml::Element FirstRequired(const xml::Document& doc, const std::string& name);
 
 // The controller of a record: one working entity and one storage, created with it and reused by
 // every call. Every member votes complete on success and abort on failure.

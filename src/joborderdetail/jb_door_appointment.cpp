@@ -1,6 +1,6 @@
 #include "joborderdetail/jb_door_appointment.h"
 
-#include "framework/controller.h"
+#include "framework/xml_mapping.h"
 #include "framework/registration.h"
 #include "shared/mod_kx_xml.h"
 

@@ -1,6 +1,6 @@
 #include "partners/partners.h"
 
-#include "framework/controller.h"
+#include "framework/xml_mapping.h"
 #include "runtime/error.h"
 #include "runtime/expose.h"
 #include "runtime/host.h"
