@@ -11,6 +11,7 @@
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
+#include "runtime/votes.h"
 
 namespace kx::test {
 namespace {

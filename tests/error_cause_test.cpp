@@ -4,6 +4,7 @@
 #include "service/call.h"
 #include "service_support.h"
 #include "type_profile_rows.h"
+#include "runtime/votes.h"
 
 namespace kx::test {
 namespace {

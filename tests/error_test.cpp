@@ -7,6 +7,7 @@
 #include "runtime/context.h"
 #include "runtime/error.h"
 #include "test_support.h"
+#include "runtime/votes.h"
 
 namespace kx::test {
 namespace {

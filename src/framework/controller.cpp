@@ -2,6 +2,7 @@
 
 #include "runtime/error.h"
 #include "shared/mod_kx_xml.h"
+#include "runtime/votes.h"
 
 namespace kx {
 

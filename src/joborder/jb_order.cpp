@@ -11,6 +11,7 @@
 #include "runtime/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
+#include "runtime/votes.h"
 
 namespace kx {
 

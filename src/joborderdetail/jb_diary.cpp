@@ -2,6 +2,7 @@
 
 #include "framework/registration.h"
 #include "shared/mod_kx_common.h"
+#include "runtime/votes.h"
 
 namespace kx {
 

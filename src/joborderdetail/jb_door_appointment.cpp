@@ -3,6 +3,7 @@
 #include "framework/xml_mapping.h"
 #include "framework/registration.h"
 #include "shared/mod_kx_xml.h"
+#include "runtime/votes.h"
 
 namespace kx {
 

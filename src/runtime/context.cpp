@@ -1,6 +1,7 @@
 #include "runtime/context.h"
 
 #include "runtime/error.h"
+#include "runtime/votes.h"
 
 namespace kx {
 namespace {

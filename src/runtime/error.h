@@ -123,25 +123,4 @@ auto Guard(std::string_view proc, Body&& body) -> decltype(body()) {
                    std::forward<Body>(body));
 }
 
-void CtxSetComplete();
-void CtxSetAbort();
-
-// The controller form of Guard: votes complete after a successful body, abort before raising.
-template <class Body>
-auto ControllerGuard(std::string_view proc, Body&& body) -> decltype(body()) {
-  try {
-    if constexpr (std::is_void_v<decltype(body())>) {
-      body();
-      CtxSetComplete();
-    } else {
-      auto result = body();
-      CtxSetComplete();
-      return result;
-    }
-  } catch (...) {
-    CtxSetAbort();
-    RaiseError(kProcedureError, std::string(proc) + TrappedDescription(), TrappedCause());
-  }
-}
-
 }  // namespace kx

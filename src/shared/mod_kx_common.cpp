@@ -3,6 +3,7 @@
 #include "runtime/context.h"
 #include "runtime/host.h"
 #include "runtime/ini.h"
+#include "runtime/votes.h"
 
 namespace kx {
 
