@@ -3,6 +3,9 @@
 // record adds its own before it registers the class.
 #pragma once
 
+#include <cstddef>
+#include <type_traits>
+
 #include "framework/collection.h"
 #include "framework/controller.h"
 #include "framework/entity.h"
@@ -11,11 +14,13 @@
 
 namespace kx {
 
-// Declares the entity class E and the storage class S of the record that `Def` describes under
-// their names in `names`, with the members of their patterns alone; each registration (and the
-// record's definition) is made when its class is first used.
-template <const RecordDef& (*Def)(), class E, class S>
-void DeclareEntityAndStorage(const RecordClasses& names);
+// Declares every class of the record that `Def` describes, in one call, under their names in
+// `names`: the entity class E and the storage class S with the members of their patterns and what
+// `EntityMembers` and `StorageMembers` add to them, and the record's controller or collection as
+// `controller` and `collection` build them. Each registration (and the record's definition) is
+// made when its class is first used.
+template <const RecordDef& (*Def)(), class E, class S, auto EntityMembers = nullptr, auto StorageMembers = nullptr>
+void DeclareRecord(const RecordClasses& names, ClassBuilder controller = nullptr, ClassBuilder collection = nullptr);
 
 template <class E>
 Expose<E> ExposeEntity(const RecordDef& def) {
@@ -67,11 +72,21 @@ Expose<C> ExposeController(const RecordDef& def) {
   return x;
 }
 
-template <const RecordDef& (*Def)(), class E, class S>
-void DeclareEntityAndStorage(const RecordClasses& names) {
+template <const RecordDef& (*Def)(), class E, class S, auto EntityMembers, auto StorageMembers>
+void DeclareRecord(const RecordClasses& names, ClassBuilder controller, ClassBuilder collection) {
   auto& registry = Registry::Instance();
-  registry.Declare(names.entity, [] { return ExposeEntity<E>(Def()).Build(); });
-  registry.Declare(names.storage, [] { return ExposeStorage<S>(Def()).Build(); });
+  registry.Declare(names.entity, [] {
+    Expose<E> x = ExposeEntity<E>(Def());
+    if constexpr (!std::is_same_v<decltype(EntityMembers), std::nullptr_t>) EntityMembers(x);
+    return x.Build();
+  });
+  registry.Declare(names.storage, [] {
+    Expose<S> x = ExposeStorage<S>(Def());
+    if constexpr (!std::is_same_v<decltype(StorageMembers), std::nullptr_t>) StorageMembers(x);
+    return x.Build();
+  });
+  if (controller) registry.Declare(names.controller, controller);
+  if (collection) registry.Declare(names.collection, collection);
 }
 
 template <class Col>

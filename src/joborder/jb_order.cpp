@@ -217,19 +217,15 @@ bool C_JBOrder::getPartnerNotifyInfo(const std::string& strJBNoID, const std::st
 
 namespace {
 
-ClassInfo EntityClass() {
-  return ExposeEntity<E_JBOrder>(JBOrderDef())
-      .Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
+void EntityMembers(Expose<E_JBOrder>& x) {
+  x.Get("ColJBDoorAppointment", &E_JBOrder::ColJBDoorAppointment)
       .Get("ColJBDiary", &E_JBOrder::ColJBDiary)
-      .Get("ColJBContainerDetail", &E_JBOrder::ColJBContainerDetail)
-      .Build();
+      .Get("ColJBContainerDetail", &E_JBOrder::ColJBContainerDetail);
 }
 
-ClassInfo StorageClass() {
-  return ExposeStorage<S_JBOrder>(JBOrderDef())
-      .Method("containsJBNo", &S_JBOrder::containsJBNo, {"JBNo", OptionalByRef("JBNoId")})
-      .Method("containsITNumber", &S_JBOrder::containsITNumber, {"ITNumber", OptionalByRef("JBNoId")})
-      .Build();
+void StorageMembers(Expose<S_JBOrder>& x) {
+  x.Method("containsJBNo", &S_JBOrder::containsJBNo, {"JBNo", OptionalByRef("JBNoId")})
+      .Method("containsITNumber", &S_JBOrder::containsITNumber, {"ITNumber", OptionalByRef("JBNoId")});
 }
 
 ClassInfo ControllerClass() {
@@ -258,10 +254,7 @@ ClassInfo ControllerClass() {
 }
 
 void Register() {
-  auto& registry = Registry::Instance();
-  registry.Declare(kClasses.entity, EntityClass);
-  registry.Declare(kClasses.storage, StorageClass);
-  registry.Declare(kClasses.controller, ControllerClass);
+  DeclareRecord<JBOrderDef, E_JBOrder, S_JBOrder, EntityMembers, StorageMembers>(kClasses, ControllerClass);
 }
 
 const AtLoad registered(Register);

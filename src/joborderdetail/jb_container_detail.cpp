@@ -65,8 +65,7 @@ ClassInfo CollectionClass() {
 }
 
 void Register() {
-  DeclareEntityAndStorage<JBContainerDetailDef, E_JBContainerDetail, S_JBContainerDetail>(kClasses);
-  Registry::Instance().Declare(kClasses.collection, CollectionClass);
+  DeclareRecord<JBContainerDetailDef, E_JBContainerDetail, S_JBContainerDetail>(kClasses, nullptr, CollectionClass);
 }
 
 const AtLoad registered(Register);

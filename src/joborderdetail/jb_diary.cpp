@@ -67,8 +67,7 @@ ClassInfo CollectionClass() {
 }
 
 void Register() {
-  DeclareEntityAndStorage<JBDiaryDef, E_JBDiary, S_JBDiary>(kClasses);
-  Registry::Instance().Declare(kClasses.collection, CollectionClass);
+  DeclareRecord<JBDiaryDef, E_JBDiary, S_JBDiary>(kClasses, nullptr, CollectionClass);
 }
 
 const AtLoad registered(Register);

@@ -107,8 +107,7 @@ ClassInfo CollectionClass() {
 }
 
 void Register() {
-  DeclareEntityAndStorage<JBDoorAppointmentDef, E_JBDoorAppointment, S_JBDoorAppointment>(kClasses);
-  Registry::Instance().Declare(kClasses.collection, CollectionClass);
+  DeclareRecord<JBDoorAppointmentDef, E_JBDoorAppointment, S_JBDoorAppointment>(kClasses, nullptr, CollectionClass);
 }
 
 const AtLoad registered(Register);

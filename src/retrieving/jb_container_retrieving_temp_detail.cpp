@@ -90,9 +90,8 @@ ClassInfo CollectionClass() {
 }
 
 void Register() {
-  DeclareEntityAndStorage<JBContainerRetrievingTempDetailDef, E_JBContainerRetrievingTempDetail,
-                          S_JBContainerRetrievingTempDetail>(kClasses);
-  Registry::Instance().Declare(kClasses.collection, CollectionClass);
+  DeclareRecord<JBContainerRetrievingTempDetailDef, E_JBContainerRetrievingTempDetail,
+                S_JBContainerRetrievingTempDetail>(kClasses, nullptr, CollectionClass);
 }
 
 const AtLoad registered(Register);

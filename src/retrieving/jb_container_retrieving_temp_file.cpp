@@ -132,11 +132,8 @@ void C_JBContainerRetrievingTempFile::Finish(const std::string& ElementId) {
 
 namespace {
 
-ClassInfo EntityClass() {
-  return ExposeEntity<E_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef())
-      .Get("ColJBContainerRetrievingTempDetail",
-           &E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail)
-      .Build();
+void EntityMembers(Expose<E_JBContainerRetrievingTempFile>& x) {
+  x.Get("ColJBContainerRetrievingTempDetail", &E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail);
 }
 
 ClassInfo ControllerClass() {
@@ -150,12 +147,8 @@ ClassInfo ControllerClass() {
 }
 
 void Register() {
-  auto& registry = Registry::Instance();
-  registry.Declare(kClasses.entity, EntityClass);
-  registry.Declare(kClasses.storage, [] {
-    return ExposeStorage<S_JBContainerRetrievingTempFile>(JBContainerRetrievingTempFileDef()).Build();
-  });
-  registry.Declare(kClasses.controller, ControllerClass);
+  DeclareRecord<JBContainerRetrievingTempFileDef, E_JBContainerRetrievingTempFile, S_JBContainerRetrievingTempFile,
+                EntityMembers>(kClasses, ControllerClass);
 }
 
 const AtLoad registered(Register);

@@ -36,9 +36,8 @@ const RecordDef& JBTypeProfileDef() {
 namespace {
 
 void Register() {
-  DeclareEntityAndStorage<JBTypeProfileDef, E_JBTypeProfile, S_JBTypeProfile>(kClasses);
-  Registry::Instance().Declare(kClasses.controller,
-                               [] { return ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Build(); });
+  DeclareRecord<JBTypeProfileDef, E_JBTypeProfile, S_JBTypeProfile>(
+      kClasses, [] { return ExposeController<C_JBTypeProfile>(JBTypeProfileDef()).Build(); });
 }
 
 const AtLoad registered(Register);
