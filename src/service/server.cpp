@@ -355,7 +355,7 @@ HttpResponse Service::Impl::Me(RequestNote& note, const HttpRequest& req) {
     note.client = auth.client;
     if (auth.client.empty()) return Unauthenticated(note, auth);
     client = auth.client;
-    patterns = auth.patterns;
+    patterns = *auth.patterns;
   }
   HttpResponse r = Answer(200, WhoJson(client, patterns));
   r.headers.emplace_back("Cache-Control", "no-store");

@@ -203,8 +203,10 @@ AuthOutcome TokenFile::Authorize(std::string_view authorization, std::string_vie
   for (const auto& client : state->clients)
     if (CRYPTO_memcmp(digest, client.digest, sizeof digest) == 0) found = &client;
   if (!found) return {AuthResult::UnknownToken, {}, {}, {}};
-  if (!Allows(found->patterns, className, member)) return {AuthResult::Forbidden, found->name, {}, found->patterns};
-  return {AuthResult::Allowed, found->name, {}, found->patterns};
+  std::shared_ptr<const std::vector<std::string>> patterns(state, &found->patterns);
+  if (!Allows(found->patterns, className, member))
+    return {AuthResult::Forbidden, found->name, {}, std::move(patterns)};
+  return {AuthResult::Allowed, found->name, {}, std::move(patterns)};
 }
 
 }  // namespace kx::service

@@ -42,7 +42,9 @@ struct AuthOutcome {
   AuthResult result;
   std::string client;  // the client's name once its token is known
   std::string reason;  // for Unusable: what is wrong with the token file
-  std::vector<std::string> patterns;  // what the client may call, once its token is known
+  // What the client may call, once its token is known: shared with the token file's state as read,
+  // so that checking a call copies nothing.
+  std::shared_ptr<const std::vector<std::string>> patterns;
 };
 
 // A token file, read again whenever it changes (modification time, size, inode). A file that cannot

@@ -12,8 +12,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const out = path.resolve(process.env.KX_CONSOLE_OUT || path.join(here, 'out'));
 
 export default defineConfig({
-  testDir: path.join(here, 'specs'),
-  testMatch: '**/*.spec.mjs',
+  testDir: path.join(here, 'browser'),
+  testMatch: '**/*.test.mjs',
   outputDir: path.join(out, 'results'),
   workers: 1,
   retries: 0,

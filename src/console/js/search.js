@@ -46,13 +46,13 @@ function conditionRow(fields, condition, onRemove) {
   return row;
 }
 
-// Draws the search screen into `view`: spec = {title, base, cls, element, fields, columns, link,
+// Draws the search screen into `view`: screen = {title, base, cls, element, fields, columns, link,
 // noun, csvName, actions}.
-export async function renderSearch(view, ctx, spec) {
-  const state = readQuery(ctx.query, spec.fields);
+export async function renderSearch(view, ctx, screen) {
+  const state = readQuery(ctx.query, screen.fields);
   const rows = h('div', { class: 'conditions' });
-  const addRow = (c) => rows.appendChild(conditionRow(spec.fields, c, () => {}));
-  (state.conditions.length ? state.conditions : [{ field: spec.fields[0][0], op: '', key: '' }]).forEach(addRow);
+  const addRow = (c) => rows.appendChild(conditionRow(screen.fields, c, () => {}));
+  (state.conditions.length ? state.conditions : [{ field: screen.fields[0][0], op: '', key: '' }]).forEach(addRow);
   const sizeSelect = field('Rows per page', select({ name: 'size' }, SIZES.map((n) => [String(n), String(n)]), String(state.size)));
   const read = () => ({
     conditions: Array.from(rows.querySelectorAll('.condition'), (r) => {
@@ -62,24 +62,24 @@ export async function renderSearch(view, ctx, spec) {
     size: Number(sizeSelect.input.value),
     page: 1,
   });
-  const form = h('form', { class: 'search', role: 'search', 'aria-label': `${spec.title} search` },
+  const form = h('form', { class: 'search', role: 'search', 'aria-label': `${screen.title} search` },
     h('fieldset', null, h('legend', null, 'Conditions (all must hold)'), rows,
-      h('button', { type: 'button', onclick: () => { addRow({ field: spec.fields[0][0], op: '', key: '' }); rows.lastChild.querySelector('select').focus(); } }, 'Add condition')),
+      h('button', { type: 'button', onclick: () => { addRow({ field: screen.fields[0][0], op: '', key: '' }); rows.lastChild.querySelector('select').focus(); } }, 'Add condition')),
     h('div', { class: 'row' }, sizeSelect.row, h('button', { type: 'submit', class: 'primary' }, 'Search')));
-  form.addEventListener('submit', (e) => { e.preventDefault(); ctx.go(writeQuery(spec.base, read())); });
+  form.addEventListener('submit', (e) => { e.preventDefault(); ctx.go(writeQuery(screen.base, read())); });
 
-  view.append(h('div', { class: 'title-row' }, h('h1', { tabindex: '-1' }, spec.title), spec.actions || null), form);
+  view.append(h('div', { class: 'title-row' }, h('h1', { tabindex: '-1' }, screen.title), screen.actions || null), form);
   const results = h('section', { 'aria-label': 'Results' });
   view.append(results);
   let page;
   try {
-    page = await searchPage(spec.cls, spec.element, state.conditions, state.size, state.page);
+    page = await searchPage(screen.cls, screen.element, state.conditions, state.size, state.page);
   } catch (e) {
     results.append(errorBox(e, 'The search was refused'));
     return;
   }
-  const summary = `${page.count} ${spec.noun}${page.count === 1 ? '' : 's'}, page ${page.count ? state.page : 0} of ${page.pages}`;
-  const goTo = (n) => ctx.go(writeQuery(spec.base, { ...state, page: n }));
+  const summary = `${page.count} ${screen.noun}${page.count === 1 ? '' : 's'}, page ${page.count ? state.page : 0} of ${page.pages}`;
+  const goTo = (n) => ctx.go(writeQuery(screen.base, { ...state, page: n }));
   const pageInput = field('Page', { type: 'number', min: 1, max: Math.max(1, page.pages), value: String(state.page), inputmode: 'numeric' });
   const pager = h('form', { class: 'pager', 'aria-label': 'Pages' },
     h('button', { type: 'button', disabled: state.page <= 1, onclick: () => goTo(state.page - 1) }, 'Previous page'),
@@ -88,26 +88,26 @@ export async function renderSearch(view, ctx, spec) {
   pager.addEventListener('submit', (e) => { e.preventDefault(); goTo(Math.min(Math.max(1, Number(pageInput.input.value) || 1), Math.max(1, page.pages))); });
   const csvStatus = h('span', { role: 'status', id: uid('csv') });
   const csvButton = h('button', { type: 'button', disabled: !page.count }, 'Download CSV');
-  csvButton.addEventListener('click', () => downloadAll(spec, state.conditions, page.pages && page.count, csvButton, csvStatus));
+  csvButton.addEventListener('click', () => downloadAll(screen, state.conditions, page.pages && page.count, csvButton, csvStatus));
   results.append(...[h('p', { class: 'summary', role: 'status' }, summary),
-    table(spec.columns, page.rows, { id: 'results', caption: `${spec.title}: ${summary}`, link: spec.link, empty: `No ${spec.noun}s match.`, pageSize: Infinity }),
+    table(screen.columns, page.rows, { id: 'results', caption: `${screen.title}: ${summary}`, link: screen.link, empty: `No ${screen.noun}s match.`, pageSize: Infinity }),
     page.count ? pager : null, h('div', { class: 'row' }, csvButton, csvStatus)].filter(Boolean));
 }
 
 // Every page of the result, fetched in turn, as one CSV file.
-async function downloadAll(spec, conditions, count, button, status) {
+async function downloadAll(screen, conditions, count, button, status) {
   const size = 500;
   const all = [];
   button.disabled = true;
   try {
     for (let n = 1, pages = Math.ceil(count / size); n <= pages; n++) {
       status.textContent = `Fetching page ${n} of ${pages}…`;
-      const page = await searchPage(spec.cls, spec.element, conditions, size, n);
+      const page = await searchPage(screen.cls, screen.element, conditions, size, n);
       all.push(...page.rows);
       pages = page.pages;
     }
-    download(spec.csvName, csv(spec.columns, all));
-    status.textContent = `${all.length} rows saved as ${spec.csvName}.`;
+    download(screen.csvName, csv(screen.columns, all));
+    status.textContent = `${all.length} rows saved as ${screen.csvName}.`;
   } catch (e) {
     status.replaceChildren(errorBox(e, 'The download stopped'));
   } finally {

@@ -1,7 +1,7 @@
 // The screenshots of the console in docs/, taken from a service with realistic data. They are
 // written only with KX_CONSOLE_SCREENSHOTS=1 (so that an ordinary run leaves docs/ alone):
 //
-//     KX_CONSOLE_SCREENSHOTS=1 tests/console/run.sh sqlite specs/screenshots.spec.mjs
+//     KX_CONSOLE_SCREENSHOTS=1 tests/console/run.sh sqlite browser/screenshots.test.mjs
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';

@@ -1,4 +1,4 @@
-// What the other specs stand on: the services of the worker, the API calls that seed data, the
+// What the other browser tests stand on: the services of the worker, the API calls that seed data, the
 // sign-in of a page and the accessibility check. None of these needs a screen of the console.
 import fs from 'node:fs';
 import path from 'node:path';
