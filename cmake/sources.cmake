@@ -27,6 +27,7 @@ set(KX_LIBRARY_SOURCES
     src/runtime/db/paging.cpp
     src/runtime/db/recordset.cpp
     src/runtime/db/sql_text.cpp
+    src/runtime/db/statement.cpp
     src/runtime/db/sqlite_driver.cpp
     src/runtime/error.cpp
     src/runtime/file_watch.cpp

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/context.h"
+#include "runtime/db/statement.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx::test {
@@ -20,6 +21,11 @@ class FaultyConnection : public db::Connection {
   db::Engine engine() const override { return inner_->engine(); }
   void Execute(const std::string& sql, const std::vector<Variant>& params) override {
     Statement(sql, [&] { inner_->Execute(sql, params); });
+  }
+  std::shared_ptr<db::Recordset> Run(const db::Statement& statement) override {
+    std::shared_ptr<db::Recordset> rows;
+    Statement(statement.Shown(), [&] { rows = inner_->Run(statement); });
+    return rows;
   }
   void ExecuteScript(const std::string& sql) override { inner_->ExecuteScript(sql); }
   std::shared_ptr<db::Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {

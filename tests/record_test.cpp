@@ -112,14 +112,20 @@ TEST_P(Record, GeneratedStatementsDoubleEveryQuote) {
   e.Set(kFlag, Variant(true));
   e.Set(kParent, Variant(9));
   EXPECT_EQ(
-      s.InsertStatement(e),
+      s.InsertStatement(e).Shown(),
       "Insert Into KX_SAMPLE (SAMPLE_ID, SAMPLE_NAME, SAMPLE_SMALL, SAMPLE_AMOUNT, SAMPLE_WHEN, SAMPLE_FLAG, "
       "PARENT_ID)Values ('7','O''Brien','-3','12.5','2024-03-05 14:30:00','1','9')");
-  EXPECT_EQ(s.UpdateStatement(e),
+  EXPECT_EQ(s.UpdateStatement(e).Shown(),
             "Update KX_SAMPLE Set SAMPLE_NAME = 'O''Brien', SAMPLE_SMALL = '-3', SAMPLE_AMOUNT = '12.5', "
             "SAMPLE_WHEN = "
             "'2024-03-05 14:30:00', SAMPLE_FLAG = '1', PARENT_ID = '9' Where SAMPLE_ID= '7'");
-  EXPECT_EQ(s.DeleteStatement(e), "Delete KX_SAMPLE Where SAMPLE_ID= '7'");
+  EXPECT_EQ(s.DeleteStatement(e).Shown(), "Delete KX_SAMPLE Where SAMPLE_ID= '7'");
+  // What runs binds every value, and deletes in the words every engine reads.
+  EXPECT_EQ(s.InsertStatement(e).Text(db::Engine::SQLite),
+            "Insert Into KX_SAMPLE (SAMPLE_ID, SAMPLE_NAME, SAMPLE_SMALL, SAMPLE_AMOUNT, SAMPLE_WHEN, SAMPLE_FLAG, "
+            "PARENT_ID)Values (?,?,?,?,?,?,?)");
+  EXPECT_EQ(s.UpdateStatement(e).values().size(), 7u);
+  EXPECT_EQ(s.DeleteStatement(e).Text(db::Engine::PostgreSQL), "DELETE FROM KX_SAMPLE Where SAMPLE_ID= $1");
   e.save();
   EXPECT_EQ(Count(), 1);
   // A quote cannot change the statement: SQLite finds no such key, PostgreSQL refuses the text.

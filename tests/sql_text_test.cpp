@@ -103,48 +103,5 @@ TEST(SqlText, SeveralStatementsAreToldFromOne) {
     EXPECT_EQ(db::SeveralStatements(Engine::PostgreSQL, sql), several) << sql;
 }
 
-TEST(SqlText, QuotedValuesAreTakenOutOfOneSqliteStatementExceptWhereTheyNameAnswerColumns) {
-  struct Case {
-    std::string in, text;  // text: the shape, empty when the statement is no candidate
-    std::vector<std::string> values;
-  };
-  const std::vector<Case> cases = {
-      {"select * from T where A = 'x'", "select * from T where A = ?", {"x"}},
-      {"select 'a' as L, B from T where C = 'it''s' and D = ''",
-       "select 'a' as L, B from T where C = ? and D = ?",
-       {"it's", ""}},
-      {"select (select 'z' from U where V = 'v') as S from T where A = 'a'",
-       "select (select 'z' from U where V = 'v') as S from T where A = ?",
-       {"a"}},
-      {"SELECT a.FROM_PLACE, 'k' FROM T WHERE x = 'y'", "SELECT a.FROM_PLACE, 'k' FROM T WHERE x = ?", {"y"}},
-      {"Insert Into T (A,B)Values ('1','O''Neil')", "Insert Into T (A,B)Values (?,?)", {"1", "O'Neil"}},
-      {"Update T Set A = 'x;y' Where B = 'z'", "Update T Set A = ? Where B = ?", {"x;y", "z"}},
-      {"DELETE FROM T Where A= '-- no comment'", "DELETE FROM T Where A= ?", {"-- no comment"}},
-      {"-- it's\nselect * from T where A = 'x' /* 'y' */;",
-       "-- it's\nselect * from T where A = ? /* 'y' */;",
-       {"x"}},
-      {"select * from T where A = X'00' and B = 'b'", "select * from T where A = X'00' and B = ?", {"b"}},
-      {"select * from \"T'\" where [A'] = 'a'", "select * from \"T'\" where [A'] = ?", {"a"}},
-      {"select 1 as N", "select 1 as N", {}},
-      // No candidates: several statements, placeholders of their own, other statements, open quotes.
-      {"select * from T where A = 'x'; select 2", "", {}},
-      {"select * from T where A = ? and B = 'b'", "", {}},
-      {"select * from T where A = :a", "", {}},
-      {"select * from T where A = 'unclosed", "", {}},
-      {"select * from T where A = 'unclosed''", "", {}},
-      {"Insert Into T (A) Values ('x') RETURNING A, 'y'", "", {}},
-      {"PRAGMA journal_mode = 'WAL'", "", {}},
-      {"CREATE TABLE T (A TEXT DEFAULT 'x')", "", {}},
-      {"with q as (select 'a') select * from q", "", {}},
-      {"'select' from T", "", {}},
-      {"", "", {}},
-  };
-  for (const auto& c : cases) {
-    const db::LiteralShape shape = db::ShapeLiterals(c.in);
-    EXPECT_EQ(shape.text, c.text) << c.in;
-    EXPECT_EQ(shape.values, c.values) << c.in;
-  }
-}
-
 }  // namespace
 }  // namespace kx::test

@@ -111,10 +111,10 @@ std::string XmlText(const Variant& value) {
   return CStr(value);
 }
 
-std::string SqlValue(const Variant& value) {
+std::string StatementText(const Variant& value) {
   if (const auto* d = value.get_if<Date>()) return d->Text();
   if (const auto* b = value.get_if<bool>()) return *b ? "1" : "0";
-  return SqlText(value);
+  return value.IsNull() ? std::string() : CStr(value);
 }
 
 bool CanMatch(FieldType type, std::string_view value) {
@@ -152,20 +152,6 @@ bool CanMatch(FieldType type, std::string_view value) {
   if (i != number.size()) return false;
   // Within the range of a double: a text beyond it is no number to every engine alike.
   return std::isfinite(std::strtod(std::string(number).c_str(), nullptr));
-}
-
-std::string FormatStatement(std::string_view format, std::initializer_list<std::string_view> values) {
-  std::string out;
-  auto next = values.begin();
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '{' && i + 1 < format.size() && format[i + 1] == '}' && next != values.end()) {
-      out += *next++;
-      ++i;
-    } else {
-      out += format[i];
-    }
-  }
-  return out;
 }
 
 }  // namespace kx

@@ -172,17 +172,15 @@ Variant ToFieldType(FieldType type, const Variant& value);
 Variant Convert(const FieldSpec& field, Conversion conversion, const Variant& raw);
 // The text of a value in answers: dates "YYYY-MM-DD", Booleans 1 or 0, numbers in decimals.
 std::string XmlText(const Variant& value);
-// The text of a value between quotes in a statement, quotes doubled: dates "YYYY-MM-DD" with
-// " HH:MM:SS" when they hold a time, Booleans "1" or "0", numbers in decimals.
-std::string SqlValue(const Variant& value);
-// Whether `value`, placed between quotes in a statement, can equal a value of a column that holds
+// The text a statement binds for a value: dates "YYYY-MM-DD" with " HH:MM:SS" when they hold a
+// time, Booleans "1" or "0", numbers in decimals, empty text for Null.
+std::string StatementText(const Variant& value);
+// Whether `value`, bound in a statement, can equal a value of a column that holds
 // `type`: any text for text, date and Boolean fields; for an integer field a whole number within
 // the field's range (16 or 32 bits), for a double field a decimal number with an optional exponent,
 // blanks around either allowed. The engines differ on other text compared with a numeric column
 // (one refuses the statement, another compares the text as it stands), so such a value is taken
 // to match no row.
 bool CanMatch(FieldType type, std::string_view value);
-// `format` with each "{}" replaced by the next of `values` in turn.
-std::string FormatStatement(std::string_view format, std::initializer_list<std::string_view> values);
 
 }  // namespace kx

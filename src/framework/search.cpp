@@ -19,15 +19,15 @@ SearchPlan SearchPlan::FromRecord(const RecordDef& record, const std::string& al
   return plan;
 }
 
-std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix) {
+std::optional<db::Statement> Comparison(const std::string& word, const std::string& key,
+                                        const std::string& suffix) {
   // The suffix is part of the word: with "=" appended, ">" becomes ">=" and "=" becomes "==",
   // which is no comparison word.
-  const std::string k = Str2SQL(key);
   const std::string w = word + suffix;
-  if (w == "Include") return " like '%" + k + "%'";
-  if (w == "BeginWith") return " like '" + k + "%'";
-  if (w == ">" || w == ">=" || w == "<" || w == "<=" || w == "=") return " " + w + " '" + k + "'";
-  return "";
+  if (w == "Include") return db::Statement(" like ").Value("%" + key + "%");
+  if (w == "BeginWith") return db::Statement(" like ").Value(key + "%");
+  if (w == ">" || w == ">=" || w == "<" || w == "<=" || w == "=") return db::Statement(" " + w + " ").Value(key);
+  return std::nullopt;
 }
 
 namespace {
@@ -52,8 +52,9 @@ size_t CharacterCount(const std::string& s) {
 
 }  // namespace
 
-std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan) {
-  std::vector<std::string> clauses = plan.clauseStarts;
+SearchClauses BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan) {
+  SearchClauses clauses;
+  for (const auto& start : plan.clauseStarts) clauses.push_back({db::Statement(start)});
   if (accessKey.empty()) return clauses;
   const auto doc = LoadValidated(accessKey, Sch_AccessKey(), " The AccessKey is wrong ");
   const auto conditions = doc->ElementsByTagName("AccessKey");
@@ -75,12 +76,18 @@ std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const 
     // A condition without its column or its comparison would leave a statement that some engines
     // run with a different meaning instead of refusing it: refuse it here, on every engine.
     if (!match) Fail("The search field '" + field.substr(0, 100) + "' is unknown");
-    const std::string comparison = Comparison(word, key, match->wordSuffix);
-    if (comparison.empty()) Fail("The search condition '" + word.substr(0, 100) + "' is unknown");
+    const auto comparison = Comparison(word, key, match->wordSuffix);
+    if (!comparison) Fail("The search condition '" + word.substr(0, 100) + "' is unknown");
     // A key that no value of the column can equal matches no row: the column stays named, so that
     // the condition keeps to its table, and the key is left out of the text, since an engine would
     // refuse it.
-    clauses.at(match->clause) += match->fragment + (CanMatch(match->type, key) ? comparison : kNoRow);
+    SearchClause& clause = clauses.at(match->clause);
+    clause.text.Append(match->fragment);
+    if (CanMatch(match->type, key))
+      clause.text.Append(*comparison);
+    else
+      clause.text.Append(kNoRow);
+    ++clause.conditions;
   }
   return clauses;
 }

@@ -1,10 +1,12 @@
 // Search conditions: the access key document turned into WHERE clauses by a field table.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/record.h"
+#include "runtime/db/statement.h"
 
 namespace kx {
 
@@ -36,11 +38,18 @@ struct SearchPlan {
   static SearchPlan FromRecord(const RecordDef& record, const std::string& alias);
 };
 
-// The comparison text for a condition word with `suffix` appended and its key: " like '%key%'" for
-// "Include", " like 'key%'" for "BeginWith", " <word> 'key'" for >, >=, <, <=, =; nothing for other
-// words (with suffix "=", only ">" and "<" remain words). The key's quotes are doubled, so a key can
-// neither break nor change the statement.
-std::string Comparison(const std::string& word, const std::string& key, const std::string& suffix = "");
+// The comparison for a condition word with `suffix` appended and its key, shown as " like '%key%'"
+// for "Include", " like 'key%'" for "BeginWith", " <word> 'key'" for >, >=, <, <=, =, with the key
+// a bound value; nothing for other words (with suffix "=", only ">" and "<" remain words).
+std::optional<db::Statement> Comparison(const std::string& word, const std::string& key,
+                                        const std::string& suffix = "");
+
+// One clause of a search: its statement text, and how many conditions were added to its start.
+struct SearchClause {
+  db::Statement text;
+  size_t conditions = 0;
+};
+using SearchClauses = std::vector<SearchClause>;
 
 // Reads the access key document (validated against the access key schema; an empty text reads
 // nothing) and returns one clause per clause start with every condition appended, joined by AND.
@@ -50,6 +59,6 @@ std::string Comparison(const std::string& word, const std::string& key, const st
 // conditions or a key longer than kMaxSearchKeyLength, before anything runs. A key that no value
 // of a numeric field can equal (see CanMatch) gives a condition that is false on every engine in
 // place of the comparison.
-std::vector<std::string> BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan);
+SearchClauses BuildSearchClauses(const std::string& accessKey, const SearchPlan& plan);
 
 }  // namespace kx

@@ -36,22 +36,22 @@ void Storage::setDB(std::shared_ptr<S_DBHelpForKX> db) {
   Guard("DB Property", [&] { db_ = std::move(db); });
 }
 
-std::shared_ptr<db::Recordset> Storage::Read(const std::string& sql) {
-  setStrSQL(sql);
-  return DB()->RunSQLReturnRS(strSQL());
+std::shared_ptr<db::Recordset> Storage::Read(const db::Statement& statement) {
+  setStrSQL(statement.Shown());
+  return DB()->RunStatementReturnRS(statement);
 }
 
-std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(const std::string& sql) {
-  setStrSQL(sql);
-  return DB()->RunSQLReturnRS(strSQL() + " order by " + KeyColumn(def_));
+std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(const db::Statement& statement) {
+  setStrSQL(statement.Shown());
+  return DB()->RunStatementReturnRS(db::Statement(statement).Append(" order by " + KeyColumn(def_)));
 }
 
-void Storage::Write(const std::string& sql) {
-  setStrSQL(sql);
-  DB()->RunSQL(strSQL());
+void Storage::Write(const db::Statement& statement) {
+  setStrSQL(statement.Shown());
+  DB()->RunStatement(statement);
 }
 
-std::string Storage::Value(const Entity& entity, size_t field) { return SqlValue(entity.Get(field)); }
+std::string Storage::Value(const Entity& entity, size_t field) { return StatementText(entity.Get(field)); }
 
 void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
   for (size_t i = 0; i < def_.fields.size(); ++i) {
@@ -60,18 +60,19 @@ void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
   }
 }
 
+// A look-up by key that no value of the key column can equal runs nothing: strSQL still shows it.
 bool Storage::containsPK(const std::string& PKValue) {
   return Guard("containsPK Function", [&] {
     const std::string format =
         def_.containsFormat.empty()
             ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
             : def_.containsFormat;
-    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    const db::Statement statement = db::Statement::Format(format, {PKValue});
     if (!CanMatch(def_.fields[def_.key].type, PKValue)) {
-      setStrSQL(sql);
+      setStrSQL(statement.Shown());
       return false;
     }
-    return CLng(Read(sql)->Field("RecCount")) > 0;
+    return CLng(Read(statement)->Field("RecCount")) > 0;
   });
 }
 
@@ -80,12 +81,12 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
     const std::string format = def_.loadFormat.empty()
                                    ? "select * from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
                                    : def_.loadFormat;
-    const std::string sql = FormatStatement(format, {Str2SQL(PKValue)});
+    const db::Statement statement = db::Statement::Format(format, {PKValue});
     std::shared_ptr<db::Recordset> rs;
     if (CanMatch(def_.fields[def_.key].type, PKValue))
-      rs = Read(sql);
+      rs = Read(statement);
     else
-      setStrSQL(sql);
+      setStrSQL(statement.Shown());
     if (!rs || rs->RecordCount() == 0) Fail("Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
@@ -93,31 +94,37 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   });
 }
 
-std::string Storage::InsertStatement(const Entity& entity) const {
-  std::string columns, values;
+db::Statement Storage::InsertStatement(const Entity& entity) const {
+  std::string columns;
+  db::Statement values;
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
     if (f.column.empty() || !f.inStatements || (i == def_.key && def_.identity)) continue;
+    values.Append(columns.empty() ? "" : ",").Value(Value(entity, i));
     columns += (columns.empty() ? "" : ", ") + std::string(f.column);
-    values += (values.empty() ? "'" : "','") + Value(entity, i);
   }
   if (!def_.insertColumns.empty()) columns = def_.insertColumns;
-  return "Insert Into " + def_.table + " (" + columns + ")Values (" + values + "')";
+  return values.Around("Insert Into " + def_.table + " (" + columns + ")Values (", ")");
 }
 
-std::string Storage::UpdateStatement(const Entity& entity) const {
-  std::string set;
+db::Statement Storage::UpdateStatement(const Entity& entity) const {
+  db::Statement statement("Update " + def_.table + " Set ");
+  bool first = true;
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
     if (f.column.empty() || !f.inStatements || i == def_.key) continue;
-    set += (set.empty() ? "" : ", ") + std::string(f.column) + " = '" + Value(entity, i) + "'";
+    statement.Append((first ? "" : ", ") + std::string(f.column) + " = ").Value(Value(entity, i));
+    first = false;
   }
-  return "Update " + def_.table + " Set " + set + " Where " + KeyColumn(def_) + "= '" +
-         Value(entity, def_.key) + "'";
+  return statement.Append(" Where " + KeyColumn(def_) + "= ").Value(Value(entity, def_.key));
 }
 
-std::string Storage::DeleteStatement(const Entity& entity) const {
-  return "Delete " + def_.table + " Where " + KeyColumn(def_) + "= '" + Value(entity, def_.key) + "'";
+db::Statement Storage::DeleteStatement(const Entity& entity) const {
+  // SQL Server's "Delete T" is "DELETE FROM T" to the other engines (and to SQL Server too).
+  return db::Statement()
+      .Append("Delete " + def_.table, "DELETE FROM " + def_.table)
+      .Append(" Where " + KeyColumn(def_) + "= ")
+      .Value(Value(entity, def_.key));
 }
 
 void Storage::InsertByProcedure(Entity& entity) {
@@ -156,34 +163,28 @@ void Storage::save(Entity& entity) {
 
 SearchPlan Storage::Search() const { return SearchPlan::FromRecord(def_); }
 
-std::string Storage::QueryStatement(const std::string& AccessKey,
-                                    const std::vector<std::string>& clauses) const {
-  if (AccessKey.empty()) return "select * from  " + def_.table;
-  return "select * from " + def_.table + " " + clauses.front();
+db::Statement Storage::QueryStatement(const std::string& AccessKey, const SearchClauses& clauses) const {
+  if (AccessKey.empty()) return db::Statement("select * from  " + def_.table);
+  return clauses.front().text.Around("select * from " + def_.table + " ", "");
 }
 
-std::string Storage::PageSource(const std::string& AccessKey, const std::vector<std::string>& clauses) const {
+db::Statement Storage::PageSource(const std::string& AccessKey, const SearchClauses& clauses) const {
   return QueryStatement(AccessKey, clauses);
 }
 
-std::string Storage::BuildQuery(const std::string& AccessKey) {
-  const auto clauses = BuildSearchClauses(AccessKey, Search());
-  setStrSQL(QueryStatement(AccessKey, clauses));
-  return strSQL();
-}
-
 std::shared_ptr<db::Recordset> Storage::Query(const std::string& AccessKey) {
-  return Guard("Query Function", [&] { return Read(BuildQuery(AccessKey)); });
+  return Guard("Query Function",
+               [&] { return Read(QueryStatement(AccessKey, BuildSearchClauses(AccessKey, Search()))); });
 }
 
 Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerPage, int32_t PageNumber) {
   return Guard("Query Function", [&] {
     const auto clauses = BuildSearchClauses(AccessKey, Search());
-    setStrSQL(QueryStatement(AccessKey, clauses));
-    const std::string sql = PageSource(AccessKey, clauses);
+    setStrSQL(QueryStatement(AccessKey, clauses).Shown());
+    const db::Statement source = PageSource(AccessKey, clauses);
     const db::Engine engine = db::ConnectionInfo::Parse(DB()->GetConnectionString()).engine;
     Page page;
-    page.count = CLng(DB()->RunSQLReturnRS(db::CountStatement(engine, sql))->Field("RecCount"));
+    page.count = CLng(DB()->RunStatementReturnRS(db::CountStatement(source))->Field("RecCount"));
     const bool all = PageNumber < 1 || CountPerPage < 1;
     const int64_t offset = all ? 0 : static_cast<int64_t>(PageNumber - 1) * CountPerPage;
     if (!all && offset >= page.count) {
@@ -191,8 +192,7 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
           std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
       return page;
     }
-    page.rows = DB()->RunSQLReturnRS(
-        db::PageStatement(engine, sql, KeyColumn(def_), offset, all ? -1 : CountPerPage));
+    page.rows = DB()->RunStatementReturnRS(db::PageStatement(engine, source, KeyColumn(def_), offset, all ? -1 : CountPerPage));
     return page;
   });
 }
@@ -205,13 +205,14 @@ std::shared_ptr<Entity> Storage::NewEntity() const {
 
 void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems) {
   Guard("LoadElementsIntoCol Sub: ", [&] {
-    const std::string sql = "select * from " + def_.table + " where " + def_.collection.parentColumn +
-                            " = '" + Str2SQL(MasterKeyValue) + "'";
+    const db::Statement statement =
+        db::Statement("select * from " + def_.table + " where " + def_.collection.parentColumn + " = ")
+            .Value(MasterKeyValue);
     if (!CanMatch(def_.fields[def_.collection.parentKey].type, MasterKeyValue)) {
-      setStrSQL(sql);
+      setStrSQL(statement.Shown());
       return;
     }
-    auto rs = ReadInKeyOrder(sql);
+    auto rs = ReadInKeyOrder(statement);
     for (; !rs->EOF_(); rs->MoveNext()) {
       auto entity = NewEntity();
       entity->setStatus(esLoading);

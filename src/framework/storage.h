@@ -10,6 +10,7 @@
 #include "framework/entity.h"
 #include "framework/search.h"
 #include "runtime/db/recordset.h"
+#include "runtime/db/statement.h"
 #include "runtime/object.h"
 #include "shared/s_db_help_for_kx.h"
 
@@ -53,21 +54,21 @@ class Storage : public Object, public EntityStorage {
   void LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems);
 
  protected:
-  // Stores `sql` in strSQL, then runs what strSQL holds: a read, or a write.
-  std::shared_ptr<db::Recordset> Read(const std::string& sql);
-  void Write(const std::string& sql);
-  // Stores `sql` in strSQL and runs it with the rows ordered by the key column.
-  std::shared_ptr<db::Recordset> ReadInKeyOrder(const std::string& sql);
+  // Keeps the text of `statement` in strSQL, then runs the statement: a read, or a write.
+  std::shared_ptr<db::Recordset> Read(const db::Statement& statement);
+  void Write(const db::Statement& statement);
+  // The same, with the rows ordered by the key column.
+  std::shared_ptr<db::Recordset> ReadInKeyOrder(const db::Statement& statement);
   // Sets every stored field of `entity` from the current row of `rs` while it is loading.
   void Fill(Entity& entity, const db::Recordset& rs) const;
-  // The value of a field as it is placed between quotes in a statement (quotes doubled).
+  // The value of a field as a statement binds it (StatementText).
   static std::string Value(const Entity& entity, size_t field);
 
-  // The generated statements: "Insert Into T (C1, C2)Values ('v1','v2')", "Update T Set C1 =
-  // 'v1', C2 = 'v2' Where K= 'k'", "Delete T Where K= 'k'".
-  virtual std::string InsertStatement(const Entity& entity) const;
-  virtual std::string UpdateStatement(const Entity& entity) const;
-  virtual std::string DeleteStatement(const Entity& entity) const;
+  // The generated statements, shown as "Insert Into T (C1, C2)Values ('v1','v2')", "Update T Set
+  // C1 = 'v1', C2 = 'v2' Where K= 'k'", "Delete T Where K= 'k'".
+  virtual db::Statement InsertStatement(const Entity& entity) const;
+  virtual db::Statement UpdateStatement(const Entity& entity) const;
+  virtual db::Statement DeleteStatement(const Entity& entity) const;
   // Runs the insert procedure with one bound parameter per field that names one; the returned
   // integer becomes the key.
   void InsertByProcedure(Entity& entity);
@@ -75,13 +76,10 @@ class Storage : public Object, public EntityStorage {
   // The search of this storage (field table and clause shape).
   virtual SearchPlan Search() const;
   // The statement of a search: `clauses` built from a non-empty access key, or none.
-  virtual std::string QueryStatement(const std::string& AccessKey,
-                                     const std::vector<std::string>& clauses) const;
+  virtual db::Statement QueryStatement(const std::string& AccessKey, const SearchClauses& clauses) const;
   // The statement whose rows QueryPage counts and pages: the search statement unless a record has
   // an equivalent form that the database answers faster.
-  virtual std::string PageSource(const std::string& AccessKey, const std::vector<std::string>& clauses) const;
-  // Builds the search statement of `AccessKey` and stores it in strSQL.
-  std::string BuildQuery(const std::string& AccessKey);
+  virtual db::Statement PageSource(const std::string& AccessKey, const SearchClauses& clauses) const;
 
  private:
   const RecordDef& def_;

@@ -90,12 +90,10 @@ class S_JBOrder : public StorageOf<JBOrderDef> {
 
  protected:
   SearchPlan Search() const override;
-  std::string QueryStatement(const std::string& AccessKey,
-                             const std::vector<std::string>& clauses) const override;
+  db::Statement QueryStatement(const std::string& AccessKey, const SearchClauses& clauses) const override;
   // The search with the container condition as "JB_NO_ID in (lines that match)": the same orders,
   // found through the container line indexes instead of a test of every order.
-  std::string PageSource(const std::string& AccessKey,
-                         const std::vector<std::string>& clauses) const override;
+  db::Statement PageSource(const std::string& AccessKey, const SearchClauses& clauses) const override;
 
  private:
   bool ContainsBy(const char* proc, const std::string& column, const std::string& value, std::string& JBNoId);

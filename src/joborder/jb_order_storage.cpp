@@ -9,7 +9,7 @@ namespace kx {
 bool S_JBOrder::ContainsBy(const char* proc, const std::string& column, const std::string& value,
                            std::string& JBNoId) {
   return Guard(proc, [&] {
-    auto rs = Read("select JB_No_Id  from JB_ORDER where " + column + " = '" + Str2SQL(value) + "'");
+    auto rs = Read(db::Statement("select JB_No_Id  from JB_ORDER where " + column + " = ").Value(value));
     if (rs->EOF_()) return false;
     JBNoId = CStr(rs->Field("JB_No_Id"));
     return true;
@@ -42,20 +42,21 @@ SearchPlan S_JBOrder::Search() const {
   return plan;
 }
 
-std::string S_JBOrder::QueryStatement(const std::string&, const std::vector<std::string>& clauses) const {
-  std::string where = clauses.at(0);
+db::Statement S_JBOrder::QueryStatement(const std::string&, const SearchClauses& clauses) const {
+  db::Statement statement = clauses.at(0).text.Around("select a.* from  JB_ORDER a ", "");
   // Every container condition holds for one and the same line; each order is selected once.
-  if (clauses.at(1).find("b.") != std::string::npos)
-    where += " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and " +
-             clauses[1] + ")";
-  return "select a.* from  JB_ORDER a " + where;
+  if (clauses.at(1).conditions > 0)
+    statement.Append(clauses[1].text.Around(
+        " and exists (select * from JB_Container_Detail b where a.jb_no_Id = b.jb_no_id and ", ")"));
+  return statement;
 }
 
-std::string S_JBOrder::PageSource(const std::string&, const std::vector<std::string>& clauses) const {
-  std::string where = clauses.at(0);
-  if (clauses.at(1).find("b.") != std::string::npos)
-    where += " and a.JB_NO_ID in (select b.JB_NO_ID from JB_Container_Detail b where " + clauses[1] + ")";
-  return "select a.* from  JB_ORDER a " + where;
+db::Statement S_JBOrder::PageSource(const std::string&, const SearchClauses& clauses) const {
+  db::Statement statement = clauses.at(0).text.Around("select a.* from  JB_ORDER a ", "");
+  if (clauses.at(1).conditions > 0)
+    statement.Append(
+        clauses[1].text.Around(" and a.JB_NO_ID in (select b.JB_NO_ID from JB_Container_Detail b where ", ")"));
+  return statement;
 }
 
 }  // namespace kx

@@ -1,6 +1,7 @@
 #include "partners/partners.h"
 
 #include "framework/xml_mapping.h"
+#include "runtime/db/statement.h"
 #include "runtime/error.h"
 #include "runtime/expose.h"
 #include "runtime/host.h"
@@ -15,12 +16,16 @@ constexpr size_t kMaxNumberLength = 20;
 // The longest prefix (company and office code) of a number.
 constexpr size_t kMaxPrefixLength = 10;
 
-// A value between quotes in a statement.
-std::string Quoted(const std::string& s) { return "'" + Str2SQL(s) + "'"; }
+using db::Statement;
+
+// "<column> = " and `value`, bound.
+Statement Equals(const std::string& column, const std::string& value) {
+  return Statement(column + " = ").Value(value);
+}
 
 // The containers that `sql` selects (columns prefix, number, type, booking, bill of lading).
-std::string ContainerAnswer(const std::string& sql) {
-  auto rs = S_DBHelpForKX().RunSQLReturnRS(sql);
+std::string ContainerAnswer(const Statement& sql) {
+  auto rs = S_DBHelpForKX().RunStatementReturnRS(sql);
   Answer answer("Containers");
   for (; !rs->EOF_(); rs->MoveNext()) {
     xml::Element e = answer.Append("Container");
@@ -37,24 +42,32 @@ const char* const kColumns = "CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK
 
 // The container lines of job orders whose line matches `condition` (columns of alias d), for
 // orders of one bound direction when `bound` is not empty.
-std::string OrderLines(const std::string& condition, const std::string& bound) {
-  std::string sql =
-      std::string("select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO") +
-      " from JB_CONTAINER_DETAIL d where " + condition;
+Statement OrderLines(const Statement& condition, const std::string& bound) {
+  Statement sql = condition.Around(
+      "select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO from JB_CONTAINER_DETAIL d "
+      "where ",
+      "");
   if (!bound.empty())
-    sql += " and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT = " +
-           Quoted(bound) + ")";
+    sql.Append(Equals(" and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT", bound)
+                   .Around("", ")"));
   return sql;
 }
 
 // The work file lines that match `condition`.
-std::string WorkFileLines(const std::string& condition) {
-  return std::string("select ") + kColumns + " from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where " + condition;
+Statement WorkFileLines(const Statement& condition) {
+  return condition.Around(std::string("select ") + kColumns + " from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where ", "");
 }
 
-std::string Ordered(const std::string& sql) {
-  return "select distinct " + std::string(kColumns) + " from (" + sql +
-         ") c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO";
+Statement Ordered(const Statement& sql) {
+  return sql.Around("select distinct " + std::string(kColumns) + " from (",
+                    ") c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO");
+}
+
+// The lines of inbound or any job orders and of work files whose `column` is `value`.
+Statement OrderAndWorkFileLines(const char* column, const std::string& value, const std::string& bound) {
+  return Ordered(OrderLines(Equals(std::string("d.") + column, value), bound)
+                     .Append(" union ")
+                     .Append(WorkFileLines(Equals(column, value))));
 }
 
 }  // namespace
@@ -70,10 +83,11 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
     const std::string yymm = LPZero(std::to_string(now.year % 100), 2) + LPZero(std::to_string(now.month), 2);
     const std::string key = attribute("USAGEIND") + "/" + attribute("COMPANYCODE") + "/" +
                             attribute("OFFICECODE") + "/" + std::to_string(now.year) + yymm.substr(2);
-    auto rs = S_DBHelpForKX().RunSQLReturnRS(
-        "INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (" + Quoted(key) +
-        ", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
-        "RETURNING LAST_VALUE");
+    auto rs = S_DBHelpForKX().RunStatementReturnRS(
+        Statement("INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (")
+            .Value(key)
+            .Append(", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
+                    "RETURNING LAST_VALUE"));
     const std::string counter = CStr(Variant(CLng(rs->Field("LAST_VALUE"))));
     const std::string prefix =
         (attribute("COMPANYCODE") + attribute("OFFICECODE")).substr(0, kMaxPrefixLength);
@@ -85,22 +99,18 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
 }
 
 std::string IBBLContainerProvider::GetContainers(const std::string& strIBBLNo) {
-  return Guard("GetContainers Function", [&] {
-    const std::string condition = "BL_NO = " + Quoted(strIBBLNo);
-    return ContainerAnswer(Ordered(OrderLines("d." + condition, "I") + " union " + WorkFileLines(condition)));
-  });
+  return Guard("GetContainers Function",
+               [&] { return ContainerAnswer(OrderAndWorkFileLines("BL_NO", strIBBLNo, "I")); });
 }
 
 std::string OBBLContainerProvider::GetContainers(const std::string& strOBBLNo) {
   return Guard("GetContainers Function",
-               [&] { return ContainerAnswer(Ordered(OrderLines("d.BL_NO = " + Quoted(strOBBLNo), "O"))); });
+               [&] { return ContainerAnswer(Ordered(OrderLines(Equals("d.BL_NO", strOBBLNo), "O"))); });
 }
 
 std::string BookingContainerProvider::GetContainers(const std::string& strBKNo) {
-  return Guard("GetContainers Function", [&] {
-    const std::string condition = "BK_NO = " + Quoted(strBKNo);
-    return ContainerAnswer(Ordered(OrderLines("d." + condition, "") + " union " + WorkFileLines(condition)));
-  });
+  return Guard("GetContainers Function",
+               [&] { return ContainerAnswer(OrderAndWorkFileLines("BK_NO", strBKNo, "")); });
 }
 
 std::string IBVoyageContainerProvider::GetContainers(const std::string& VesselCode,
@@ -108,12 +118,15 @@ std::string IBVoyageContainerProvider::GetContainers(const std::string& VesselCo
                                                      const std::string& VoyageLeg,
                                                      const std::string& PortCode) {
   return Guard("GetContainers Function", [&] {
-    std::string condition =
-        "JB_IMPORT_CONTAINER_WORK_FILE_ID in (select f.JB_IMPORT_CONTAINER_WORK_FILE_ID from "
-        "JB_CONTAINER_RETRIEVING_TEMP_FILE f where f.VESSEL_CODE = " +
-        Quoted(VesselCode) + " and f.VOYAGE_NO = " + Quoted(VoyageNo) +
-        " and f.VOYAGE_LEG = " + Quoted(VoyageLeg) + ")";
-    if (!PortCode.empty()) condition += " and POD = " + Quoted(PortCode);
+    Statement condition =
+        Statement(
+            "JB_IMPORT_CONTAINER_WORK_FILE_ID in (select f.JB_IMPORT_CONTAINER_WORK_FILE_ID from "
+            "JB_CONTAINER_RETRIEVING_TEMP_FILE f where ")
+            .Append(Equals("f.VESSEL_CODE", VesselCode))
+            .Append(Equals(" and f.VOYAGE_NO", VoyageNo))
+            .Append(Equals(" and f.VOYAGE_LEG", VoyageLeg))
+            .Append(")");
+    if (!PortCode.empty()) condition.Append(Equals(" and POD", PortCode));
     return ContainerAnswer(Ordered(WorkFileLines(condition)));
   });
 }
@@ -122,10 +135,10 @@ bool PartnerNotifyProvider::GetPartnerNotifyInfo(const std::string& VendorCode,
                                                  const std::string& NotifyPurposeInd,
                                                  const std::string& NotifyMethodInd, std::string& strResult) {
   return Guard("GetPartnerNotifyInfo Function", [&] {
-    auto rs = S_DBHelpForKX().RunSQLReturnRS(
-        "select FAX_NO, EMAIL_ADDRESS from PARTNER_NOTIFY_SETTING where VENDOR_CODE = " + Quoted(VendorCode) +
-        " and NOTIFY_PURPOSE_IND = " + Quoted(NotifyPurposeInd) +
-        " and NOTIFY_METHOD_IND = " + Quoted(NotifyMethodInd));
+    auto rs = S_DBHelpForKX().RunStatementReturnRS(
+        Equals("select FAX_NO, EMAIL_ADDRESS from PARTNER_NOTIFY_SETTING where VENDOR_CODE", VendorCode)
+            .Append(Equals(" and NOTIFY_PURPOSE_IND", NotifyPurposeInd))
+            .Append(Equals(" and NOTIFY_METHOD_IND", NotifyMethodInd)));
     if (rs->EOF_()) return false;
     const std::string fax = CStr(Null2Str(rs->Field("FAX_NO")));
     const std::string email = CStr(Null2Str(rs->Field("EMAIL_ADDRESS")));

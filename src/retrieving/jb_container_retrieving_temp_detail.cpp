@@ -57,8 +57,8 @@ std::shared_ptr<db::Recordset> S_JBContainerRetrievingTempDetail::LoadFileLines(
                                                                                 Entity& entity) {
   return Guard("LoadByPK Function", [&] {
     auto rs = ReadInKeyOrder(
-        "select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = '" +
-        Str2SQL(key) + "'");
+        db::Statement("select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ")
+            .Value(key));
     if (rs->RecordCount() == 0) Fail("Can not use code '" + key + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);

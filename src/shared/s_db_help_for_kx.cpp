@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "runtime/context.h"
+#include "runtime/db/statement.h"
 #include "runtime/host.h"
 #include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
@@ -342,6 +343,18 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
     });
     return cmd;
   });
+}
+
+std::shared_ptr<db::Recordset> S_DBHelpForKX::RunStatementReturnRS(const db::Statement& statement) {
+  return GuardWith([&](const std::string& d) { return Failed("RunSQLReturnRS", statement.Shown(), d); }, [&] {
+    return WithConnection(TargetForCall(), [&](db::Connection& c) { return c.Run(statement); });
+  });
+}
+
+void S_DBHelpForKX::RunStatement(const db::Statement& statement) {
+  GuardWith(
+      [&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", statement.Shown(), d); },
+      [&] { WithConnection(TargetForCall(), [&](db::Connection& c) { return c.Run(statement); }); });
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP, const Variant& params) {

@@ -63,6 +63,11 @@ class S_DBHelpForKX : public Object {
   std::shared_ptr<Command> RunSQLReturnCmd(const std::string& strSP, const Variant& params = {});
   std::shared_ptr<Command> RunSPReturnCmd(const std::string& strSP, const Variant& params = {});
 
+  // A statement the component built, its values bound (runtime/db/statement.h): its rows, or none
+  // for one that writes. A failure reads as that of RunSQLReturnRS or RunSQL on the text shown.
+  std::shared_ptr<db::Recordset> RunStatementReturnRS(const db::Statement& statement);
+  void RunStatement(const db::Statement& statement);
+
   // The settings as last read by GetConnectionString.
   const std::string& server() const { return server_; }
   const std::string& database() const { return database_; }

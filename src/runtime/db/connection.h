@@ -20,6 +20,8 @@ namespace kx::db {
 
 enum class Engine { SQLite, PostgreSQL, SqlServer };
 
+class Statement;
+
 // The parts of the component's connection string
 // "Provider=P;Data Source=S;Initial Catalog=D;User Id=U;Password=W;Connect Timeout=10;".
 struct ConnectionInfo {
@@ -107,6 +109,9 @@ class Connection {
   // are bound to its placeholders (`?`) in order, and a text with parameters is one statement.
   virtual void Execute(const std::string& sql, const std::vector<Variant>& params) = 0;
   void Execute(const std::string& sql) { Execute(sql, {}); }
+  // Runs a statement the component built (statement.h), its values bound to its placeholders, and
+  // returns its rows (none for a statement that returns none).
+  virtual std::shared_ptr<Recordset> Run(const Statement& statement) = 0;
   // Runs the engine's own script of one or more statements, as it is.
   virtual void ExecuteScript(const std::string& sql) = 0;
   // Runs a statement like Execute and returns all its rows.

@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/db/connection.h"
+#include "runtime/db/statement.h"
 
 namespace kx::db {
 
-// A statement answering the number of rows of `sql` in the column "RecCount".
-std::string CountStatement(Engine engine, const std::string& sql);
-// A statement answering the rows of `sql` ordered by `orderColumn`: `limit` rows after the first
-// `offset`, or every row when `limit` is below 0.
-std::string PageStatement(Engine engine, const std::string& sql, const std::string& orderColumn,
-                          int64_t offset, int64_t limit);
+// A statement answering the number of rows of `statement` in the column "RecCount".
+Statement CountStatement(const Statement& statement);
+// A statement answering the rows of `statement` ordered by `orderColumn`: `limit` rows after the
+// first `offset`, or every row when `limit` is below 0.
+Statement PageStatement(Engine engine, const Statement& statement, const std::string& orderColumn,
+                        int64_t offset, int64_t limit);
 
 }  // namespace kx::db

@@ -9,6 +9,7 @@
 
 #include "runtime/db/connection.h"
 #include "runtime/db/sql_text.h"
+#include "runtime/db/statement.h"
 
 namespace kx::db {
 namespace {
@@ -119,6 +120,9 @@ class PostgresConnection : public Connection {
     RunStatement(sql, params);
     RestoreSession(sql);
   }
+  std::shared_ptr<Recordset> Run(const db::Statement& statement) override {
+    return ToRecordset(ExecuteWith(statement.Text(Engine::PostgreSQL), statement.values()).get());
+  }
   void ExecuteScript(const std::string& sql) override {
     BeginIfPending();
     Check(PQexec(conn_, sql.c_str()));
@@ -209,7 +213,8 @@ class PostgresConnection : public Connection {
       if (!std::exchange(beginPending_, false)) return Check(PQexec(conn_, adapted.c_str()));
       // One message: the simple protocol runs its statements in order, and an explicit BEGIN
       // keeps the transaction open after them. The answer is the last statement's.
-      return Check(FirstOfTransaction(std::string(kBegin) + "; " + adapted));
+      const std::string text = std::string(kBegin) + "; " + adapted;
+      return Check(FirstOfTransaction([&] { return PQexec(conn_, text.c_str()); }));
     }
     if (SeveralStatements(Engine::PostgreSQL, adapted))
       throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
@@ -223,9 +228,9 @@ class PostgresConnection : public Connection {
   }
 
   // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
-  // Empty as NULL), so that the server reads each as the type its place needs.
+  // Empty as NULL), so that the server reads each as the type its place needs. A BEGIN still to be
+  // sent goes in the same round trip.
   ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values) {
-    BeginIfPending();
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
@@ -233,8 +238,42 @@ class PostgresConnection : public Connection {
       texts[i] = ArgumentText(values[i]);
       pointers[i] = texts[i].c_str();
     }
-    return Check(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr, pointers.data(),
-                              nullptr, nullptr, 0));
+    const int n = static_cast<int>(values.size());
+    if (!std::exchange(beginPending_, false))
+      return Check(PQexecParams(conn_, sql.c_str(), n, nullptr, pointers.data(), nullptr, nullptr, 0));
+    return Check(FirstOfTransaction([&] { return BeginThen(sql, pointers); }));
+  }
+
+  // BEGIN, then `sql` with `values`, sent together (libpq's pipeline mode): the answer is the
+  // statement's, or BEGIN's when BEGIN failed; null when the connection failed.
+  PGresult* BeginThen(const std::string& sql, const std::vector<const char*>& values) {
+    if (!PQenterPipelineMode(conn_)) return nullptr;
+    const bool sent = PQsendQueryParams(conn_, kBegin, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
+                      PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                        values.data(), nullptr, nullptr, 0) &&
+                      PQpipelineSync(conn_);
+    ResultPtr begin(nullptr, &PQclear), answer(nullptr, &PQclear);
+    // BEGIN's result and the end of it, the statement's and the end of it, then the sync point.
+    for (int ended = 0; sent;) {
+      PGresult* r = PQgetResult(conn_);
+      if (!r) {
+        if (++ended > 2 || PQstatus(conn_) == CONNECTION_BAD) break;
+        continue;
+      }
+      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        break;
+      }
+      ResultPtr& slot = ended == 0 ? begin : answer;
+      if (slot) {
+        PQclear(r);
+      } else {
+        slot.reset(r);
+      }
+    }
+    PQexitPipelineMode(conn_);
+    if (begin && PQresultStatus(begin.get()) != PGRES_COMMAND_OK) return begin.release();
+    return answer.release();
   }
 
   // The statements that put `limits` in force for the session.
@@ -283,20 +322,22 @@ class PostgresConnection : public Connection {
   // Sends the BEGIN of a transaction whose first statement cannot carry it (one with parameters,
   // which the extended protocol sends alone).
   void BeginIfPending() {
-    if (std::exchange(beginPending_, false)) Check(FirstOfTransaction(kBegin));
+    if (std::exchange(beginPending_, false)) Check(FirstOfTransaction([&] { return PQexec(conn_, kBegin); }));
   }
 
-  // Sends the first message of a transaction. A pooled connection may find that its server went
-  // away since its last call (a restart the pool could not yet see): nothing of this transaction
-  // can have been committed, so the connection is opened anew, once, and the message sent again.
-  PGresult* FirstOfTransaction(const std::string& text) {
-    PGresult* res = PQexec(conn_, text.c_str());
+  // Sends the first message of a transaction (`send` sends it and returns its answer). A pooled
+  // connection may find that its server went away since its last call (a restart the pool could
+  // not yet see): nothing of this transaction can have been committed, so the connection is opened
+  // anew, once, and the message sent again.
+  template <class Send>
+  PGresult* FirstOfTransaction(Send send) {
+    PGresult* res = send();
     if (PQstatus(conn_) != CONNECTION_BAD || !ended_) return res;
     PQclear(res);
     ended_ = false;  // the new session has ended no transaction yet
     PQreset(conn_);
     if (PQstatus(conn_) != CONNECTION_OK) return nullptr;
-    return PQexec(conn_, text.c_str());
+    return send();
   }
 
   static constexpr const char* kBegin = "BEGIN ISOLATION LEVEL READ COMMITTED";

@@ -33,18 +33,4 @@ std::string NumberPlaceholders(std::string_view sql, size_t& count);
 // Whether `sql` holds more than one statement (text after a `;` outside quotes and comments).
 bool SeveralStatements(Engine engine, std::string_view sql);
 
-// A SQLite statement with its quoted values taken out: statements that differ only in those values
-// share one text, and so one compiled form, with the values bound to its placeholders.
-struct LiteralShape {
-  std::string text;                 // the statement with each value taken out replaced by `?`
-  std::vector<std::string> values;  // the values taken out, in order, their doubled quotes undone
-};
-
-// The shape of `sql` when it is one SELECT, INSERT, UPDATE or DELETE with no placeholders of its
-// own; `text` is empty otherwise. Every single-quoted text is taken out except the result columns
-// of a SELECT (before its first FROM outside parentheses: they name the answer's columns) and blob
-// literals (X'..'). A text read as a name where a value cannot stand ('T' as a table name) becomes
-// a placeholder that does not compile: the caller then runs the statement as it was written.
-LiteralShape ShapeLiterals(std::string_view sql);
-
 }  // namespace kx::db

@@ -16,6 +16,7 @@
 
 #include "runtime/db/connection.h"
 #include "runtime/db/sql_text.h"
+#include "runtime/db/statement.h"
 #include "runtime/host.h"
 
 namespace kx::db {
@@ -67,17 +68,18 @@ struct ResetOnExit {
   }
 };
 
-class Statement {
+// A statement compiled for one run.
+class Compiled {
  public:
-  Statement(sqlite3* db, const char*& sql) {
+  Compiled(sqlite3* db, const char*& sql) {
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql, -1, &stmt_, &tail);
     if (rc != SQLITE_OK) throw SqliteError(db, rc, /*preparing=*/true);
     sql = tail;
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  ~Compiled() { sqlite3_finalize(stmt_); }
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
   sqlite3_stmt* get() const { return stmt_; }
   explicit operator bool() const { return stmt_ != nullptr; }
 
@@ -172,6 +174,14 @@ class SqliteConnection : public Connection {
     NoteSessionChange(sql);
   }
   void ExecuteScript(const std::string& sql) override { Run(sql, nullptr); }
+
+  // The component's statements come in few shapes, each run many times with other values: the
+  // compiled form of each is kept.
+  std::shared_ptr<Recordset> Run(const db::Statement& statement) override {
+    std::shared_ptr<Recordset> result;
+    RunKept(statement.Text(Engine::SQLite), statement.values(), "The statement", &result);
+    return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
+  }
 
   std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<Recordset> result;
@@ -304,21 +314,6 @@ class SqliteConnection : public Connection {
         throw DatabaseError("A statement with parameters must be a single statement", ErrorCategory::Syntax);
       return RunKept(sql, params, "The statement", result);
     }
-    // A statement of a shape compiled before runs that compiled form with its own values bound.
-    if (sql.size() <= kMaxKeptText) {
-      const LiteralShape shape = ShapeLiterals(sql);
-      sqlite3_stmt* stmt = shape.text.empty() ? nullptr : Kept(shape.text);
-      if (stmt && sqlite3_bind_parameter_count(stmt) == static_cast<int>(shape.values.size())) {
-        const ResetOnExit reset{stmt};
-        for (size_t i = 0; i < shape.values.size(); ++i) {
-          const int rc = sqlite3_bind_text(stmt, static_cast<int>(i) + 1, shape.values[i].data(),
-                                           static_cast<int>(shape.values[i].size()), SQLITE_STATIC);
-          if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
-        }
-        CollectInto(stmt, result);
-        return;
-      }
-    }
     Run(sql, result);
   }
 
@@ -328,7 +323,7 @@ class SqliteConnection : public Connection {
   void RunKept(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
                std::shared_ptr<Recordset>* result) {
     sqlite3_stmt* kept = sql.size() <= kMaxKeptText ? Kept(sql) : nullptr;
-    std::optional<Statement> own;
+    std::optional<Compiled> own;
     if (!kept) {
       // Compiled here, so that a text that does not compile reports the engine's reason.
       const char* rest = sql.c_str();
@@ -369,7 +364,7 @@ class SqliteConnection : public Connection {
   void Run(const std::string& sql, std::shared_ptr<Recordset>* result) {
     const char* rest = sql.c_str();
     while (rest && *rest) {
-      Statement stmt(db_.get(), rest);
+      Compiled stmt(db_.get(), rest);
       if (!stmt) continue;  // blank or comment
       CollectInto(stmt.get(), result);
     }

@@ -1,0 +1,88 @@
+#include "runtime/db/statement.h"
+
+#include <stdexcept>
+
+namespace kx::db {
+
+Statement& Statement::Append(std::string_view text) { return Append(text, text); }
+
+Statement& Statement::Append(std::string_view shown, std::string_view run) {
+  shown_.back() += shown;
+  run_.back() += run;
+  return *this;
+}
+
+Statement& Statement::Append(const Statement& other) {
+  shown_.back() += other.shown_.front();
+  run_.back() += other.run_.front();
+  shown_.insert(shown_.end(), other.shown_.begin() + 1, other.shown_.end());
+  run_.insert(run_.end(), other.run_.begin() + 1, other.run_.end());
+  values_.insert(values_.end(), other.values_.begin(), other.values_.end());
+  return *this;
+}
+
+Statement& Statement::Value(std::string value) {
+  values_.emplace_back(std::move(value));
+  shown_.emplace_back();
+  run_.emplace_back();
+  return *this;
+}
+
+Statement Statement::Around(std::string_view before, std::string_view after) const {
+  Statement out(before);
+  out.Append(*this);
+  out.Append(after);
+  return out;
+}
+
+std::string Statement::Shown() const {
+  size_t size = 0;
+  for (const auto& piece : shown_) size += piece.size();
+  for (const auto& value : values_) size += value.get<std::string>().size() + 2;
+  std::string out;
+  out.reserve(size + 8);
+  for (size_t i = 0; i < values_.size(); ++i) {
+    out += shown_[i];
+    out += '\'';
+    for (const char c : values_[i].get<std::string>()) {
+      out += c;
+      if (c == '\'') out += '\'';
+    }
+    out += '\'';
+  }
+  return out + shown_.back();
+}
+
+std::string Statement::Text(Engine engine) const {
+  std::string out;
+  for (size_t i = 0; i < values_.size(); ++i) {
+    out += run_[i];
+    if (engine == Engine::PostgreSQL) {
+      out += '$';
+      out += std::to_string(i + 1);
+    } else {
+      out += '?';
+    }
+  }
+  return out + run_.back();
+}
+
+Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {
+  constexpr std::string_view kSlot = "'{}'";
+  Statement out;
+  auto next = values.begin();
+  for (size_t at = 0;;) {
+    const size_t slot = format.find(kSlot, at);
+    if (slot == std::string_view::npos) {
+      out.Append(format.substr(at));
+      break;
+    }
+    if (next == values.end()) throw std::logic_error("a statement format has more values than given");
+    out.Append(format.substr(at, slot - at)).Value(*next++);
+    at = slot + kSlot.size();
+  }
+  if (next != values.end()) throw std::logic_error("a statement format has fewer values than given");
+  return out;
+}
+
+}  // namespace kx::db

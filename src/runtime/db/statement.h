@@ -1,0 +1,53 @@
+// A statement as the component builds it: its text, with its values kept apart. The values travel
+// to the engine bound to placeholders, so that no value is ever read as a part of the statement;
+// the text the component shows (strSQL, failure messages) holds each value between quotes, its
+// quotes doubled, as SQL Server would read it.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/db/connection.h"
+#include "runtime/variant.h"
+
+namespace kx::db {
+
+class Statement {
+ public:
+  Statement() = default;
+  explicit Statement(std::string_view text) { Append(text); }
+
+  // Appends text that is shown and run alike.
+  Statement& Append(std::string_view text);
+  // Appends text shown as `shown` (SQL Server's own words) and run as `run` (what every engine
+  // reads the same way): "Delete T" runs as "DELETE FROM T".
+  Statement& Append(std::string_view shown, std::string_view run);
+  // Appends another statement, its values after this one's.
+  Statement& Append(const Statement& other);
+  // Appends a value, bound as text: shown as 'value', run as a placeholder.
+  Statement& Value(std::string value);
+
+  // `before`, this statement, then `after`.
+  Statement Around(std::string_view before, std::string_view after) const;
+
+  // The text with each value between quotes, its quotes doubled.
+  std::string Shown() const;
+  // The text `engine` runs: a placeholder for each value, `$1`, `$2`, ... on PostgreSQL, `?` on
+  // the others.
+  std::string Text(Engine engine) const;
+  const std::vector<Variant>& values() const { return values_; }
+
+  // A statement from `format`, in which each "'{}'" stands for the next of `values` (one left
+  // over or missing fails: a definition's format and its caller disagree).
+  static Statement Format(std::string_view format, std::initializer_list<std::string> values);
+
+ private:
+  // The pieces of text around the values: one more than there are values.
+  std::vector<std::string> shown_ = {std::string()};
+  std::vector<std::string> run_ = {std::string()};
+  std::vector<Variant> values_;
+};
+
+}  // namespace kx::db

@@ -1,0 +1,61 @@
+// Statements built with their values apart: what is shown (strSQL, failures) and what each engine
+// runs, with the values bound in order.
+#include "runtime/db/statement.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace kx::test {
+namespace {
+
+using db::Engine;
+using db::Statement;
+
+TEST(Statement, ShowsValuesQuotedAndRunsThemAsPlaceholdersInOrder) {
+  struct Case {
+    Statement statement;
+    std::string shown, sqlite, postgres;
+    std::vector<std::string> values;
+  };
+  const std::vector<Case> cases = {
+      {Statement("select 1"), "select 1", "select 1", "select 1", {}},
+      {Statement("select * from T where A = ").Value("O'Neil").Append(" and B = ").Value(""),
+       "select * from T where A = 'O''Neil' and B = ''",
+       "select * from T where A = ? and B = ?",
+       "select * from T where A = $1 and B = $2",
+       {"O'Neil", ""}},
+      // A value is never read as a part of the statement, whatever it holds.
+      {Statement().Append("Delete T", "DELETE FROM T").Append(" Where K= ").Value("x' or '1'='1"),
+       "Delete T Where K= 'x'' or ''1''=''1'",
+       "DELETE FROM T Where K= ?",
+       "DELETE FROM T Where K= $1",
+       {"x' or '1'='1"}},
+      {Statement("a = ").Value("1").Around("(", ")").Append(Statement(" or b = ").Value("2")),
+       "(a = '1') or b = '2'",
+       "(a = ?) or b = ?",
+       "(a = $1) or b = $2",
+       {"1", "2"}},
+      {Statement::Format("select Count(*) from T where K= '{}' and L = '{}'", {"k", "it's"}),
+       "select Count(*) from T where K= 'k' and L = 'it''s'",
+       "select Count(*) from T where K= ? and L = ?",
+       "select Count(*) from T where K= $1 and L = $2",
+       {"k", "it's"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.statement.Shown(), c.shown);
+    EXPECT_EQ(c.statement.Text(Engine::SQLite), c.sqlite) << c.shown;
+    EXPECT_EQ(c.statement.Text(Engine::SqlServer), c.sqlite) << c.shown;
+    EXPECT_EQ(c.statement.Text(Engine::PostgreSQL), c.postgres) << c.shown;
+    ASSERT_EQ(c.statement.values().size(), c.values.size()) << c.shown;
+    for (size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(c.statement.values()[i].get<std::string>(), c.values[i]);
+  }
+}
+
+TEST(Statement, AFormatAndItsValuesMustAgree) {
+  EXPECT_THROW(Statement::Format("where K = '{}'", {}), std::logic_error);
+  EXPECT_THROW(Statement::Format("where K = '{}'", {"a", "b"}), std::logic_error);
+}
+
+}  // namespace
+}  // namespace kx::test
