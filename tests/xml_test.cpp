@@ -415,6 +415,29 @@ TEST_P(StoredXmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
 
 KX_ENGINE_SUITE(StoredXmlText);
 
+// A collection reads its item elements from the part of a parsed request it is given: that element
+// and what it holds, never its siblings, as parsing the element's own text would give them.
+TEST(XmlDocument, AnElementsTagSearchCoversItselfAndItsDescendantsOnly) {
+  std::string reason;
+  const auto doc = xml::Document::Parse(
+      "<R><L n='1'><I n='a'/><X><I n='b'/></X></L><I n='c'/><L n='2'><I n='d'/></L></R>", reason);
+  ASSERT_TRUE(doc) << reason;
+  auto names = [](const std::vector<xml::Element>& elements) {
+    std::string out;
+    for (const auto& e : elements) out += e.Attribute("n").value_or("?");
+    return out;
+  };
+  const xml::Element first = doc->FirstElement("L");
+  EXPECT_EQ(names(first.ElementsByTagName("I")), "ab");
+  EXPECT_EQ(names(first.ElementsByTagName("L")), "1");
+  EXPECT_EQ(names(doc->Root().ElementsByTagName("I")), names(doc->ElementsByTagName("I")));
+  const auto built = xml::Document::Create("R");
+  xml::Element list = built->Root().AppendElement("L");
+  list.AppendElement("I").SetAttribute("n", "e");
+  built->Root().AppendElement("I").SetAttribute("n", "f");
+  EXPECT_EQ(names(list.ElementsByTagName("I")), "e");
+}
+
 TEST(XmlDocument, AnEmptyElementFailsAsAnObjectNotSet) {
   const xml::Element none;
   const std::vector<std::function<void()>> uses = {

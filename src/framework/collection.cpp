@@ -75,34 +75,41 @@ std::shared_ptr<Collection> ChildSlot::Get(Entity& parent, size_t parentKey,
 
 void Collection::updateColElements(const std::string& ElementXml, const std::string& MasterKey) {
   Guard("updateColElements Sub", [&] {
-    const CollectionDef& c = def_.collection;
     std::string reason;
     const auto doc = xml::Document::Parse(ElementXml, reason);
     // Text that does not parse is no empty list: taking it for one would delete every child.
     if (!doc) Fail(reason);
-    const auto nodes = doc->ElementsByTagName(c.item);
-    const int32_t n = static_cast<int32_t>(nodes.size());
-    const int32_t count = Count();
-    for (int32_t i = 1; i <= std::min(count, n); ++i) {
-      auto child = Item(static_cast<int16_t>(i));
-      child->Set(c.parentKey, ParentKey(MasterKey));
-      ReadAttributes(nodes[static_cast<size_t>(i - 1)], *child, c.updateReads);
-      child->save();
-    }
-    for (int32_t i = count + 1; i <= n; ++i) {
-      auto child = storage()->NewEntity();
-      colItems()->Add(child);
-      child->add();
-      child->Set(c.parentKey, ParentKey(MasterKey));
-      ReadAttributes(nodes[static_cast<size_t>(i - 1)], *child, c.createReads);
-      child->save();
-    }
-    for (int32_t i = n + 1; i <= count; ++i) {
-      auto child = Item(static_cast<int16_t>(i));
-      child->remove();
-      child->save();
-    }
+    Pair(doc->ElementsByTagName(def_.collection.item), MasterKey);
   });
+}
+
+void Collection::UpdateElements(const xml::Element& scope, const std::string& MasterKey) {
+  Guard("updateColElements Sub", [&] { Pair(scope.ElementsByTagName(def_.collection.item), MasterKey); });
+}
+
+void Collection::Pair(const std::vector<xml::Element>& nodes, const std::string& MasterKey) {
+  const CollectionDef& c = def_.collection;
+  const int32_t n = static_cast<int32_t>(nodes.size());
+  const int32_t count = Count();
+  for (int32_t i = 1; i <= std::min(count, n); ++i) {
+    auto child = Item(static_cast<int16_t>(i));
+    child->Set(c.parentKey, ParentKey(MasterKey));
+    ReadAttributes(nodes[static_cast<size_t>(i - 1)], *child, c.updateReads);
+    child->save();
+  }
+  for (int32_t i = count + 1; i <= n; ++i) {
+    auto child = storage()->NewEntity();
+    colItems()->Add(child);
+    child->add();
+    child->Set(c.parentKey, ParentKey(MasterKey));
+    ReadAttributes(nodes[static_cast<size_t>(i - 1)], *child, c.createReads);
+    child->save();
+  }
+  for (int32_t i = n + 1; i <= count; ++i) {
+    auto child = Item(static_cast<int16_t>(i));
+    child->remove();
+    child->save();
+  }
 }
 
 void Collection::removeColElements() {

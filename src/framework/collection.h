@@ -28,6 +28,9 @@ class Collection : public Object {
   // deleted; each is saved under the parent `MasterKey` at once. Text that does not parse fails
   // and changes nothing.
   void updateColElements(const std::string& ElementXml, const std::string& MasterKey);
+  // The same for a request its caller has parsed already: the item elements are those of `scope`
+  // (itself included).
+  void UpdateElements(const xml::Element& scope, const std::string& MasterKey);
   // Appends the stored children of the parent `MasterKey`.
   void loadElements(const std::string& MasterKey);
   int16_t Count();
@@ -48,6 +51,9 @@ class Collection : public Object {
   static Variant ParentKey(const std::string& MasterKey);
 
  private:
+  // The body of updateColElements: pairs `nodes` with the children by position.
+  void Pair(const std::vector<xml::Element>& nodes, const std::string& MasterKey);
+
   const RecordDef& def_;
   std::shared_ptr<Storage> storage_;
   std::shared_ptr<EntityList> items_;

@@ -134,7 +134,7 @@ std::string C_JBOrder::add(const std::string& ElementXml, const std::string& ast
     order->Set(E::kJBStateDate, Today());
     order->save();
     const std::string id = XmlText(order->Get(E::kId));
-    order->ColJBContainerDetail()->updateColElements(ElementXml, id);
+    order->ColJBContainerDetail()->UpdateElements(doc->Root(), id);
     WriteDiary(*order, id, order->LastUpdateUser(), "EDIT", "Add JBOrder JBNoId =" + id);
     return id;
   });
@@ -150,8 +150,7 @@ void C_JBOrder::modify(const std::string& ElementXml) {
     Stamp(*order);
     order->save();
     const std::string id = XmlText(order->Get(E::kId));
-    order->ColJBContainerDetail()->updateColElements(FirstRequired(*doc, "JBContainerDetails").Text(),
-                                                     id);
+    order->ColJBContainerDetail()->UpdateElements(FirstRequired(*doc, "JBContainerDetails"), id);
     WriteDiary(*order, id, order->LastUpdateUser(), "EDIT", "Modify JBOrder JBNoId =" + id);
   });
 }

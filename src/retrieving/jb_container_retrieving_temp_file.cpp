@@ -86,7 +86,7 @@ bool C_JBContainerRetrievingTempFile::add(const std::string& ElementXml) {
     file->setProcessState(0);
     Stamp(*file, element);
     file->save();
-    file->ColJBContainerRetrievingTempDetail()->updateColElements(ElementXml, std::to_string(file->Id()));
+    file->ColJBContainerRetrievingTempDetail()->UpdateElements(doc->Root(), std::to_string(file->Id()));
     return true;
   });
 }
@@ -99,7 +99,7 @@ void C_JBContainerRetrievingTempFile::modify(const std::string& ElementXml) {
     file->load(RequiredAttribute(element, "Id"));
     Stamp(*file, element);
     file->save();
-    file->ColJBContainerRetrievingTempDetail()->updateColElements(ElementXml, std::to_string(file->Id()));
+    file->ColJBContainerRetrievingTempDetail()->UpdateElements(doc->Root(), std::to_string(file->Id()));
     const bool finished = file->ColJBContainerRetrievingTempDetail()->isAllFinished(file->Id());
     file->setProcessState(finished ? 2 : 1);
     // The state the lines give is stored, not only held.

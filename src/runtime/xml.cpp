@@ -183,6 +183,17 @@ std::vector<Element> Document::ElementsByTagName(const std::string& name) const 
   return out;
 }
 
+std::vector<Element> Element::ElementsByTagName(const std::string& name) const {
+  std::vector<Element> out;
+  if (const xmlNodePtr node = Node()) {
+    if (Lib().xmlStrEqual(node->name, X(name))) out.emplace_back(node);
+    Collect(node->children, X(name), out);
+  } else {
+    CollectBuilt(*built_, name, out);
+  }
+  return out;
+}
+
 Element Document::FirstElement(const std::string& name) const {
   const auto all = ElementsByTagName(name);
   return all.empty() ? Element() : all.front();

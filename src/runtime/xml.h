@@ -76,6 +76,9 @@ class Element {
   std::vector<Element> Children() const;
   // The element's text as it stands in its document's text (no declaration, no line break).
   std::string Text() const;
+  // The element itself when it is named `name`, then every element named `name` within it, at any
+  // depth, in document order.
+  std::vector<Element> ElementsByTagName(const std::string& name) const;
 
  private:
   // The parsed node, or nullptr for an element of a built document; the run-time error "object
