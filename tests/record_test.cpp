@@ -344,13 +344,12 @@ TEST_P(Record, CollectionWritesTheChildrenOfAKey) {
 TEST_P(Record, ChildSlotLoadsExceptOnTheFirstReadOfANewParent) {
   Row("1, 'a', 1, 1, NULL, '0', 0");
   E_KXSample parent;  // its own Id (0) is the parent key of the row above
-  auto make = [] { return std::static_pointer_cast<Collection>(std::make_shared<Col_KXSample>()); };
-  ChildSlot slot;
+  ChildSlot<Col_KXSample> slot;
   parent.add();
-  EXPECT_EQ(slot.Get(parent, kId, make)->Count(), 0);
-  auto second = slot.Get(parent, kId, make);
+  EXPECT_EQ(slot.Get(parent, kId)->Count(), 0);
+  auto second = slot.Get(parent, kId);
   EXPECT_EQ(second->Count(), 1);
-  EXPECT_NE(slot.Get(parent, kId, make), second);
+  EXPECT_NE(slot.Get(parent, kId), second);
 }
 
 // ---- paging

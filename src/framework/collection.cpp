@@ -64,13 +64,8 @@ void Collection::WriteItems(xml::Element list, const std::string& key) {
   }
 }
 
-std::shared_ptr<Collection> ChildSlot::Get(Entity& parent, size_t parentKey,
-                                           const std::function<std::shared_ptr<Collection>()>& make) {
-  const bool first = held_ == nullptr;
-  auto collection = make();
-  if (!first || parent.status() != esNew) collection->loadElements(XmlText(parent.Get(parentKey)));
-  held_ = std::move(collection);
-  return held_;
+void Collection::NestIn(xml::Element parent) {
+  Guard("getColElementsByXML Function", [&] { WriteItems(parent.AppendElement(def_.collection.root)); });
 }
 
 void Collection::updateColElements(const std::string& ElementXml, const std::string& MasterKey) {

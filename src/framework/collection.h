@@ -42,8 +42,11 @@ class Collection : public Object {
   void setColItems(std::shared_ptr<EntityList> items);
 
   // Appends one item element per child whose parent key is `key` (every child for an empty key)
-  // to `list`: the body of getColElementsByXML, and the nested list of a parent's answer.
+  // to `list`: the body of getColElementsByXML.
   void WriteItems(xml::Element list, const std::string& key = "");
+  // Appends the list of every child to `parent` ("<JBDiarys><JBDiary .../></JBDiarys>"), as a
+  // parent's answer nests its children.
+  void NestIn(xml::Element parent);
 
  protected:
   std::shared_ptr<Storage> storage();
@@ -59,25 +62,30 @@ class Collection : public Object {
   std::shared_ptr<EntityList> items_;
 };
 
-// A parent's hold on one of its child collections. The first read of a new parent gives an empty
-// collection without reading the database; every other read drops the held collection and gives
-// a newly loaded one, so that it reflects the database.
-class ChildSlot {
- public:
-  // `make` creates the collection; `parentKey` is the parent's key field.
-  std::shared_ptr<Collection> Get(Entity& parent, size_t parentKey,
-                                  const std::function<std::shared_ptr<Collection>()>& make);
-  bool held() const { return held_ != nullptr; }
-
- private:
-  std::shared_ptr<Collection> held_;
-};
-
 // The collection class of a child record whose storage class is S.
 template <class S>
 class CollectionOf : public Collection {
  public:
   CollectionOf() : Collection(S::Def(), std::make_shared<S>()) {}
+};
+
+// A parent's hold on one of its child collections, of class C. The first read of a new parent
+// gives an empty collection without reading the database; every other read drops the held
+// collection and gives a newly loaded one, so that it reflects the database.
+template <class C>
+class ChildSlot {
+ public:
+  // `parentKey` is the parent's key field.
+  std::shared_ptr<C> Get(Entity& parent, size_t parentKey) {
+    const bool first = held_ == nullptr;
+    auto collection = std::make_shared<C>();
+    if (!first || parent.status() != esNew) collection->loadElements(XmlText(parent.Get(parentKey)));
+    held_ = collection;
+    return collection;
+  }
+
+ private:
+  std::shared_ptr<C> held_;
 };
 
 }  // namespace kx

@@ -97,6 +97,17 @@ struct FieldRead {
   Conversion conversion = Conversion::Auto;
 };
 
+// The fields of one field table by property name, checked by the compiler: `Index("Code")` is the
+// field's index, `Read("Code")` a request read of it. Every record's entity class names its table
+// so (`E::F`), and its code reaches fields through it or through constants made from it.
+template <const auto& Fields>
+struct FieldsOf {
+  static consteval size_t Index(std::string_view property) { return FieldIndex(Fields, property); }
+  static consteval FieldRead Read(std::string_view property, Conversion conversion = Conversion::Auto) {
+    return {FieldIndex(Fields, property), conversion};
+  }
+};
+
 // Names a collection of a record's children uses.
 struct CollectionDef {
   std::string className = {};     // "Col_JBDiary"

@@ -86,13 +86,7 @@ Variant CallPartner(const char* component, const char* member, Args& args) {
 
 void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
                 const std::string& type, const std::string& text) {
-  auto diary = order.ColJBDiary();
-  Args args = {Variant(masterKey), Variant(user), Variant(type), Variant(text)};
-  Registry::Instance().Invoke(*diary, "add", args);
-}
-
-void NestChildren(xml::Element parent, Collection& collection) {
-  collection.WriteItems(parent.AppendElement(collection.def().collection.root));
+  order.ColJBDiary()->add(masterKey, user, type, text);
 }
 
 std::shared_ptr<E_JBOrder> C_JBOrder::JBOrder() {
@@ -113,7 +107,7 @@ void C_JBOrder::Stamp(E_JBOrder& order) {
 
 xml::Element C_JBOrder::WriteEntity(Answer& answer) {
   xml::Element element = Controller::WriteEntity(answer);
-  NestChildren(element, *JBOrder()->ColJBContainerDetail());
+  JBOrder()->ColJBContainerDetail()->NestIn(element);
   return element;
 }
 

@@ -10,6 +10,9 @@
 #include "framework/controller.h"
 #include "framework/entity.h"
 #include "framework/storage.h"
+#include "joborderdetail/jb_container_detail.h"
+#include "joborderdetail/jb_diary.h"
+#include "joborderdetail/jb_door_appointment.h"
 #include "runtime/registry.h"
 #include "shared/s_db_help_for_kx.h"
 
@@ -101,47 +104,46 @@ class S_JBOrder : public StorageOf<JBOrderDef> {
 
 class E_JBOrder : public EntityOf<S_JBOrder> {
  public:
-#define KX_JB_ORDER_FIELD(name) static constexpr size_t k##name = FieldIndex(kJBOrderFields, #name)
-  KX_JB_ORDER_FIELD(Id);
-  KX_JB_ORDER_FIELD(JBNo);
-  KX_JB_ORDER_FIELD(JBCreateDate);
-  KX_JB_ORDER_FIELD(LastUpdateDate);
-  KX_JB_ORDER_FIELD(LastUpdateTime);
-  KX_JB_ORDER_FIELD(LastUpdateUser);
-  KX_JB_ORDER_FIELD(JBTypeCategory);
-  KX_JB_ORDER_FIELD(JBTypeCode);
-  KX_JB_ORDER_FIELD(OfficeCode);
-  KX_JB_ORDER_FIELD(IssueUser);
-  KX_JB_ORDER_FIELD(IssueFaxNo);
-  KX_JB_ORDER_FIELD(IssueEmailAddress);
-  KX_JB_ORDER_FIELD(IssueDate);
-  KX_JB_ORDER_FIELD(JBState);
-  KX_JB_ORDER_FIELD(JBStateDate);
-  KX_JB_ORDER_FIELD(JBStateRemark);
-  KX_JB_ORDER_FIELD(VendorCode);
-  KX_JB_ORDER_FIELD(VendorName);
-  KX_JB_ORDER_FIELD(VendorContractNo);
-  KX_JB_ORDER_FIELD(ITNumber);
-  KX_JB_ORDER_FIELD(ITType);
-  KX_JB_ORDER_FIELD(BoundDirect);
-  KX_JB_ORDER_FIELD(TransportMode);
-  KX_JB_ORDER_FIELD(Quantity);
-  KX_JB_ORDER_FIELD(FromPlace);
-  KX_JB_ORDER_FIELD(FromDepot);
-  KX_JB_ORDER_FIELD(EstimatedStartDate);
-  KX_JB_ORDER_FIELD(ActualStartDate);
-  KX_JB_ORDER_FIELD(ToPlace);
-  KX_JB_ORDER_FIELD(ToDepot);
-  KX_JB_ORDER_FIELD(EstimatedEndDate);
-  KX_JB_ORDER_FIELD(ActualEndDate);
-  KX_JB_ORDER_FIELD(TotalActualCurrency);
-  KX_JB_ORDER_FIELD(TotalActualAmount);
-  KX_JB_ORDER_FIELD(TotalInvoiceCurrency);
-  KX_JB_ORDER_FIELD(TotalInvoiceAmount);
-  KX_JB_ORDER_FIELD(CostRemark);
-  KX_JB_ORDER_FIELD(CompanyCode);
-  KX_JB_ORDER_FIELD(OfficeCodeOfUser);
-#undef KX_JB_ORDER_FIELD
+  using F = FieldsOf<kJBOrderFields>;
+  static constexpr size_t kId = F::Index("Id");
+  static constexpr size_t kJBNo = F::Index("JBNo");
+  static constexpr size_t kJBCreateDate = F::Index("JBCreateDate");
+  static constexpr size_t kLastUpdateDate = F::Index("LastUpdateDate");
+  static constexpr size_t kLastUpdateTime = F::Index("LastUpdateTime");
+  static constexpr size_t kLastUpdateUser = F::Index("LastUpdateUser");
+  static constexpr size_t kJBTypeCategory = F::Index("JBTypeCategory");
+  static constexpr size_t kJBTypeCode = F::Index("JBTypeCode");
+  static constexpr size_t kOfficeCode = F::Index("OfficeCode");
+  static constexpr size_t kIssueUser = F::Index("IssueUser");
+  static constexpr size_t kIssueFaxNo = F::Index("IssueFaxNo");
+  static constexpr size_t kIssueEmailAddress = F::Index("IssueEmailAddress");
+  static constexpr size_t kIssueDate = F::Index("IssueDate");
+  static constexpr size_t kJBState = F::Index("JBState");
+  static constexpr size_t kJBStateDate = F::Index("JBStateDate");
+  static constexpr size_t kJBStateRemark = F::Index("JBStateRemark");
+  static constexpr size_t kVendorCode = F::Index("VendorCode");
+  static constexpr size_t kVendorName = F::Index("VendorName");
+  static constexpr size_t kVendorContractNo = F::Index("VendorContractNo");
+  static constexpr size_t kITNumber = F::Index("ITNumber");
+  static constexpr size_t kITType = F::Index("ITType");
+  static constexpr size_t kBoundDirect = F::Index("BoundDirect");
+  static constexpr size_t kTransportMode = F::Index("TransportMode");
+  static constexpr size_t kQuantity = F::Index("Quantity");
+  static constexpr size_t kFromPlace = F::Index("FromPlace");
+  static constexpr size_t kFromDepot = F::Index("FromDepot");
+  static constexpr size_t kEstimatedStartDate = F::Index("EstimatedStartDate");
+  static constexpr size_t kActualStartDate = F::Index("ActualStartDate");
+  static constexpr size_t kToPlace = F::Index("ToPlace");
+  static constexpr size_t kToDepot = F::Index("ToDepot");
+  static constexpr size_t kEstimatedEndDate = F::Index("EstimatedEndDate");
+  static constexpr size_t kActualEndDate = F::Index("ActualEndDate");
+  static constexpr size_t kTotalActualCurrency = F::Index("TotalActualCurrency");
+  static constexpr size_t kTotalActualAmount = F::Index("TotalActualAmount");
+  static constexpr size_t kTotalInvoiceCurrency = F::Index("TotalInvoiceCurrency");
+  static constexpr size_t kTotalInvoiceAmount = F::Index("TotalInvoiceAmount");
+  static constexpr size_t kCostRemark = F::Index("CostRemark");
+  static constexpr size_t kCompanyCode = F::Index("CompanyCode");
+  static constexpr size_t kOfficeCodeOfUser = F::Index("OfficeCodeOfUser");
 
   int32_t Id() const { return Long(kId); }
   std::string JBNo() const { return Text(kJBNo); }
@@ -158,9 +160,9 @@ class E_JBOrder : public EntityOf<S_JBOrder> {
 
   // The children of this order. The first read of a new order gives an empty collection without
   // reading the database; every other read gives a collection freshly loaded from it.
-  std::shared_ptr<Collection> ColJBDoorAppointment();
-  std::shared_ptr<Collection> ColJBDiary();
-  std::shared_ptr<Collection> ColJBContainerDetail();
+  std::shared_ptr<Col_JBDoorAppointment> ColJBDoorAppointment();
+  std::shared_ptr<Col_JBDiary> ColJBDiary();
+  std::shared_ptr<Col_JBContainerDetail> ColJBContainerDetail();
 
   // The storage as its own class.
   std::shared_ptr<S_JBOrder> OrderStorage() const;
@@ -173,9 +175,9 @@ class E_JBOrder : public EntityOf<S_JBOrder> {
  private:
   // A number no order has yet, from the serial number generator (at most 101 candidates tested).
   std::string GenerateJBNo();
-  std::shared_ptr<Collection> Child(const char* proc, ChildSlot& slot, const char* className);
-
-  ChildSlot doorAppointments_, diary_, containerDetails_;
+  ChildSlot<Col_JBDoorAppointment> doorAppointments_;
+  ChildSlot<Col_JBDiary> diary_;
+  ChildSlot<Col_JBContainerDetail> containerDetails_;
 };
 
 // The job order controller: maintenance, lifecycle (issue, cancel, stop, diary), door

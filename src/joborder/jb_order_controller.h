@@ -1,5 +1,4 @@
-// What the files of the job order controller share, private to them: the writing of a diary entry
-// and the nesting of an order's children in an answer.
+// What the files of the job order controller share, private to them: the writing of a diary entry.
 #pragma once
 
 #include <string>
@@ -14,9 +13,6 @@ namespace kx {
 // Writes one diary entry of the order `masterKey` through the order's diary collection.
 void WriteDiary(E_JBOrder& order, const std::string& masterKey, const std::string& user,
                 const std::string& type, const std::string& text);
-
-// Appends the children of `collection` under their list element to `parent`.
-void NestChildren(xml::Element parent, Collection& collection);
 
 }  // namespace kx
 

@@ -26,12 +26,6 @@ const std::string kNumberTaken = "The job order no has existing: ";
 // How many candidates GenerateJBNo tests at most.
 constexpr int kMaxNumberTests = 101;
 
-std::shared_ptr<Collection> NewCollection(const char* className) {
-  auto collection = std::dynamic_pointer_cast<Collection>(Registry::Instance().Create(className));
-  if (!collection) ThrowRuntimeError(RuntimeErrorCode::TypeMismatch);
-  return collection;
-}
-
 }  // namespace
 
 std::shared_ptr<S_JBOrder> E_JBOrder::OrderStorage() const {
@@ -40,20 +34,16 @@ std::shared_ptr<S_JBOrder> E_JBOrder::OrderStorage() const {
   return s;
 }
 
-std::shared_ptr<Collection> E_JBOrder::Child(const char* proc, ChildSlot& slot, const char* className) {
-  return Guard(proc, [&] { return slot.Get(*this, kId, [className] { return NewCollection(className); }); });
+std::shared_ptr<Col_JBDoorAppointment> E_JBOrder::ColJBDoorAppointment() {
+  return Guard("ColJBDoorAppointment Property", [&] { return doorAppointments_.Get(*this, kId); });
 }
 
-std::shared_ptr<Collection> E_JBOrder::ColJBDoorAppointment() {
-  return Child("ColJBDoorAppointment Property", doorAppointments_, "Col_JBDoorAppointment");
+std::shared_ptr<Col_JBDiary> E_JBOrder::ColJBDiary() {
+  return Guard("ColJBDiary Property", [&] { return diary_.Get(*this, kId); });
 }
 
-std::shared_ptr<Collection> E_JBOrder::ColJBDiary() {
-  return Child("ColJBDiary Property", diary_, "Col_JBDiary");
-}
-
-std::shared_ptr<Collection> E_JBOrder::ColJBContainerDetail() {
-  return Child("ColJBContainerDetail Property", containerDetails_, "Col_JBContainerDetail");
+std::shared_ptr<Col_JBContainerDetail> E_JBOrder::ColJBContainerDetail() {
+  return Guard("ColJBContainerDetail Property", [&] { return containerDetails_.Get(*this, kId); });
 }
 
 void E_JBOrder::OnSave() {

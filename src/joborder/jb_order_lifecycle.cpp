@@ -25,7 +25,7 @@ std::string C_JBOrder::QueryJBDiary(const std::string& JBNoId, const std::string
     const auto answer = LoadTemplate("<?xml version='1.0' ?><Root><JBOrders><JBOrder/></JBOrders></Root>");
     auto order = JBOrder();
     order->load(JBNoId);
-    NestChildren(FirstRequired(*answer, "JBOrder"), *order->ColJBDiary());
+    order->ColJBDiary()->NestIn(FirstRequired(*answer, "JBOrder"));
     return answer->Serialize();
   });
 }
@@ -73,8 +73,8 @@ std::string C_JBOrder::Issue(const std::string& JBNoId, const std::string& strIs
                          E::kTotalInvoiceAmount,
                          E::kCostRemark})
       put(field, order->Get(field));
-    NestChildren(element, *order->ColJBContainerDetail());
-    NestChildren(element, *order->ColJBDoorAppointment());
+    order->ColJBContainerDetail()->NestIn(element);
+    order->ColJBDoorAppointment()->NestIn(element);
     order->Set(E::kIssueUser, strIssueUser);
     order->Set(E::kIssueFaxNo, IssueFaxNo);
     order->Set(E::kIssueEmailAddress, IssueEMail);
@@ -121,7 +121,7 @@ std::string C_JBOrder::GetDoorAppointments(const std::string& JBNoId) {
     const xml::Element element = FirstRequired(*answer, "JBOrder");
     auto order = JBOrder();
     order->load(JBNoId);
-    NestChildren(element, *order->ColJBDoorAppointment());
+    order->ColJBDoorAppointment()->NestIn(element);
     return answer->Serialize();
   });
 }

@@ -6,7 +6,7 @@ namespace kx {
 
 namespace {
 
-consteval FieldRead F(std::string_view property) { return {JBContainerDetailField(property)}; }
+using F = E_JBContainerDetail::F;
 
 // The registry names of the record's classes.
 constexpr RecordClasses kClasses{
@@ -18,25 +18,25 @@ const RecordDef& JBContainerDetailDef() {
   static const RecordDef def = [] {
     // A new line takes only its fourteen text fields from its request element; a stored line also
     // takes its last activity, charge and invoice figures.
-    const std::vector<FieldRead> created = {F("ContainerPrefix"),
-                                            F("ContainerNo"),
-                                            F("EmptyFullFlag"),
-                                            F("SOCFlag"),
-                                            F("BKNo"),
-                                            F("BLNo"),
-                                            F("ERNo"),
-                                            F("FromPlace"),
-                                            F("ToPlace"),
-                                            F("ServiceMode"),
-                                            F("ContainerType"),
-                                            F("CargoDescription"),
-                                            F("Reefer"),
-                                            F("Hazard")};
+    const std::vector<FieldRead> created = {F::Read("ContainerPrefix"),
+                                            F::Read("ContainerNo"),
+                                            F::Read("EmptyFullFlag"),
+                                            F::Read("SOCFlag"),
+                                            F::Read("BKNo"),
+                                            F::Read("BLNo"),
+                                            F::Read("ERNo"),
+                                            F::Read("FromPlace"),
+                                            F::Read("ToPlace"),
+                                            F::Read("ServiceMode"),
+                                            F::Read("ContainerType"),
+                                            F::Read("CargoDescription"),
+                                            F::Read("Reefer"),
+                                            F::Read("Hazard")};
     std::vector<FieldRead> updated = created;
     updated.insert(updated.end(),
-                   {F("LastActivityCode"), F("LastActivityDate"), F("LastActivityTime"), F("ChargeCode"),
-                    F("ChargeQuantity"), F("ChargeCurrency"), F("ChargeTariffRate"), F("ChargeActualRate"),
-                    F("ChargeActualAmount"), F("InvoiceCurrency"), F("InvoiceAmount")});
+                   {F::Read("LastActivityCode"), F::Read("LastActivityDate"), F::Read("LastActivityTime"), F::Read("ChargeCode"),
+                    F::Read("ChargeQuantity"), F::Read("ChargeCurrency"), F::Read("ChargeTariffRate"), F::Read("ChargeActualRate"),
+                    F::Read("ChargeActualAmount"), F::Read("InvoiceCurrency"), F::Read("InvoiceAmount")});
     return Complete({
         .entityClass = kClasses.entity,
         .storageClass = kClasses.storage,

@@ -52,16 +52,12 @@ const RecordDef& JBContainerDetailDef();
 
 class S_JBContainerDetail : public StorageOf<JBContainerDetailDef> {};
 
-// The index of a container line's field by its property name, checked by the compiler.
-consteval size_t JBContainerDetailField(std::string_view property) {
-  return FieldIndex(kJBContainerDetailFields, property);
-}
-
-// One container line; its fields are reached by index (JBContainerDetailField) or by name.
+// One container line; its fields are reached by index (F) or by name.
 class E_JBContainerDetail : public EntityOf<S_JBContainerDetail> {
  public:
-  static constexpr size_t kId = JBContainerDetailField("Id");
-  static constexpr size_t kJBNoId = JBContainerDetailField("JBNoId");
+  using F = FieldsOf<kJBContainerDetailFields>;
+  static constexpr size_t kId = F::Index("Id");
+  static constexpr size_t kJBNoId = F::Index("JBNoId");
 };
 
 // The container lines of one job order.

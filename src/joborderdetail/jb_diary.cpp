@@ -8,7 +8,7 @@ namespace kx {
 
 namespace {
 
-consteval FieldRead F(std::string_view property) { return {JBDiaryField(property)}; }
+using F = E_JBDiary::F;
 
 // The registry names of the record's classes.
 constexpr RecordClasses kClasses{.entity = "E_JBDiary", .storage = "S_JBDiary", .collection = "Col_JBDiary"};
@@ -17,20 +17,20 @@ constexpr RecordClasses kClasses{.entity = "E_JBDiary", .storage = "S_JBDiary", 
 
 const RecordDef& JBDiaryDef() {
   static const RecordDef def = [] {
-    const std::vector<FieldRead> reads = {F("LastUpdateUser"), F("LastUpdateDate"), F("LastUpdateTime"),
-                                          F("JBDiaryText"),    F("JBDiaryTypeInd"), F("JBDiaryDate"),
-                                          F("JBDiaryTime")};
+    const std::vector<FieldRead> reads = {F::Read("LastUpdateUser"), F::Read("LastUpdateDate"), F::Read("LastUpdateTime"),
+                                          F::Read("JBDiaryText"),    F::Read("JBDiaryTypeInd"), F::Read("JBDiaryDate"),
+                                          F::Read("JBDiaryTime")};
     return Complete({
         .entityClass = kClasses.entity,
         .storageClass = kClasses.storage,
         .table = "JB_DIARY",
         .fields = kJBDiaryFields,
-        .key = JBDiaryField("Id"),
+        .key = F::Index("Id"),
         .identity = true,
         .collection = {.className = kClasses.collection,
                        .root = "JBDiarys",
                        .item = "JBDiary",
-                       .parentKey = JBDiaryField("JBNoId"),
+                       .parentKey = F::Index("JBNoId"),
                        .updateReads = reads,
                        .createReads = reads},
     });
@@ -43,16 +43,16 @@ void Col_JBDiary::add(const std::string& MasterKey, const std::string& strUserCo
   ControllerGuard("Add Sub :", [&] {
     auto entry = storage()->NewEntity();
     entry->add();
-    entry->Set(JBDiaryField("JBNoId"), ParentKey(MasterKey));
+    entry->Set(F::Index("JBNoId"), ParentKey(MasterKey));
     const ClockStamp updated = ReadClock();
-    entry->Set(JBDiaryField("LastUpdateDate"), Variant(updated.day));
-    entry->Set(JBDiaryField("LastUpdateTime"), Variant(updated.time));
-    entry->Set(JBDiaryField("LastUpdateUser"), Variant(strUserCode));
-    entry->Set(JBDiaryField("JBDiaryText"), Variant(strDiaryText));
-    entry->Set(JBDiaryField("JBDiaryTypeInd"), Variant(strDiaryTypeInd));
+    entry->Set(F::Index("LastUpdateDate"), Variant(updated.day));
+    entry->Set(F::Index("LastUpdateTime"), Variant(updated.time));
+    entry->Set(F::Index("LastUpdateUser"), Variant(strUserCode));
+    entry->Set(F::Index("JBDiaryText"), Variant(strDiaryText));
+    entry->Set(F::Index("JBDiaryTypeInd"), Variant(strDiaryTypeInd));
     const ClockStamp written = ReadClock();
-    entry->Set(JBDiaryField("JBDiaryDate"), Variant(written.day));
-    entry->Set(JBDiaryField("JBDiaryTime"), Variant(written.time));
+    entry->Set(F::Index("JBDiaryDate"), Variant(written.day));
+    entry->Set(F::Index("JBDiaryTime"), Variant(written.time));
     entry->save();
   });
 }

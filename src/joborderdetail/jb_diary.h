@@ -26,13 +26,13 @@ inline constexpr FieldSpec kJBDiaryFields[] = {
 // JB_NO_ID.
 const RecordDef& JBDiaryDef();
 
-// The index of a diary entry's field by its property name, checked by the compiler.
-consteval size_t JBDiaryField(std::string_view property) { return FieldIndex(kJBDiaryFields, property); }
-
 class S_JBDiary : public StorageOf<JBDiaryDef> {};
 
-// One diary entry; its fields are reached by index (JBDiaryField) or by name.
-class E_JBDiary : public EntityOf<S_JBDiary> {};
+// One diary entry; its fields are reached by index (F) or by name.
+class E_JBDiary : public EntityOf<S_JBDiary> {
+ public:
+  using F = FieldsOf<kJBDiaryFields>;
+};
 
 // The diary entries of one job order.
 class Col_JBDiary : public CollectionOf<S_JBDiary> {

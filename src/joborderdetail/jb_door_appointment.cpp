@@ -9,7 +9,7 @@ namespace kx {
 
 namespace {
 
-consteval FieldRead F(std::string_view property) { return {JBDoorAppointmentField(property)}; }
+using F = E_JBDoorAppointment::F;
 
 constexpr const char* kItem = "JBDoorAppointment";
 
@@ -21,26 +21,26 @@ constexpr RecordClasses kClasses{
 
 const RecordDef& JBDoorAppointmentDef() {
   static const RecordDef def = [] {
-    const std::vector<FieldRead> reads = {F("BKNo"),
-                                          F("BLNo"),
-                                          F("ContainerRemarks"),
-                                          F("CustomerName"),
-                                          F("AppointmentAddress"),
-                                          F("CustomerContactor"),
-                                          F("AppointmentPhone"),
-                                          F("AppointmentDate"),
-                                          F("AppointmentTime"),
-                                          F("AppointmentRemarks")};
+    const std::vector<FieldRead> reads = {F::Read("BKNo"),
+                                          F::Read("BLNo"),
+                                          F::Read("ContainerRemarks"),
+                                          F::Read("CustomerName"),
+                                          F::Read("AppointmentAddress"),
+                                          F::Read("CustomerContactor"),
+                                          F::Read("AppointmentPhone"),
+                                          F::Read("AppointmentDate"),
+                                          F::Read("AppointmentTime"),
+                                          F::Read("AppointmentRemarks")};
     // The order's key comes last among the fields but second among the attributes, after the Id and
     // before the fields a request carries.
-    std::vector<size_t> answerOrder = {JBDoorAppointmentField("Id"), JBDoorAppointmentField("JBNoId")};
+    std::vector<size_t> answerOrder = {F::Index("Id"), F::Index("JBNoId")};
     for (const FieldRead& r : reads) answerOrder.push_back(r.field);
     return Complete({
         .entityClass = kClasses.entity,
         .storageClass = kClasses.storage,
         .table = "JB_DOOR_APPOINTMENT",
         .fields = kJBDoorAppointmentFields,
-        .key = JBDoorAppointmentField("Id"),
+        .key = F::Index("Id"),
         .identity = true,
         .schema = Sch_JBDoorAppointmentAddModify,
         .attributeOrder = answerOrder,
@@ -49,7 +49,7 @@ const RecordDef& JBDoorAppointmentDef() {
         .collection = {.className = kClasses.collection,
                        .root = "JBDoorAppointments",
                        .item = kItem,
-                       .parentKey = JBDoorAppointmentField("JBNoId"),
+                       .parentKey = F::Index("JBNoId"),
                        .updateReads = reads,
                        .createReads = reads},
     });

@@ -29,15 +29,13 @@ inline constexpr FieldSpec kJBDoorAppointmentFields[] = {
 // a job order by JB_NO_ID.
 const RecordDef& JBDoorAppointmentDef();
 
-// The index of a door appointment's field by its property name, checked by the compiler.
-consteval size_t JBDoorAppointmentField(std::string_view property) {
-  return FieldIndex(kJBDoorAppointmentFields, property);
-}
-
 class S_JBDoorAppointment : public StorageOf<JBDoorAppointmentDef> {};
 
-// One door appointment; its fields are reached by index (JBDoorAppointmentField) or by name.
-class E_JBDoorAppointment : public EntityOf<S_JBDoorAppointment> {};
+// One door appointment; its fields are reached by index (F) or by name.
+class E_JBDoorAppointment : public EntityOf<S_JBDoorAppointment> {
+ public:
+  using F = FieldsOf<kJBDoorAppointmentFields>;
+};
 
 // The door appointments of one job order. Besides the list, single appointments are added,
 // changed and removed straight in the database from validated appointment documents; those calls

@@ -49,16 +49,17 @@ class S_JBContainerRetrievingTempDetail : public StorageOf<JBContainerRetrieving
 
 class E_JBContainerRetrievingTempDetail : public EntityOf<S_JBContainerRetrievingTempDetail> {
  public:
-  static constexpr size_t kId = FieldIndex(kJBContainerRetrievingTempDetailFields, "Id");
+  using F = FieldsOf<kJBContainerRetrievingTempDetailFields>;
+  static constexpr size_t kId = F::Index("Id");
   // The line fields a request carries run from FromPlace to PlaceDelivery.
-  static constexpr size_t kFromPlace = FieldIndex(kJBContainerRetrievingTempDetailFields, "FromPlace");
+  static constexpr size_t kFromPlace = F::Index("FromPlace");
   static constexpr size_t kPlaceDelivery =
-      FieldIndex(kJBContainerRetrievingTempDetailFields, "PlaceDelivery");
+      F::Index("PlaceDelivery");
   static constexpr size_t kCargoDescription =
-      FieldIndex(kJBContainerRetrievingTempDetailFields, "CargoDescription");
-  static constexpr size_t kHandledFlag = FieldIndex(kJBContainerRetrievingTempDetailFields, "HandledFlag");
+      F::Index("CargoDescription");
+  static constexpr size_t kHandledFlag = F::Index("HandledFlag");
   static constexpr size_t kJBImportContainerWorkFileId =
-      FieldIndex(kJBContainerRetrievingTempDetailFields, "JBImportContainerWorkFileId");
+      F::Index("JBImportContainerWorkFileId");
 
   int32_t Id() const { return Long(kId); }
   std::string CargoDescription() const { return Text(kCargoDescription); }

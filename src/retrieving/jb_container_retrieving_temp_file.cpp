@@ -44,10 +44,7 @@ const RecordDef& JBContainerRetrievingTempFileDef() {
 
 std::shared_ptr<Col_JBContainerRetrievingTempDetail>
 E_JBContainerRetrievingTempFile::ColJBContainerRetrievingTempDetail() {
-  return Guard("ColJBContainerRetrievingTempDetail Property", [&] {
-    return std::static_pointer_cast<Col_JBContainerRetrievingTempDetail>(
-        lines_.Get(*this, kId, [] { return std::make_shared<Col_JBContainerRetrievingTempDetail>(); }));
-  });
+  return Guard("ColJBContainerRetrievingTempDetail Property", [&] { return lines_.Get(*this, kId); });
 }
 
 namespace {
@@ -70,9 +67,7 @@ std::shared_ptr<E_JBContainerRetrievingTempFile> C_JBContainerRetrievingTempFile
 
 xml::Element C_JBContainerRetrievingTempFile::WriteEntity(Answer& answer) {
   xml::Element element = Controller::WriteEntity(answer);
-  auto lines = File()->ColJBContainerRetrievingTempDetail();
-  Guard("getColElementsByXML Function",
-        [&] { lines->WriteItems(element.AppendElement(lines->def().collection.root)); });
+  File()->ColJBContainerRetrievingTempDetail()->NestIn(element);
   return element;
 }
 

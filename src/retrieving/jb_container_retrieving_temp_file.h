@@ -43,18 +43,19 @@ class S_JBContainerRetrievingTempFile : public StorageOf<JBContainerRetrievingTe
 
 class E_JBContainerRetrievingTempFile : public EntityOf<S_JBContainerRetrievingTempFile> {
  public:
-  static constexpr size_t kId = FieldIndex(kJBContainerRetrievingTempFileFields, "Id");
+  using F = FieldsOf<kJBContainerRetrievingTempFileFields>;
+  static constexpr size_t kId = F::Index("Id");
   // The header fields an added file takes from its request run from SourceCategory to ERNo.
   static constexpr size_t kSourceCategory =
-      FieldIndex(kJBContainerRetrievingTempFileFields, "SourceCategory");
-  static constexpr size_t kERNo = FieldIndex(kJBContainerRetrievingTempFileFields, "ERNo");
-  static constexpr size_t kProcessState = FieldIndex(kJBContainerRetrievingTempFileFields, "ProcessState");
+      F::Index("SourceCategory");
+  static constexpr size_t kERNo = F::Index("ERNo");
+  static constexpr size_t kProcessState = F::Index("ProcessState");
   static constexpr size_t kLastUpdateDate =
-      FieldIndex(kJBContainerRetrievingTempFileFields, "LastUpdateDate");
+      F::Index("LastUpdateDate");
   static constexpr size_t kLastUpdateTime =
-      FieldIndex(kJBContainerRetrievingTempFileFields, "LastUpdateTime");
+      F::Index("LastUpdateTime");
   static constexpr size_t kLastUpdateUser =
-      FieldIndex(kJBContainerRetrievingTempFileFields, "LastUpdateUser");
+      F::Index("LastUpdateUser");
 
   int32_t Id() const { return Long(kId); }
   int16_t ProcessState() const { return CInt(Get(kProcessState)); }
@@ -65,7 +66,7 @@ class E_JBContainerRetrievingTempFile : public EntityOf<S_JBContainerRetrievingT
   std::shared_ptr<Col_JBContainerRetrievingTempDetail> ColJBContainerRetrievingTempDetail();
 
  private:
-  ChildSlot lines_;
+  ChildSlot<Col_JBContainerRetrievingTempDetail> lines_;
 };
 
 class C_JBContainerRetrievingTempFile

@@ -23,9 +23,10 @@ class S_JBTypeProfile : public StorageOf<JBTypeProfileDef> {};
 
 class E_JBTypeProfile : public EntityOf<S_JBTypeProfile> {
  public:
-  static constexpr size_t kCode = FieldIndex(kJBTypeProfileFields, "Code");
-  static constexpr size_t kJBTypeName = FieldIndex(kJBTypeProfileFields, "JBTypeName");
-  static constexpr size_t kJBTypeCategory = FieldIndex(kJBTypeProfileFields, "JBTypeCategory");
+  using F = FieldsOf<kJBTypeProfileFields>;
+  static constexpr size_t kCode = F::Index("Code");
+  static constexpr size_t kJBTypeName = F::Index("JBTypeName");
+  static constexpr size_t kJBTypeCategory = F::Index("JBTypeCategory");
 
   std::string Code() const { return Text(kCode); }
   void setCode(const std::string& v) { Set(kCode, v); }
