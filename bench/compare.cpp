@@ -45,9 +45,9 @@
 #include "bench/bench_support.h"
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/registry.h"
+#include "kx/variant.h"
 #include "shared/s_db_help_for_kx.h"
 
 extern char** environ;

@@ -43,7 +43,7 @@
 #include "bench/bench_support.h"
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
-#include "runtime/variant.h"
+#include "kx/variant.h"
 #include "service/call.h"
 #include "shared/s_db_help_for_kx.h"
 

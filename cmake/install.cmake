@@ -7,7 +7,7 @@
 #                                        command-line modules and the default Config.ini (used when no
 #                                        KX_HOME is given)
 #   LIBDIR/cmake/KX/, LIBDIR/pkgconfig/  find_package(KX) and pkg-config kx
-#   include/kx/                          the headers, included as "runtime/registry.h"
+#   include/kx/                          the public headers, included as "kx/registry.h"
 #   share/kx/schemas/, share/kx/database/, share/kx/console/ (the operator console kx serve serves)
 #   lib/systemd/system/kx.service, lib/sysusers.d/kx.conf
 include(GNUInstallDirs)
@@ -18,9 +18,11 @@ set(KX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KX)
 
 set_target_properties(kx PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME kx)
 target_compile_features(kx PUBLIC cxx_std_20)
-# The headers: the source tree while building, include/kx/ once installed.
+# The headers: the source tree's while building (the public ones and the library's own), the public
+# ones alone once installed.
 set_property(TARGET kx PROPERTY INTERFACE_INCLUDE_DIRECTORIES
-             $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/kx>)
+             $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include> $<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/src>
+             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 # The command and the module find the library relative to where they are installed.
 file(RELATIVE_PATH KX_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_target_properties(kx_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${KX_BIN_TO_LIB}")
@@ -29,7 +31,7 @@ set_target_properties(kx_postgres kx_service kx_cli PROPERTIES INSTALL_RPATH "$O
 install(TARGETS kx EXPORT KXTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS kx_postgres kx_service kx_cli LIBRARY DESTINATION ${KX_OWN_DIR})
 install(TARGETS kx_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kx FILES_MATCHING PATTERN "*.h")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/kx/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kx FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/schemas/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/schemas)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/database/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/database)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/console/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/console)

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "runtime/db/connection.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/registry.h"
+#include "kx/variant.h"
 #include "runtime/xml.h"
 #include "shared/s_db_help_for_kx.h"
 

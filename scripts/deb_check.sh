@@ -36,7 +36,7 @@ fail() { echo "deb check failed: $*" >&2; exit 1; }
 dpkg-deb --field "$deb" Depends | grep -q 'libxml2' || fail "the package does not depend on libxml2"
 libdir=$(dirname "$(dpkg -L kx | grep '/libkx\.so\.1$')")
 for file in /usr/bin/kx "$libdir/libkx.so.1" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
-            "$libdir/cmake/KX/KXConfig.cmake" /usr/include/kx/runtime/registry.h \
+            "$libdir/cmake/KX/KXConfig.cmake" /usr/include/kx/registry.h \
             /usr/share/kx/schemas/KX_XMLSCHEMA /usr/share/kx/database/sqlite/tables.sql \
             /usr/lib/systemd/system/kx.service /usr/lib/sysusers.d/kx.conf; do
   [ -e "$file" ] || fail "the package does not install $file"

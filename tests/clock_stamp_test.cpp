@@ -3,7 +3,7 @@
 #include "jb_container_retrieving_rows.h"
 #include "job_order_detail_rows.h"
 #include "retrieving/jb_container_retrieving_temp_file.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"

@@ -10,7 +10,7 @@
 
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "runtime/context.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

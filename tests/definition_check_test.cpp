@@ -28,7 +28,7 @@
 #include "joborderdetail/jb_door_appointment.h"
 #include "retrieving/jb_container_retrieving_temp_detail.h"
 #include "retrieving/jb_container_retrieving_temp_file.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/s_db_help_for_kx.h"
 #include "typeprofile/jb_type_profile.h"
 

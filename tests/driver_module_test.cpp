@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "test_support.h"
 
 namespace kx::test {

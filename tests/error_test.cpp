@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "runtime/context.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "test_support.h"
 #include "runtime/votes.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/db/connection.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 
 namespace kx::test {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "test_support.h"
 

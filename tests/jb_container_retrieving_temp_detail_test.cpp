@@ -8,7 +8,7 @@
 
 #include "jb_container_retrieving_rows.h"
 #include "runtime/context.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 
 namespace kx::test {

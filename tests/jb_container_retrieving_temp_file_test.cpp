@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "jb_container_retrieving_rows.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 
 namespace kx::test {

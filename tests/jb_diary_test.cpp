@@ -8,7 +8,7 @@
 
 #include "job_order_detail_rows.h"
 #include "runtime/context.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"

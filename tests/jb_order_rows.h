@@ -12,7 +12,7 @@
 #include "job_order_detail_rows.h"
 #include "partners/partners.h"
 #include "runtime/expose.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/xml.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

@@ -7,7 +7,7 @@
 
 #include "jb_order_rows.h"
 #include "joborder/jb_order.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 
 namespace kx::test {

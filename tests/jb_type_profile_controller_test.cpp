@@ -6,7 +6,7 @@
 
 #include "typeprofile/jb_type_profile.h"
 #include "runtime/context.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "runtime/xml.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "typeprofile/jb_type_profile.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "shared/s_db_help_for_kx.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 #include "service/json.h"
 

@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"

@@ -11,7 +11,7 @@
 #include "jb_order_rows.h"
 #include "joborder/jb_order.h"
 #include "runtime/context.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "test_support.h"
 
 namespace kx::test {

@@ -1,6 +1,6 @@
 // The class registry: creation by name, late-bound calls with conversions taken from the member's
 // signature, by-reference arguments, defaults, and which registration wins a name.
-#include "runtime/registry.h"
+#include "kx/registry.h"
 
 #include <algorithm>
 #include <atomic>

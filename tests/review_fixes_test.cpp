@@ -17,7 +17,7 @@
 #include "retrieving/jb_container_retrieving_temp_detail.h"
 #include "retrieving/jb_container_retrieving_temp_file.h"
 #include "runtime/context.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "test_support.h"
 #include "typeprofile/jb_type_profile.h"
 

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "runtime/expose.h"
 #include "service/call.h"
 #include "service/json.h"

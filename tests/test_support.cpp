@@ -11,7 +11,7 @@
 #include <iterator>
 
 #include "runtime/db/connection.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx::test {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/error.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/variant.h"
 #include "test_support.h"
 
 namespace kx::test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "jb_order_rows.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "runtime/xml.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "test_support.h"

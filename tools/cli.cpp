@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "tools/command.h"
 #include "tools/demo.h"
 #include "tools/serve.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "service/call.h"
 #include "service/json.h"

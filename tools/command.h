@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 
 namespace kx::command {
 

@@ -4,8 +4,8 @@
 
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 
 namespace kx {
 namespace {

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 #include "tools/demo.h"
 
 namespace kx {

@@ -2,8 +2,8 @@
 #include <string>
 
 #include "runtime/context.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 #include "tools/demo.h"
 
 namespace kx {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "tools/command.h"
 
 namespace {

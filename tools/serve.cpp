@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "runtime/error.h"
-#include "runtime/host.h"
+#include "kx/error.h"
+#include "kx/host.h"
 #include "tools/command.h"
 
 namespace kx {

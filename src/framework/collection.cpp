@@ -1,7 +1,7 @@
 #include "framework/collection.h"
 
 #include "framework/xml_mapping.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_xml.h"
 
 namespace kx {

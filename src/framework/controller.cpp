@@ -1,6 +1,6 @@
 #include "framework/controller.h"
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_xml.h"
 #include "runtime/votes.h"
 

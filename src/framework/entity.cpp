@@ -1,6 +1,6 @@
 #include "framework/entity.h"
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {

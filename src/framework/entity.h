@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "framework/record.h"
-#include "runtime/object.h"
-#include "runtime/variant.h"
+#include "kx/object.h"
+#include "kx/variant.h"
 
 namespace kx {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {

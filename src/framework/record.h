@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/variant.h"
+#include "kx/variant.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
 #include "framework/search.h"
 
 #include "framework/record.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 

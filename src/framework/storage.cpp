@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "runtime/db/paging.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {

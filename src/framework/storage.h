@@ -11,7 +11,7 @@
 #include "framework/search.h"
 #include "runtime/db/recordset.h"
 #include "runtime/db/statement.h"
-#include "runtime/object.h"
+#include "kx/object.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {

@@ -1,6 +1,6 @@
 #include "framework/xml_mapping.h"
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_xml.h"
 
 namespace kx {

@@ -13,7 +13,7 @@
 #include "joborderdetail/jb_container_detail.h"
 #include "joborderdetail/jb_diary.h"
 #include "joborderdetail/jb_door_appointment.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/s_db_help_for_kx.h"
 
 namespace kx {

@@ -3,8 +3,8 @@
 #include "joborder/jb_order.h"
 
 #include "partners/partners.h"
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 

@@ -3,7 +3,7 @@
 #include "joborder/jb_order.h"
 
 #include "joborder/jb_order_controller.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "runtime/votes.h"

@@ -2,9 +2,9 @@
 
 #include "framework/xml_mapping.h"
 #include "runtime/db/statement.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "runtime/expose.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 

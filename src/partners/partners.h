@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/object.h"
+#include "kx/object.h"
 
 namespace kx {
 

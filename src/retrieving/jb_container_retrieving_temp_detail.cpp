@@ -1,7 +1,7 @@
 #include "retrieving/jb_container_retrieving_temp_detail.h"
 
 #include "framework/registration.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {

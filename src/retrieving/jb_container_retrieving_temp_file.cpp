@@ -1,7 +1,7 @@
 #include "retrieving/jb_container_retrieving_temp_file.h"
 
 #include "framework/registration.h"
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 #include "shared/mod_kx_xml.h"
 #include "runtime/votes.h"

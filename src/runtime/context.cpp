@@ -1,6 +1,8 @@
 #include "runtime/context.h"
 
-#include "runtime/error.h"
+#include <optional>
+
+#include "kx/error.h"
 #include "runtime/votes.h"
 
 namespace kx {
@@ -10,17 +12,32 @@ thread_local TransactionScope* currentScope = nullptr;
 
 }  // namespace
 
+struct TransactionScope::Held {
+  std::string key;
+  std::optional<db::Target> target;
+  std::string configPath;
+  std::shared_ptr<const IniFile> config;
+  db::Lease lease;
+};
+
+TransactionScope::Held& TransactionScope::held() {
+  if (!held_) held_ = std::make_unique<Held>();
+  return *held_;
+}
+
 TransactionScope::TransactionScope() : previous_(currentScope) { currentScope = this; }
 
 TransactionScope::~TransactionScope() {
-  if (!ended_ && lease_) {
-    try {
-      lease_->Rollback();
-    } catch (...) {
-      // The connection is dropped below if it can no longer be used.
+  if (held_) {
+    if (!ended_ && held_->lease) {
+      try {
+        held_->lease->Rollback();
+      } catch (...) {
+        // The connection is dropped below if it can no longer be used.
+      }
     }
+    held_->lease = db::Lease();
   }
-  lease_ = db::Lease();
   currentScope = previous_;
 }
 
@@ -29,31 +46,34 @@ TransactionScope* TransactionScope::Current() { return currentScope; }
 bool TransactionScope::Complete() {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
   ended_ = true;
-  if (!lease_) return !aborted_;
+  if (!held_ || !held_->lease) return !aborted_;
+  db::Lease& lease = held_->lease;
   if (aborted_) {
-    lease_->Rollback();
+    lease->Rollback();
     return false;
   }
   try {
-    lease_->Commit();
+    lease->Commit();
   } catch (...) {
-    lease_->Rollback();
+    lease->Rollback();
     throw;
   }
   return true;
 }
 
 const db::Target& TransactionScope::TargetFor(const std::function<db::Target()>& workOut) {
-  if (!target_) target_ = workOut();
-  return *target_;
+  Held& h = held();
+  if (!h.target) h.target = workOut();
+  return *h.target;
 }
 
 std::shared_ptr<const IniFile> TransactionScope::Config(const std::string& path) {
-  if (!config_ || configPath_ != path) {
-    config_ = IniFile::Load(path);
-    configPath_ = path;
+  Held& h = held();
+  if (!h.config || h.configPath != path) {
+    h.config = IniFile::Load(path);
+    h.configPath = path;
   }
-  return config_;
+  return h.config;
 }
 
 std::shared_ptr<const IniFile> CallConfig(const std::string& path) {
@@ -63,7 +83,8 @@ std::shared_ptr<const IniFile> CallConfig(const std::string& path) {
 
 db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
   if (ended_) throw db::DatabaseError("The transaction scope has already ended");
-  if (!lease_) {
+  Held& h = held();
+  if (!h.lease) {
     // The scope keeps the connection only once its transaction has begun.
     db::Lease lease = db::AcquireConnection(target);
     try {
@@ -76,12 +97,12 @@ db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
       lease = db::OpenConnection(target);
       lease->Begin();
     }
-    lease_ = std::move(lease);
-    key_ = target.connectionString;
-  } else if (key_ != target.connectionString) {
+    h.lease = std::move(lease);
+    h.key = target.connectionString;
+  } else if (h.key != target.connectionString) {
     throw db::DatabaseError("One call cannot write to two databases within one transaction");
   }
-  return *lease_;
+  return *h.lease;
 }
 
 void CtxSetComplete() {

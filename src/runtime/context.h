@@ -1,61 +1,14 @@
-// The transaction scope a host opens around one call: every statement of the call runs on one
-// connection in one database transaction, committed when the call completes without an abort vote.
+// The call's view of its transaction scope inside the library: the settings it reads.
 #pragma once
 
-#include <functional>
-#include <optional>
+#include <memory>
 #include <string>
 
+#include "kx/transaction.h"
 #include "runtime/db/connection.h"
 #include "runtime/ini.h"
 
 namespace kx {
-
-class TransactionScope {
- public:
-  // Opens a scope on this thread; scopes nest, the innermost is current.
-  TransactionScope();
-  // Rolls back whatever the scope wrote unless Complete() committed it.
-  ~TransactionScope();
-  TransactionScope(const TransactionScope&) = delete;
-  TransactionScope& operator=(const TransactionScope&) = delete;
-
-  // The scope of the running call, or nullptr outside any scope.
-  static TransactionScope* Current();
-
-  void VoteComplete() { completeVotes_++; }
-  void VoteAbort() { aborted_ = true; }
-  bool aborted() const { return aborted_; }
-  // How many complete votes the call cast (an abort vote outweighs them all).
-  int completeVotes() const { return completeVotes_; }
-
-  // Ends the call: commits when no abort vote was cast, otherwise rolls back. A failing commit
-  // throws. Returns true when the work was committed.
-  bool Complete();
-
-  // The database target of the call: worked out by `workOut` on first use, then kept for the
-  // scope's life (Config.ini is not looked at again within one call).
-  const db::Target& TargetFor(const std::function<db::Target()>& workOut);
-
-  // The INI file at `path` as this call sees it: read on first use, then kept for the scope's life,
-  // so that one call looks at Config.ini once and every part of it reads the same settings.
-  std::shared_ptr<const IniFile> Config(const std::string& path);
-
-  // The scope's connection for the target, opened and begun on first use. A scope holds one
-  // connection; a second database within one call is refused.
-  db::Connection& ConnectionFor(const db::Target& target);
-
- private:
-  TransactionScope* previous_;
-  std::string key_;
-  std::optional<db::Target> target_;
-  std::string configPath_;
-  std::shared_ptr<const IniFile> config_;
-  db::Lease lease_;
-  bool aborted_ = false;
-  bool ended_ = false;
-  int completeVotes_ = 0;
-};
 
 // The INI file at `path` as the running call sees it: its transaction scope's snapshot, or outside
 // any scope the file as it is now.

@@ -1,4 +1,4 @@
-#include "runtime/error.h"
+#include "kx/error.h"
 
 #include <limits>
 #include <new>

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/object.h"
-#include "runtime/registry.h"
+#include "kx/object.h"
+#include "kx/registry.h"
 
 namespace kx {
 

@@ -1,4 +1,4 @@
-#include "runtime/host.h"
+#include "kx/host.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

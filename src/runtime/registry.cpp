@@ -1,4 +1,4 @@
-#include "runtime/registry.h"
+#include "kx/registry.h"
 
 #include <algorithm>
 #include <cctype>

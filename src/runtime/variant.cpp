@@ -1,4 +1,4 @@
-#include "runtime/variant.h"
+#include "kx/variant.h"
 
 #include <cctype>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
-#include "runtime/error.h"
-#include "runtime/object.h"
+#include "kx/error.h"
+#include "kx/object.h"
 
 namespace kx {
 namespace {

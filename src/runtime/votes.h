@@ -7,7 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 
 namespace kx {
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "runtime/xml_library.h"
 
 namespace kx::xml {

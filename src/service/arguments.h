@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/registry.h"
+#include "kx/registry.h"
 
 namespace kx::service {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "runtime/error.h"
-#include "runtime/registry.h"
+#include "kx/error.h"
+#include "kx/registry.h"
 
 namespace kx::service {
 

@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "runtime/host.h"
-#include "runtime/registry.h"
+#include "kx/host.h"
+#include "kx/registry.h"
 #include "service/json.h"
 #include "service/tokens.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "runtime/db/recordset.h"
-#include "runtime/object.h"
+#include "kx/object.h"
 
 namespace kx {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "runtime/variant.h"
+#include "kx/variant.h"
 
 namespace kx {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "service/client.h"
 #include "service/server.h"
 

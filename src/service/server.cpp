@@ -12,9 +12,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "runtime/ini.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 #include "runtime/xml.h"
 #include "service/arguments.h"
 #include "service/call.h"

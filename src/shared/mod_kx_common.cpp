@@ -1,7 +1,7 @@
 #include "shared/mod_kx_common.h"
 
 #include "runtime/context.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "runtime/votes.h"
 

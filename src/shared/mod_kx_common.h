@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/error.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/variant.h"
 
 namespace kx {
 

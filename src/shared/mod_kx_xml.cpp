@@ -1,6 +1,6 @@
 #include "shared/mod_kx_xml.h"
 
-#include "runtime/error.h"
+#include "kx/error.h"
 #include "shared/mod_kx_common.h"
 
 namespace kx {

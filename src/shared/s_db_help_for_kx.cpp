@@ -4,7 +4,7 @@
 
 #include "runtime/context.h"
 #include "runtime/db/statement.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 #include "runtime/ini.h"
 #include "shared/mod_kx_common.h"
 

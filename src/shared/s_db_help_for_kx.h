@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/db/connection.h"
-#include "runtime/object.h"
+#include "kx/object.h"
 
 namespace kx {
 

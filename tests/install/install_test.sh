@@ -14,10 +14,13 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 libdir=$(dirname "$(find "$prefix" -name 'libkx.so.1' | head -n 1)")
 [ -n "$libdir" ] && [ -d "$libdir" ] || { echo "libkx.so.1 is not installed"; exit 1; }
 for file in "$prefix/bin/kx" "$libdir/kx/libkx_postgres.so" "$libdir/kx/libkx_service.so" "$libdir/kx/libkx_cli.so" "$libdir/kx/Config.ini" \
-            "$prefix/include/kx/runtime/registry.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
+            "$prefix/include/kx/registry.h" "$prefix/include/kx/transaction.h" "$prefix/share/kx/schemas/KX_XMLSCHEMA" \
             "$prefix/share/kx/database/sqlite/tables.sql" "$prefix/lib/systemd/system/kx.service"; do
   [ -e "$file" ] || { echo "not installed: $file"; exit 1; }
 done
+# Only the public headers are installed: nothing of the library's own folders.
+private=$(find "$prefix/include/kx" -mindepth 1 \( -type d -o -not -name '*.h' \) | head -n 3)
+[ -z "$private" ] || { echo "headers of the library's own are installed: $private"; exit 1; }
 soname=$(objdump -p "$libdir/libkx.so.1" | awk '$1 == "SONAME" {print $2}')
 [ "$soname" = libkx.so.1 ] || { echo "SONAME is '$soname', not libkx.so.1"; exit 1; }
 # The library binds its own symbols when it is linked (-Bsymbolic): that is sound only while it

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <mutex>
 
-#include "runtime/error.h"
-#include "runtime/host.h"
+#include "kx/error.h"
+#include "kx/host.h"
 
 namespace kx::db {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "runtime/db/recordset.h"
-#include "runtime/error.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/variant.h"
 
 namespace kx::db {
 
@@ -67,7 +67,7 @@ struct ProcedureArgument {
 };
 
 // How many characters of a statement text or an engine's reason an error description holds, and
-// the cut to that limit: those of every error (runtime/error.h).
+// the cut to that limit: those of every error (kx/error.h).
 using kx::Abbreviate;
 using kx::kDescriptionLimit;
 

@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-#include "runtime/error.h"
+#include "kx/error.h"
 
 namespace kx::db {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/object.h"
-#include "runtime/variant.h"
+#include "kx/object.h"
+#include "kx/variant.h"
 
 namespace kx::db {
 

@@ -17,7 +17,7 @@
 #include "runtime/db/connection.h"
 #include "runtime/db/sql_text.h"
 #include "runtime/db/statement.h"
-#include "runtime/host.h"
+#include "kx/host.h"
 
 namespace kx::db {
 

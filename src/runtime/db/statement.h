@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "runtime/db/connection.h"
-#include "runtime/variant.h"
+#include "kx/variant.h"
 
 namespace kx::db {
 

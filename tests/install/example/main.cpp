@@ -4,14 +4,20 @@
 #include <iostream>
 #include <string>
 
-#include "runtime/host.h"
-#include "runtime/registry.h"
+#include "kx/host.h"
+#include "kx/registry.h"
+#include "kx/transaction.h"
 
 int main() {
   const std::string wanted = "C_JBTypeProfile";
   const auto names = kx::Registry::Instance().ClassNames();
   if (std::find(names.begin(), names.end(), wanted) == names.end()) {
     std::cerr << wanted << " is not registered (" << names.size() << " classes)\n";
+    return 1;
+  }
+  // A scope in which nothing ran commits nothing and reports success.
+  if (!kx::TransactionScope().Complete()) {
+    std::cerr << "an empty transaction scope did not complete\n";
     return 1;
   }
   if (!kx::Registry::Instance().Create(wanted)) {

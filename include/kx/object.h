@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/error.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/variant.h"
 
 namespace kx {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/error.h"
-#include "runtime/object.h"
-#include "runtime/variant.h"
+#include "kx/error.h"
+#include "kx/object.h"
+#include "kx/variant.h"
 
 namespace kx {
 
