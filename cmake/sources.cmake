@@ -24,7 +24,9 @@ set(KX_LIBRARY_SOURCES
     src/retrieving/jb_container_retrieving_temp_file.cpp
     src/runtime/context.cpp
     src/runtime/db/connection.cpp
+    src/runtime/db/install.cpp
     src/runtime/db/paging.cpp
+    src/runtime/db/pool.cpp
     src/runtime/db/recordset.cpp
     src/runtime/db/sql_text.cpp
     src/runtime/db/statement.cpp
