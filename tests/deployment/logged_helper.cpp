@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/expose.h"
-#include "runtime/registry.h"
+#include "kx/registry.h"
 
 namespace {
 
