@@ -52,6 +52,19 @@ TEST(Statement, ShowsValuesQuotedAndRunsThemAsPlaceholdersInOrder) {
   }
 }
 
+// A page is kept in the words of the dialect the statement runs in, after its values.
+TEST(Statement, APageIsWrittenInTheDialectItRunsIn) {
+  Statement page = Statement("select * from T where A = ").Value("a");
+  page.Page(40, 20);
+  EXPECT_EQ(page.Shown(), "select * from T where A = 'a' OFFSET 40 ROWS FETCH NEXT 20 ROWS ONLY");
+  EXPECT_EQ(page.Text(Engine::SqlServer, false), "select * from T where A = ? OFFSET 40 ROWS FETCH NEXT 20 ROWS ONLY");
+  EXPECT_EQ(page.Text(Engine::SQLite), "select * from T where A = ? LIMIT 20 OFFSET 40");
+  EXPECT_EQ(page.Text(Engine::PostgreSQL), "select * from T where A = $1 LIMIT 20 OFFSET 40");
+  // An ODBC driver reaching PostgreSQL takes `?` and PostgreSQL's words.
+  EXPECT_EQ(page.Text(Engine::PostgreSQL, false), "select * from T where A = ? LIMIT 20 OFFSET 40");
+  EXPECT_EQ(Statement("x").Page(0, -1).Text(Engine::SQLite), "x");
+}
+
 TEST(Statement, AFormatAndItsValuesMustAgree) {
   EXPECT_THROW(Statement::Format("where K = '{}'", {}), std::logic_error);
   EXPECT_THROW(Statement::Format("where K = '{}'", {"a", "b"}), std::logic_error);

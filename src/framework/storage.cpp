@@ -182,7 +182,6 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
     const auto clauses = BuildSearchClauses(AccessKey, Search());
     setStrSQL(QueryStatement(AccessKey, clauses).Shown());
     const db::Statement source = PageSource(AccessKey, clauses);
-    const db::Engine engine = db::ConnectionInfo::Parse(DB()->GetConnectionString()).engine;
     Page page;
     page.count = CLng(DB()->RunStatementReturnRS(db::CountStatement(source))->Field("RecCount"));
     const bool all = PageNumber < 1 || CountPerPage < 1;
@@ -192,7 +191,7 @@ Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerP
           std::make_shared<db::Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
       return page;
     }
-    page.rows = DB()->RunStatementReturnRS(db::PageStatement(engine, source, KeyColumn(def_), offset, all ? -1 : CountPerPage));
+    page.rows = DB()->RunStatementReturnRS(db::PageStatement(source, KeyColumn(def_), offset, all ? -1 : CountPerPage));
     return page;
   });
 }

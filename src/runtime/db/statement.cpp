@@ -28,6 +28,23 @@ Statement& Statement::Value(std::string value) {
   return *this;
 }
 
+Statement& Statement::Page(int64_t offset, int64_t limit) {
+  offset_ = offset;
+  limit_ = limit;
+  return *this;
+}
+
+namespace {
+
+std::string PageWords(Engine dialect, int64_t offset, int64_t limit) {
+  if (limit < 0) return {};
+  if (dialect == Engine::SqlServer)
+    return " OFFSET " + std::to_string(offset) + " ROWS FETCH NEXT " + std::to_string(limit) + " ROWS ONLY";
+  return " LIMIT " + std::to_string(limit) + " OFFSET " + std::to_string(offset);
+}
+
+}  // namespace
+
 Statement Statement::Around(std::string_view before, std::string_view after) const {
   Statement out(before);
   out.Append(*this);
@@ -50,21 +67,21 @@ std::string Statement::Shown() const {
     }
     out += '\'';
   }
-  return out + shown_.back();
+  return out + shown_.back() + PageWords(Engine::SqlServer, offset_, limit_);
 }
 
-std::string Statement::Text(Engine engine) const {
+std::string Statement::Text(Engine dialect, bool numbered) const {
   std::string out;
   for (size_t i = 0; i < values_.size(); ++i) {
     out += run_[i];
-    if (engine == Engine::PostgreSQL) {
+    if (numbered) {
       out += '$';
       out += std::to_string(i + 1);
     } else {
       out += '?';
     }
   }
-  return out + run_.back();
+  return out + run_.back() + PageWords(dialect, offset_, limit_);
 }
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {

@@ -4,6 +4,7 @@
 // quotes doubled, as SQL Server would read it.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -31,12 +32,18 @@ class Statement {
 
   // `before`, this statement, then `after`.
   Statement Around(std::string_view before, std::string_view after) const;
+  // Ends the statement with the words that keep `limit` rows after the first `offset`, in the
+  // dialect it runs in: " OFFSET o ROWS FETCH NEXT l ROWS ONLY" on SQL Server (and so shown), " LIMIT l
+  // OFFSET o" on the others.
+  Statement& Page(int64_t offset, int64_t limit);
 
   // The text with each value between quotes, its quotes doubled.
   std::string Shown() const;
-  // The text `engine` runs: a placeholder for each value, `$1`, `$2`, ... on PostgreSQL, `?` on
-  // the others.
-  std::string Text(Engine engine) const;
+  // The text run in `dialect` with a placeholder for each value: `$1`, `$2`, ... when `numbered`,
+  // else `?`.
+  std::string Text(Engine dialect, bool numbered) const;
+  // The text `engine`'s own driver runs: numbered placeholders on PostgreSQL, `?` on the others.
+  std::string Text(Engine engine) const { return Text(engine, engine == Engine::PostgreSQL); }
   const std::vector<Variant>& values() const { return values_; }
 
   // A statement from `format`, in which each "'{}'" stands for the next of `values` (one left
@@ -48,6 +55,7 @@ class Statement {
   std::vector<std::string> shown_ = {std::string()};
   std::vector<std::string> run_ = {std::string()};
   std::vector<Variant> values_;
+  int64_t offset_ = 0, limit_ = -1;  // the page kept, when limit_ is not below 0
 };
 
 }  // namespace kx::db
