@@ -1,6 +1,6 @@
-// Work file lines: E_, S_ and Col_JBContainerRetrievingTempDetail. Every statement shape, the
-// handled flag's two readings, pairing request lines with stored lines by position, and the
-// completion check that reads the database.
+// Work file lines: E_, S_ and Col_JBContainerRetrievingTempDetail. The handled flag's two
+// readings, pairing request lines with stored lines by position, and the completion check that
+// reads the database.
 #include "retrieving/jb_container_retrieving_temp_detail.h"
 
 #include <string>
@@ -38,69 +38,6 @@ std::string LastStatement(Line& e) {
 }
 
 class JBContainerRetrievingTempDetail : public EngineTest {};
-
-TEST_P(JBContainerRetrievingTempDetail, StatementOfEveryWrite) {
-  const int32_t file = InsertFileRow();
-  auto e = Prepared(esNew, "O'Neil's toys", true, 0, file);
-  e->save();
-  EXPECT_EQ(
-      LastStatement(*e),
-      "Insert Into JB_CONTAINER_RETRIEVING_TEMP_DETAIL (FROM_PLACE, TO_PLACE, MOVEMENT_MODE, "
-      "CONTAINER_PREFIX, "
-      "CONTAINER_NO, CONTAINER_TYPE, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, CARGO_DESCRIPTION, "
-      "REEFER, "
-      "HAZARD, PLACE_ACCEPTANCE, POL, POD, PLACE_DELIVERY, HANDLED_FLAG, "
-      "JB_IMPORT_CONTAINER_WORK_FILE_ID)Values "
-      "('v1','v2','v3','v4','v5','v6','v7',"
-      "'v8','v9','v10','v11','O''Neil''s toys','v13','v14','v15','v16','v17',"
-      "'v18','1','" +
-          std::to_string(file) + "')");
-  EXPECT_EQ(e->Id(), 0);  // the new key is not read back
-  EXPECT_EQ(e->status(), esSaved);
-  EXPECT_EQ(StoredLines(file), (std::vector<std::string>{"v5:1"}));
-
-  auto stored = std::make_shared<Line>();
-  const int32_t id =
-      CLng(S_DBHelpForKX().RunSQLReturnRS("select max(" + kTable + "_ID) as K from " + kTable)->Field("K"));
-  stored->load(std::to_string(id));
-  EXPECT_EQ(LastStatement(*stored),
-            "select * from " + kTable + " where " + kTable + "_ID = '" + std::to_string(id) + "'");
-  EXPECT_EQ(stored->CargoDescription(), "O'Neil's toys");
-  EXPECT_TRUE(stored->HandledFlag());
-  EXPECT_EQ(stored->JBImportContainerWorkFileId(), file);
-
-  stored->setHandledFlag(false);
-  stored->setCargoDescription("it's 'quoted'");
-  stored->save();
-  const std::string key = std::to_string(id), parent = std::to_string(file);
-  EXPECT_EQ(LastStatement(*stored),
-            "Update JB_CONTAINER_RETRIEVING_TEMP_DETAIL Set FROM_PLACE = 'v1', TO_PLACE = 'v2', "
-            "MOVEMENT_MODE = 'v3', CONTAINER_PREFIX = 'v4', CONTAINER_NO = 'v5', "
-            "CONTAINER_TYPE = 'v6', EMPTY_FULL_FLAG = 'v7', SOC_FLAG = 'v8', BK_NO = "
-            "'v9', "
-            "BL_NO = 'v10', ER_NO = 'v11', CARGO_DESCRIPTION = 'it''s ''quoted''', REEFER = 'v13', HAZARD = "
-            "'v14', PLACE_ACCEPTANCE = 'v15', POL = 'v16', POD = 'v17', PLACE_DELIVERY = "
-            "'v18', HANDLED_FLAG = '0', JB_IMPORT_CONTAINER_WORK_FILE_ID = '" +
-                parent + "' Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= '" + key + "'");
-  EXPECT_EQ(StoredLines(file), (std::vector<std::string>{"v5:0"}));
-  stored->setHandledFlag(true);
-  stored->save();
-  EXPECT_NE(LastStatement(*stored).find("HANDLED_FLAG = '1'"), std::string::npos);
-  EXPECT_EQ(StoredLines(file), (std::vector<std::string>{"v5:1"}));
-
-  S_JBContainerRetrievingTempDetail storage;
-  EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from " + kTable + " where " + kTable + "_ID = '" + key + "'");
-  EXPECT_FALSE(storage.containsPK("x' or '1'='1"));
-
-  stored->remove();
-  stored->save();
-  EXPECT_EQ(LastStatement(*stored),
-            "Delete JB_CONTAINER_RETRIEVING_TEMP_DETAIL Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= '" +
-                key + "'");
-  EXPECT_TRUE(StoredLines(file).empty());
-}
 
 TEST_P(JBContainerRetrievingTempDetail, LoadOfMissingKeyAndSavesThatRunNothing) {
   Line e;
@@ -308,33 +245,6 @@ TEST_P(JBContainerRetrievingTempDetail, IsAllFinishedReadsTheDatabase) {
             "isAllFinished Function"
             "LoadByPK Function"
             "Can not use code '9999'");
-}
-
-TEST_P(JBContainerRetrievingTempDetail, LateBound) {
-  const int32_t file = InsertFileRow();
-  InsertLineRow(file, "A", "'1'");
-  auto& reg = Registry::Instance();
-  ObjectPtr col = reg.Create("Col_JBContainerRetrievingTempDetail");
-  Args load{Variant(std::to_string(file))};
-  reg.Invoke(*col, "loadElements", load);
-  Args finished{Variant(std::to_string(file))};
-  EXPECT_TRUE(CBool(reg.Invoke(*col, "isAllFinished", finished)));
-  Args none{};  // the optional key comes back, by reference
-  EXPECT_NE(CStr(reg.Invoke(*col, "getColElementsByXML", none)).find("ContainerNo=\"A\""), std::string::npos);
-  // MasterKey may be left out when there is no line to update or create.
-  Args noLines{Variant("<X/>")};
-  reg.Invoke(*col, "updateColElements", noLines);
-  EXPECT_TRUE(StoredLines(file).empty());
-
-  ObjectPtr entity = reg.Create("E_JBContainerRetrievingTempDetail");
-  Args flag{Variant("1")};
-  Args add{}, get{};
-  reg.Invoke(*entity, "add", add);
-  reg.Invoke(*entity, "HandledFlag", flag);
-  EXPECT_TRUE(CBool(reg.Invoke(*entity, "HandledFlag", get)));
-  ObjectPtr storage = reg.Create("S_JBContainerRetrievingTempDetail");
-  Args key{Variant("1")};
-  EXPECT_FALSE(CBool(reg.Invoke(*storage, "containsPK", key)));
 }
 
 KX_ENGINE_SUITE(JBContainerRetrievingTempDetail);

@@ -1,5 +1,5 @@
 // Work files: E_ and S_JBContainerRetrievingTempFile. The insert procedure with its bound values,
-// every statement shape, the search fields, and the line collection the file hands out.
+// the search fields, and the line collection the file hands out.
 #include "retrieving/jb_container_retrieving_temp_file.h"
 
 #include <string>
@@ -80,42 +80,6 @@ TEST(JBContainerRetrievingTempFileDefinition, TwelveInsertParametersInOrder) {
                 "@VOYAGE_NO 200 6 0 0", "@VOYAGE_LEG 200 1 0 0", "@BK_NO 200 17 0 0", "@BL_NO 200 17 0 0",
                 "@ER_NO 200 20 0 0", "@PROCESS_STATE 2 0 0 0", "@LAST_UPDATE_DATE 135 0 0 0",
                 "@LAST_UPDATE_TIME 131 0 4 0", "@LAST_UPDATE_USER 200 16 0 0"}));
-}
-
-TEST_P(JBContainerRetrievingTempFile, StatementOfEveryOtherOperation) {
-  const int32_t id = InsertFileRow();
-  const std::string key = std::to_string(id);
-  File file;
-  file.load(key);
-  Fill(file, 2);
-  EXPECT_EQ(file.status(), esModified);
-  file.save();
-  EXPECT_EQ(
-      LastStatement(file),
-      "Update JB_CONTAINER_RETRIEVING_TEMP_FILE Set SOURCE_CATEGORY = 'B''K', OFFICE = 'HKG', VESSEL_CODE = "
-      "'VSL', VOYAGE_NO = '001', VOYAGE_LEG = 'E', BK_NO = 'BK''1', BL_NO = 'BL1', ER_NO = 'ER1', "
-      "PROCESS_STATE "
-      "= '2', LAST_UPDATE_DATE = '2026-03-04', LAST_UPDATE_TIME = '1435', LAST_UPDATE_USER = 'O''Neil' Where "
-      "JB_IMPORT_CONTAINER_WORK_FILE_ID= '" +
-          key + "'");
-  EXPECT_EQ(StoredState(id), 2);
-
-  S_JBContainerRetrievingTempFile storage;
-  EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from " + kTable + " where " + kKey + " = '" + key + "'");
-  // Text that is no number selects nothing on every engine; the statement is still the one built.
-  EXPECT_FALSE(storage.containsPK("0' or '1'='1"));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from " + kTable + " where " + kKey + " = '0'' or ''1''=''1'");
-  EXPECT_FALSE(storage.containsPK(""));
-  EXPECT_TRUE(storage.containsPK(" " + key + " "));
-
-  file.remove();
-  file.save();
-  EXPECT_EQ(LastStatement(file),
-            "Delete JB_CONTAINER_RETRIEVING_TEMP_FILE Where JB_IMPORT_CONTAINER_WORK_FILE_ID= '" + key + "'");
-  EXPECT_EQ(StoredState(id), -1);
 }
 
 TEST_P(JBContainerRetrievingTempFile, LoadOfMissingKeyLeavesTheFileAsItWas) {
@@ -225,21 +189,6 @@ TEST_P(JBContainerRetrievingTempFile, LinesOfANewFileAreEmptyWithoutAQueryThenFr
   EXPECT_FALSE(std::static_pointer_cast<E_JBContainerRetrievingTempDetail>(
                    loaded.ColJBContainerRetrievingTempDetail()->Item(1))
                    ->HandledFlag());
-}
-
-TEST_P(JBContainerRetrievingTempFile, LateBound) {
-  const int32_t id = InsertFileRow();
-  InsertLineRow(id, "A");
-  auto& reg = Registry::Instance();
-  ObjectPtr file = reg.Create("E_JBContainerRetrievingTempFile");
-  Args key{Variant(std::to_string(id))}, none{}, more{}, office{};
-  reg.Invoke(*file, "load", key);
-  ObjectPtr lines = reg.Invoke(*file, "ColJBContainerRetrievingTempDetail", none).get<ObjectPtr>();
-  EXPECT_EQ(CLng(reg.Invoke(*lines, "Count", more)), 1);
-  EXPECT_EQ(CStr(reg.Invoke(*file, "Office", office)), "HKG");
-  ObjectPtr storage = reg.Create("S_JBContainerRetrievingTempFile");
-  Args contains{Variant(std::to_string(id))};
-  EXPECT_TRUE(CBool(reg.Invoke(*storage, "containsPK", contains)));
 }
 
 KX_ENGINE_SUITE(JBContainerRetrievingTempFile);

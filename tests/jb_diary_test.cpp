@@ -1,6 +1,6 @@
-// Diary entries: the statements of S_JBDiary, the collection's XML and its pairing by position,
-// the entry written straight to the database by Col_JBDiary.add with its votes and its failure
-// text, the procedure texts, and late-bound calls.
+// Diary entries: the collection's XML and its pairing by position, the entry written straight to
+// the database by Col_JBDiary.add with its votes and its failure text, the search, and keys that
+// are no numbers (the protocol every record shares is checked in record_protocol_test.cpp).
 #include "joborderdetail/jb_diary.h"
 
 #include <string>
@@ -52,59 +52,6 @@ class JBDiary : public EngineTest {
  protected:
   Col_JBDiary diary;
 };
-
-TEST_P(JBDiary, StatementOfEveryOperation) {
-  S_JBDiary storage;
-  E_JBDiary e;
-  e.add();
-  e.Set("JBNoId", Variant("57"));
-  e.Set("LastUpdateUser", Variant("alice"));
-  e.Set("LastUpdateDate", Variant(Date::FromParts(2024, 3, 5)));
-  e.Set("LastUpdateTime", Variant(int16_t{930}));
-  e.Set("JBDiaryText", Variant("it's done"));
-  e.Set("JBDiaryTypeInd", Variant("MEMO"));
-  e.Set("JBDiaryDate", Variant(Date::FromParts(2024, 3, 5)));
-  e.Set("JBDiaryTime", Variant(int16_t{931}));
-  storage.save(e);
-  EXPECT_EQ(
-      storage.strSQL(),
-      "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
-      "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values ('57','alice','2024-03-05','930','it''s "
-      "done','MEMO',"
-      "'2024-03-05','931')");
-  const std::string key = std::to_string(LastKey("JB_DIARY", "JB_DIARY_NO_ID"));
-
-  EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(storage.strSQL(),
-            "select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = '" + key + "'");
-
-  E_JBDiary loaded;
-  storage.LoadByPK(key, loaded);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY where JB_DIARY_NO_ID = '" + key + "'");
-  EXPECT_EQ(CStr(loaded.Get("JBDiaryText")), "it's done");
-  EXPECT_EQ(CDbl(loaded.Get("JBDiaryTime")), 931.0);
-
-  loaded.Set("JBDiaryText", Variant("O'Neil"));
-  storage.save(loaded);
-  EXPECT_EQ(
-      storage.strSQL(),
-      "Update JB_DIARY Set JB_NO_ID = '57', LAST_UPDATE_USER = 'alice', LAST_UPDATE_DATE = '2024-03-05', "
-      "LAST_UPDATE_TIME = '930', JB_DIARY_TEXT = 'O''Neil', JB_DIARY_TYPE_IND = 'MEMO', JB_DIARY_DATE = "
-      "'2024-03-05', JB_DIARY_TIME = '931' Where JB_DIARY_NO_ID= '" +
-          key + "'");
-
-  EntityList list;
-  storage.LoadElementsIntoCol("57", list);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY where JB_NO_ID = '57'");
-  ASSERT_EQ(list.Count(), 1);
-  EXPECT_EQ(CStr(list.Item(1)->Get("JBDiaryText")), "O'Neil");
-
-  loaded.remove();
-  storage.save(loaded);
-  EXPECT_EQ(storage.strSQL(), "Delete JB_DIARY Where JB_DIARY_NO_ID= '" + key + "'");
-  EXPECT_EQ(storage.Query("")->RecordCount(), 0);
-  EXPECT_EQ(storage.strSQL(), "select * from  JB_DIARY");
-}
 
 TEST_P(JBDiary, AddWritesOneStampedEntryWithoutTouchingTheList) {
   for (int i = 0; i < 3; ++i) InsertEntry(57, "EDIT", "e" + std::to_string(i));
@@ -247,73 +194,6 @@ TEST_P(JBDiary, KeysThatAreNoNumbersFindNothing) {
     EXPECT_EQ(storage.strSQL(), "select * from JB_DIARY where JB_NO_ID = '" + Str2SQL(key) + "'");
   }
   EXPECT_TRUE(storage.containsPK("1"));
-}
-
-TEST_P(JBDiary, ProcedureTexts) {
-  E_JBDiary e;
-  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(),
-            "JBNoId PropertyType mismatch");
-  EXPECT_EQ(CaptureError([&] { e.Set("JBDiaryDate", Variant("x")); }).description(),
-            "JBDiaryDate PropertyType mismatch");
-  EXPECT_EQ(CaptureError([&] { diary.Item(0); }).description(), "Item FunctionSubscript out of range");
-  diary.setColItems(nullptr);
-  EXPECT_EQ(CaptureError([&] { diary.loadElements("57"); }).description(),
-            "loadElements SubcolItems PropertyObject variable or With block variable not set");
-}
-
-// Every write member of the family.
-std::vector<WriteCall> DiaryWrites() {
-  auto col = [] {
-    auto c = std::make_shared<Col_JBDiary>();
-    c->loadElements("57");
-    return c;
-  };
-  std::vector<WriteCall> calls = {
-      {"add", "57 alice MEMO it's", [col] { col()->add("57", "alice", "MEMO", "it's"); }},
-      {"updateColElements", Entries(Request("u", "2024-01-01", "changed")), nullptr},
-      {"updateColElements", Entries(Request("u", "", "a") + Request("v", "", "b") + Request("w", "", "c")),
-       nullptr},
-      {"updateColElements", "<JBDiarys/>", nullptr},
-      {"removeColElements", "", [col] { col()->removeColElements(); }},
-  };
-  for (auto& c : calls)
-    if (!c.call) c.call = [col, request = c.request] { col()->updateColElements(request, "57"); };
-  return calls;
-}
-
-TEST_P(JBDiary, EveryWriteRollsBackWithItsTransaction) {
-  InsertEntry(57, "EDIT", "one");
-  InsertEntry(57, "MEMO", "two");
-  ExpectEveryWriteRollsBack(DiaryWrites());
-}
-
-TEST_P(JBDiary, LateBound) {
-  ExpectEntityAndStorageByName(*home_, "E_JBDiary", "S_JBDiary", InsertEntry(59, "EDIT", "by name"), 59);
-  auto& reg = Registry::Instance();
-  ObjectPtr col = reg.Create("Col_JBDiary");
-  Args add{Variant("57"), Variant("alice"), Variant("MEMO"), Variant("late")};
-  EXPECT_TRUE(reg.Invoke(*col, "add", add).IsEmpty());
-  Args key{Variant("57")};
-  reg.Invoke(*col, "loadElements", key);
-  Args none;
-  EXPECT_EQ(CLng(reg.Invoke(*col, "Count", none)), 1);
-  Args index{Variant(int16_t{1})};
-  auto entry = ObjectAs<Entity>(reg.Invoke(*col, "Item", index));
-  EXPECT_EQ(entry->ClassName(), "E_JBDiary");
-  Args property;
-  EXPECT_EQ(CStr(reg.Invoke(*entry, "JBDiaryText", property)), "late");
-
-  const KxRun run = RunKx(*home_, "call --json Col_JBDiary add 57 alice MEMO \"it's a note\"");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "{\"result\": null, \"out\": {}}\n");
-  EXPECT_EQ(EntryCount(57), 2);
-  const KxRun bad = RunKx(*home_, "--quiet call Col_JBDiary add abc alice MEMO note");
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_EQ(bad.err, "error 0x8004270F: Add Sub :Type mismatch\n");
-  const KxRun list = RunKx(*home_, "call --json Col_JBDiary getColElementsByXML 57");
-  EXPECT_EQ(list.exitCode, 0) << list.err;
-  EXPECT_NE(list.out.find("\"out\": {\"key\": \"57\"}"), std::string::npos) << list.out;
-  EXPECT_EQ(EntryCount(57), 2);
 }
 
 KX_ENGINE_SUITE(JBDiary);

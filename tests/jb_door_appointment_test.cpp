@@ -1,6 +1,6 @@
-// Door appointments: the statements of S_JBDoorAppointment, the collection's XML and pairing by
-// position, and the single-appointment calls add, modify and remove with their schema, votes,
-// failure texts and quotes; late-bound calls.
+// Door appointments: the collection's XML and pairing by position, and the single-appointment
+// calls add, modify and remove with their schema, votes, failure texts and quotes (the protocol
+// every record shares is checked in record_protocol_test.cpp).
 #include "joborderdetail/jb_door_appointment.h"
 
 #include <string>
@@ -70,64 +70,6 @@ class JBDoorAppointment : public EngineTest {
  protected:
   Col_JBDoorAppointment appointments;
 };
-
-TEST_P(JBDoorAppointment, StatementOfEveryOperation) {
-  S_JBDoorAppointment storage;
-  E_JBDoorAppointment e;
-  e.add();
-  e.Set("BKNo", Variant("BK'9"));
-  e.Set("CustomerName", Variant("O'Brien"));
-  e.Set("AppointmentDate", Variant(Date::FromParts(2024, 4, 1)));
-  e.Set("AppointmentTime", Variant(930.0));
-  e.Set("JBNoId", Variant("57"));
-  storage.save(e);
-  EXPECT_EQ(storage.strSQL(), "Insert Into JB_DOOR_APPOINTMENT (" + kColumns +
-                                  ")Values ('BK''9','','','O''Brien','','','','2024-04-01','930','','57')");
-  const std::string key = std::to_string(LastKey("JB_DOOR_APPOINTMENT", "JB_DOOR_APPOINTMENT_ID"));
-
-  EXPECT_TRUE(storage.containsPK(key));
-  EXPECT_EQ(
-      storage.strSQL(),
-      "select Count(*) as RecCount from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
-  E_JBDoorAppointment loaded;
-  storage.LoadByPK(key, loaded);
-  EXPECT_EQ(storage.strSQL(),
-            "select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = '" + key + "'");
-  EXPECT_EQ(CStr(loaded.Get("CustomerName")), "O'Brien");
-  EXPECT_EQ(CStr(loaded.Get("BKNo")), "BK'9");
-
-  loaded.Set("AppointmentRemarks", Variant("gate's"));
-  storage.save(loaded);
-  EXPECT_EQ(
-      storage.strSQL(),
-      "Update JB_DOOR_APPOINTMENT Set BK_NO = 'BK''9', BL_NO = '', CONTAINER_REMARKS = '', CUSTOMER_NAME = "
-      "'O''Brien', APPOINTMENT_ADDRESS = '', CUSTOMER_CONTACTOR = '', APPOINTMENT_PHONE = '', "
-      "APPOINTMENT_DATE = "
-      "'2024-04-01', APPOINTMENT_TIME = '930', APPOINTMENT_REMARKS = 'gate''s', JB_NO_ID = '57' Where "
-      "JB_DOOR_APPOINTMENT_ID= '" +
-          key + "'");
-
-  EntityList list;
-  storage.LoadElementsIntoCol("57", list);
-  EXPECT_EQ(storage.strSQL(), "select * from JB_DOOR_APPOINTMENT where JB_NO_ID = '57'");
-  ASSERT_EQ(list.Count(), 1);
-  EXPECT_EQ(CStr(list.Item(1)->Get("AppointmentRemarks")), "gate's");
-
-  EXPECT_EQ(storage
-                .Query("<Root><AccessKey Field=\"BkNo\" SearchCondition=\"=\" Key=\"BK'9\"/>"
-                       "<AccessKey Field=\"CustomerName\" SearchCondition=\"BeginWith\" Key=\"O'\"/></Root>")
-                ->RecordCount(),
-            1);
-  EXPECT_EQ(
-      storage.strSQL(),
-      "select * from JB_DOOR_APPOINTMENT   where 1=1   And BK_NO = 'BK''9' And CUSTOMER_NAME like 'O''%'");
-
-  loaded.remove();
-  storage.save(loaded);
-  EXPECT_EQ(storage.strSQL(), "Delete JB_DOOR_APPOINTMENT Where JB_DOOR_APPOINTMENT_ID= '" + key + "'");
-  EXPECT_EQ(storage.Query("")->RecordCount(), 0);
-  EXPECT_EQ(storage.strSQL(), "select * from  JB_DOOR_APPOINTMENT");
-}
 
 TEST_P(JBDoorAppointment, CollectionXmlWritesAllTwelveAttributes) {
   const int32_t a = InsertAppointment(57, "Acme & Sons");
@@ -306,80 +248,6 @@ TEST_P(JBDoorAppointment, UpdateColElementsReadsTheSameFieldsInBothSteps) {
                 .rfind("updateColElements Sub", 0),
             0u);
   EXPECT_EQ(AppointmentCount(57), 2);
-}
-
-TEST_P(JBDoorAppointment, ProcedureTexts) {
-  E_JBDoorAppointment e;
-  EXPECT_EQ(CaptureError([&] { e.Set("JBNoId", Variant("x")); }).description(),
-            "JbNoId PropertyType mismatch");
-  EXPECT_EQ(CaptureError([&] { e.Set("AppointmentTime", Variant("x")); }).description(),
-            "AppointmentTime PropertyType mismatch");
-  appointments.setColItems(nullptr);
-  EXPECT_EQ(
-      CaptureError([&] { appointments.removeColElements(); }).description(),
-      "removeColElements SubCount FunctioncolItems PropertyObject variable or With block variable not set");
-}
-
-// Every write member of the family, each against the fixture of the test below.
-std::vector<WriteCall> DoorAppointmentWrites(int32_t id) {
-  auto col = [] {
-    auto c = std::make_shared<Col_JBDoorAppointment>();
-    c->loadElements("57");
-    return c;
-  };
-  const std::string key = std::to_string(id);
-  std::vector<WriteCall> calls = {
-      {"add", Request("", "new"), nullptr},
-      {"modify", Request(key, "changed"), nullptr},
-      {"remove", key, [col, key] { col()->remove(key); }},
-      {"updateColElements", Appointments(Request("", "a")), nullptr},
-      {"updateColElements", Appointments(Request("", "a") + Request("", "b") + Request("", "c")), nullptr},
-      {"updateColElements", "<JBDoorAppointments/>", nullptr},
-      {"removeColElements", "", [col] { col()->removeColElements(); }},
-  };
-  for (auto& c : calls) {
-    if (c.call) continue;
-    const std::string request = c.request;
-    if (c.name == "add") c.call = [col, request] { col()->add(request, "57"); };
-    if (c.name == "modify") c.call = [col, request] { col()->modify(request, "58"); };
-    if (c.name == "updateColElements") c.call = [col, request] { col()->updateColElements(request, "57"); };
-  }
-  return calls;
-}
-
-TEST_P(JBDoorAppointment, EveryWriteRollsBackWithItsTransaction) {
-  const int32_t id = InsertAppointment(57, "Acme");
-  InsertAppointment(57, "Second");
-  ExpectEveryWriteRollsBack(DoorAppointmentWrites(id));
-}
-
-TEST_P(JBDoorAppointment, LateBound) {
-  const int32_t id = InsertAppointment(57, "Acme");
-  ExpectEntityAndStorageByName(*home_, "E_JBDoorAppointment", "S_JBDoorAppointment", id, 57);
-  auto& reg = Registry::Instance();
-  ObjectPtr col = reg.Create("Col_JBDoorAppointment");
-  Args add{Variant(Request("", "late")), Variant("57")};
-  EXPECT_EQ(CStr(reg.Invoke(*col, "add", add)), "");
-  Args remove{Variant(std::to_string(id))};  // the order is optional
-  reg.Invoke(*col, "remove", remove);
-  Args key{Variant("57")};
-  reg.Invoke(*col, "loadElements", key);
-  Args none;
-  EXPECT_EQ(CLng(reg.Invoke(*col, "Count", none)), 1);
-  Args index{Variant(int16_t{1})};
-  auto appointment = ObjectAs<Entity>(reg.Invoke(*col, "Item", index));
-  EXPECT_EQ(appointment->ClassName(), "E_JBDoorAppointment");
-  Args property;
-  EXPECT_EQ(CStr(reg.Invoke(*appointment, "CustomerName", property)), "late");
-
-  const std::string request = home_->WriteFile("appointment.xml", Request("", "O'Hara"));
-  const KxRun run = RunKx(*home_, "call --json Col_JBDoorAppointment add @" + request + " 58");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "{\"result\": \"\", \"out\": {}}\n");
-  EXPECT_EQ(AppointmentCount(58), 1);
-  const KxRun bad = RunKx(*home_, "--quiet call Col_JBDoorAppointment modify @" + request + " 58");
-  EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_EQ(bad.err, "error 0x8004270F: modify FunctionObject variable or With block variable not set\n");
 }
 
 KX_ENGINE_SUITE(JBDoorAppointment);

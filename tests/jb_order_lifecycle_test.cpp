@@ -1,6 +1,5 @@
 // C_JBOrder lifecycle and the members around it: issue, cancel, stop, the diary, door appointments,
-// container look-ups, partner notification; every write member rolls back with its transaction;
-// the kx command.
+// container look-ups, partner notification; the kx command.
 #include <string>
 #include <vector>
 
@@ -299,54 +298,6 @@ TEST_P(JBOrderLifecycle, PartnerNotifyInfoFromTheSettingsTable) {
   result = "none";
   EXPECT_FALSE(controller.getPartnerNotifyInfo("1", "IJ", "EMAIL", result));
   EXPECT_EQ(result, "none");
-}
-
-// Every write member of the controller, with the request it sends.
-std::vector<WriteCall> WriteCalls(C_JBOrder& c, const std::string& appointmentId) {
-  return {
-      {"add", OrderXml({{"JBNo", ""}}, Lines({LineXml("1")})),
-       [&c] {
-         c.add(OrderXml({{"JBNo", ""}}, Lines({LineXml("1")})), "CO", "HKG");
-       }},
-      {"modify", "Id 1",
-       [&c] {
-         c.modify(
-             OrderXml({{"Id", "1"}, {"VendorName", "New"}}, Lines({FullLineXml("1"), FullLineXml("2")})));
-       }},
-      {"remove", "1", [&c] { c.remove("1"); }},
-      {"Issue", "1", [&c] { c.Issue("1", "bob", "F", "E"); }},
-      {"Cancel", "1", [&c] { c.Cancel("1", "bob"); }},
-      {"StopDelivery", "1", [&c] { c.StopDelivery("1", "bob"); }},
-      {"AddUserDiary", "1", [&c] { c.AddUserDiary("1", "bob", "note"); }},
-      {"AddDoorAppointment", "1", [&c] { c.AddDoorAppointment("1", Appointment("", "New")); }},
-      {"ModifyDoorAppointment", appointmentId,
-       [&c, appointmentId] { c.ModifyDoorAppointment("1", Appointment(appointmentId, "Changed")); }},
-      {"RemoveAppointment", appointmentId, [&c, appointmentId] { c.RemoveAppointment("1", appointmentId); }},
-  };
-}
-
-TEST_P(JBOrderLifecycle, EveryWriteRollsBackWithItsTransaction) {
-  controller.AddDoorAppointment("1", Appointment("", "Acme"));
-  const std::string id =
-      CStr(S_DBHelpForKX()
-               .RunSQLReturnRS("select max(JB_DOOR_APPOINTMENT_ID) as K from JB_DOOR_APPOINTMENT")
-               ->Field("K"));
-  FixClock(2026, 12, 9, 10, 0);
-  for (const WriteCall& c : WriteCalls(controller, id)) {
-    SCOPED_TRACE(c.name + " " + c.request);
-    const std::string before = DumpOrderTables();
-    {
-      TransactionScope scope;
-      c.call();
-      EXPECT_FALSE(scope.aborted());
-      EXPECT_NE(DumpOrderTables(), before) << "the call wrote nothing";
-      scope.VoteAbort();
-      EXPECT_FALSE(scope.Complete());
-    }
-    EXPECT_EQ(DumpOrderTables(), before);
-    // A failure at any statement of the call, or at its commit, leaves every table as it was.
-    ExpectAllOrNothing(c.name + " " + c.request, c.call);
-  }
 }
 
 KX_ENGINE_SUITE(JBOrderLifecycle);

@@ -59,24 +59,6 @@ struct WriteCall {
   std::function<void()> call;
 };
 
-// Runs every call in a transaction scope that votes abort after the call succeeded: the call must
-// have written through the scope, and the rollback must leave every detail table as it was.
-inline void ExpectEveryWriteRollsBack(const std::vector<WriteCall>& calls) {
-  for (const WriteCall& c : calls) {
-    SCOPED_TRACE(c.name + " " + c.request);
-    const std::string before = DumpDetailTables();
-    {
-      TransactionScope scope;
-      c.call();
-      EXPECT_NE(DumpDetailTables(), before) << "the call wrote nothing";
-      scope.VoteAbort();
-      EXPECT_FALSE(scope.Complete());
-    }
-    EXPECT_EQ(DumpDetailTables(), before);
-    // A failure at any statement of the call, or at its commit, leaves every table as it was.
-    ExpectAllOrNothing(c.name + " " + c.request, c.call);
-  }
-}
 
 // A clock that starts at `hour`:`minute` local time on `day` March 2024 and moves on one minute
 // each time it is read.
