@@ -26,10 +26,10 @@ set_property(TARGET kx PROPERTY INTERFACE_INCLUDE_DIRECTORIES
 # The command and the module find the library relative to where they are installed.
 file(RELATIVE_PATH KX_BIN_TO_LIB ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 set_target_properties(kx_tool PROPERTIES INSTALL_RPATH "$ORIGIN/${KX_BIN_TO_LIB}")
-set_target_properties(kx_postgres kx_service kx_cli PROPERTIES INSTALL_RPATH "$ORIGIN/..")
+set_target_properties(kx_postgres kx_odbc kx_service kx_cli PROPERTIES INSTALL_RPATH "$ORIGIN/..")
 
 install(TARGETS kx EXPORT KXTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS kx_postgres kx_service kx_cli LIBRARY DESTINATION ${KX_OWN_DIR})
+install(TARGETS kx_postgres kx_odbc kx_service kx_cli LIBRARY DESTINATION ${KX_OWN_DIR})
 install(TARGETS kx_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/kx/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kx FILES_MATCHING PATTERN "*.h")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/schemas/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx/schemas)

@@ -52,6 +52,10 @@ set(KX_LIBRARY_SOURCES
 set(KX_POSTGRES_SOURCES
     src/runtime/db/postgres_driver.cpp)
 
+# libkx_odbc.so: any database through ODBC, loaded when an ODBC connection is first opened.
+set(KX_ODBC_SOURCES
+    src/runtime/db/odbc_driver.cpp)
+
 # What every host shares: one call in a transaction scope and its JSON answer.
 set(KX_HOST_SOURCES
     src/service/call.cpp

@@ -497,7 +497,7 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
       {"JB_CONTAINER_RETRIEVING_TEMP_DETAIL", "UPDATE"}, {"JB_CONTAINER_RETRIEVING_TEMP_DETAIL", "DELETE"},
   };
   // A check deferred to the commit can be installed from outside on PostgreSQL only.
-  if (GetParam() == "PostgreSQL")
+  if (OnPostgreSQL(GetParam()))
     for (const char* table : {"JB_CONTAINER_RETRIEVING_TEMP_FILE", "JB_CONTAINER_RETRIEVING_TEMP_DETAIL"})
       points.emplace_back(table, "COMMIT");
   int commitFailures = 0;
@@ -536,7 +536,7 @@ TEST_P(JBContainerRetrievingTempFileController, AFailureAtAnyWriteLeavesEveryTab
     }
     EXPECT_GT(failed, 0) << write.name;
   }
-  EXPECT_EQ(commitFailures > 0, GetParam() == "PostgreSQL");
+  EXPECT_EQ(commitFailures > 0, OnPostgreSQL(GetParam()));
 }
 
 TEST_P(JBContainerRetrievingTempFileController, PagesOfTenOverTwentyFive) {

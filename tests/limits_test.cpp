@@ -19,7 +19,7 @@ std::string CountTo(int n) {
 
 class Limits : public EngineTest {
  protected:
-  bool postgres() const { return GetParam() == "PostgreSQL"; }
+  bool postgres() const { return OnPostgreSQL(GetParam()); }
   // Config.ini of the test home with `lines` added to section DATABASE.
   void Configure(const std::string& lines) { home_->WriteConfig(home_->DefaultConfig(lines)); }
   // A setting of the PostgreSQL session, as a call sees it.

@@ -76,7 +76,7 @@ class Record : public EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     if (IsSkipped()) return;
-    const bool pg = GetParam() == "PostgreSQL";
+    const bool pg = OnPostgreSQL(GetParam());
     db.RunSQL(pg ? "DROP TABLE IF EXISTS KX_SAMPLE" : "DROP TABLE IF EXISTS KX_SAMPLE");
     db.RunSQL(
         std::string("CREATE TABLE KX_SAMPLE (SAMPLE_ID INTEGER PRIMARY KEY, SAMPLE_NAME VARCHAR(50), ") +

@@ -67,7 +67,7 @@ class ReviewFixes : public EngineTest {
     if (!home_) return;
     FixClock(2026, 12, 8, 9, 30, 15);
   }
-  bool postgres() const { return GetParam() == "PostgreSQL"; }
+  bool postgres() const { return OnPostgreSQL(GetParam()); }
 
   // Moves the row `key` of `table` behind the others where the engine keeps rows in the order they
   // were written: PostgreSQL writes a new version of an updated row at the end of the table.

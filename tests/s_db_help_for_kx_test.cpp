@@ -387,9 +387,11 @@ TEST(HelperSettings, UnreadableFlagOrScrambledValueFailsTheConnectionString) {
   }
 }
 
-TEST(HelperSettings, SqlServerAndUnknownProvidersRefuseToConnect) {
+// SQL Server is reached through ODBC (FreeTDS by default): a server that is not there is a failure
+// to connect that names the driver; an unknown provider is refused before anything is opened.
+TEST(HelperSettings, AnAbsentSqlServerAndUnknownProvidersFailToConnect) {
   TestHome home;
-  const std::vector<std::pair<std::string, std::string>> cases = {{"SQLOLEDB", "SQLOLEDB"},
+  const std::vector<std::pair<std::string, std::string>> cases = {{"SQLOLEDB", "[FreeTDS]"},
                                                                    {"Oracle", "Provider cannot be found"}};
   for (const auto& [provider, expected] : cases) {
     home.WriteConfig("[DATABASE]\nPROVIDER=" + provider + "\nSERVERNAME=srv\n");

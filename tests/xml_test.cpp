@@ -381,7 +381,7 @@ class StoredXmlText : public EngineTest {};
 TEST_P(StoredXmlText, StoredValuesAreAnsweredReadableAndKeptAsTheyAre) {
   const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   // PostgreSQL stores only valid UTF-8: there the name holds a control character alone.
-  const bool utf8Only = GetParam() == "PostgreSQL";
+  const bool utf8Only = OnPostgreSQL(GetParam());
   const std::string name = utf8Only ? "bell\x01 byte" : "bell\x01 byte\xFF", category = "\x02";
   const std::string answeredName = utf8Only ? "bell" + r + " byte" : "bell" + r + " byte" + r;
   InsertRow("CTL", name, category);

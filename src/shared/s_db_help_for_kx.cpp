@@ -86,6 +86,7 @@ std::vector<Variant> Values(const std::vector<CommandParameter>& params) {
 
 std::string config::DefaultServer(const std::string& provider) {
   if (strcasecmp(provider.c_str(), "SQLite") == 0) return ComponentFolder();
+  if (strcasecmp(provider.c_str(), "ODBC") == 0) return {};
   if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) return "(local)";
   return "localhost";
 }
@@ -207,7 +208,45 @@ std::string S_DBHelpForKX::ConnectionStringFrom(const IniFile& ini, const std::s
     password_ = Unscrambled(ini, path, kPassword, password_, &UnscramblePassword);
   }
   return "Provider=" + provider + ";Data Source=" + server_ + ";Initial Catalog=" + database_ +
-         ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;";
+         ";User Id=" + userId_ + ";Password=" + password_ + ";Connect Timeout=10;" +
+         OdbcConnection(ini, path, provider);
+}
+
+std::string S_DBHelpForKX::OdbcConnection(const IniFile& ini, const std::string& path, const std::string& provider) {
+  using namespace config;
+  // A value as an ODBC connection string holds it: in braces when it holds a separator.
+  auto attribute = [](const char* key, const std::string& value) {
+    const bool braces = value.find_first_of(";{}= ") != std::string::npos;
+    std::string v = value;
+    if (braces) {
+      std::string doubled;
+      for (const char c : value) doubled += c == '}' ? std::string("}}") : std::string(1, c);
+      v = "{" + doubled + "}";
+    }
+    return std::string(key) + "=" + v + ";";
+  };
+  if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) {
+    // SQL Server through Debian's FreeTDS driver (the database layer writes the rest), or through
+    // the driver DRIVER names.
+    const std::string driver = Trim(DatabaseValue(ini, kDriver, ""));
+    return driver.empty() ? std::string() : "Extended Properties=" + attribute("Driver", driver);
+  }
+  if (strcasecmp(provider.c_str(), "ODBC") != 0) return {};
+  std::string odbc = Trim(DatabaseValue(ini, kConnectionString, ""));
+  if (odbc.empty()) throw Unusable(path, kConnectionString, "must name the ODBC connection when PROVIDER is ODBC");
+  if (odbc.back() != ';') odbc += ';';
+  // The user and password of section DATABASE go with a connection string that names none.
+  std::string upper = odbc;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  auto names = [&](const char* key) {
+    const std::string k = std::string(key) + "=";
+    for (size_t at = upper.find(k); at != std::string::npos; at = upper.find(k, at + 1))
+      if (at == 0 || upper[at - 1] == ';' || upper[at - 1] == ' ') return true;
+    return false;
+  };
+  if (ini.Has(kDatabaseSection, kUserId) && !names("UID")) odbc += attribute("UID", userId_);
+  if (ini.Has(kDatabaseSection, kPassword) && !names("PWD")) odbc += attribute("PWD", password_);
+  return "Extended Properties=" + odbc;
 }
 
 db::Target S_DBHelpForKX::TargetForCall() {

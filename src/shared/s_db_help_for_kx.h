@@ -83,6 +83,11 @@ class S_DBHelpForKX : public Object {
   // The connection string from the parsed Config.ini at `path`, keeping the settings read; a value
   // that cannot be used fails with an error naming the file and the key.
   std::string ConnectionStringFrom(const IniFile& ini, const std::string& path);
+  // The end of the connection string of a database reached through ODBC: "Extended Properties="
+  // and the ODBC connection string (PROVIDER ODBC: CONNECTIONSTRING, with UID and PWD from USERID
+  // and PASSWORD when it names none; SQLOLEDB: "Driver=" and DRIVER when it is set); empty for
+  // the other providers.
+  std::string OdbcConnection(const IniFile& ini, const std::string& path, const std::string& provider);
 
   // Turns the parameter array into command parameters (each element exactly six values).
   static std::vector<CommandParameter> collectParams(const Variant& params);
@@ -103,7 +108,9 @@ class S_DBHelpForKX : public Object {
 // The Config.ini keys of section "DATABASE" and their defaults.
 namespace config {
 inline constexpr const char* kDatabaseSection = "DATABASE";
-inline constexpr const char* kProvider = "PROVIDER";  // "SQLite" (default), "PostgreSQL", "SQLOLEDB"
+inline constexpr const char* kProvider = "PROVIDER";  // "SQLite" (default), "PostgreSQL", "SQLOLEDB", "ODBC"
+inline constexpr const char* kConnectionString = "CONNECTIONSTRING";  // the ODBC connection (PROVIDER ODBC)
+inline constexpr const char* kDriver = "DRIVER";  // the ODBC driver of SQL Server (PROVIDER SQLOLEDB; FreeTDS)
 inline constexpr const char* kServerName = "SERVERNAME";
 inline constexpr const char* kDatabaseName = "DATABASENAME";
 inline constexpr const char* kUserId = "USERID";

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 
 #include "kx/error.h"
@@ -49,12 +50,32 @@ bool EngineOfProvider(const std::string& provider, Engine& engine) {
     engine = Engine::SQLite;
   } else if (strcasecmp(provider.c_str(), "PostgreSQL") == 0) {
     engine = Engine::PostgreSQL;
-  } else if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) {
+  } else if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0 || strcasecmp(provider.c_str(), "ODBC") == 0) {
     engine = Engine::SqlServer;
   } else {
     return false;
   }
   return true;
+}
+
+namespace {
+
+// A value as an ODBC connection string holds it: in braces when it holds a separator.
+std::string OdbcValue(const std::string& value) {
+  if (value.find_first_of(";{}= ") == std::string::npos) return value;
+  std::string out = "{";
+  for (const char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+  return out + "}";
+}
+
+}  // namespace
+
+std::string SqlServerOdbc(const ConnectionInfo& info) {
+  // The driver the connection string names ("Extended Properties=Driver=...;"), FreeTDS by default.
+  std::string driver = info.odbc.empty() ? "Driver=FreeTDS;" : info.odbc;
+  if (driver.back() != ';') driver += ';';
+  return driver + "Server=" + OdbcValue(info.dataSource) + ";Database=" + OdbcValue(info.catalog) +
+         ";UID=" + OdbcValue(info.user) + ";PWD=" + OdbcValue(info.password) + ";TDS_Version=7.4;ClientCharset=UTF-8;";
 }
 
 ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
@@ -64,23 +85,29 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
                                          ";User Id=", ";Password="};
   ConnectionInfo info;
   std::string* fields[] = {&info.provider, &info.dataSource, &info.catalog, &info.user, &info.password};
-  const auto tail = cs.rfind(";Connect Timeout=");
+  // The ODBC connection string comes last, as it stands.
+  std::string_view head = cs;
+  if (const auto odbc = cs.find(";Extended Properties="); odbc != std::string::npos) {
+    info.odbc = cs.substr(odbc + 21);
+    head = std::string_view(cs).substr(0, odbc + 1);
+  }
+  const auto tail = head.rfind(";Connect Timeout=");
   size_t pos = 0;
   for (int i = 0; i < 5; ++i) {
     const std::string marker = kMarkers[i];
-    const auto at = cs.find(marker, pos);
+    const auto at = head.find(marker, pos);
     if (at == std::string::npos || (i == 0 && at != 0) || (tail != std::string::npos && at > tail))
       throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
     const size_t start = at + marker.size();
-    size_t end = i < 4 ? cs.find(kMarkers[i + 1], start) : (tail == std::string::npos ? cs.size() : tail);
+    size_t end = i < 4 ? head.find(kMarkers[i + 1], start) : (tail == std::string::npos ? head.size() : tail);
     if (end == std::string::npos)
       throw DatabaseError("Invalid connection string attribute", ErrorCategory::Connection);
-    *fields[i] = cs.substr(start, end - start);
+    *fields[i] = std::string(head.substr(start, end - start));
     pos = end;
   }
   if (tail != std::string::npos) {
     try {
-      info.timeoutSeconds = std::stoi(cs.substr(tail + 17));
+      info.timeoutSeconds = std::stoi(std::string(head.substr(tail + 17)));
     } catch (...) {
       info.timeoutSeconds = 10;
     }
@@ -88,24 +115,42 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
   if (!EngineOfProvider(info.provider, info.engine))
     throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")",
                         ErrorCategory::Connection);
+  if (strcasecmp(info.provider.c_str(), "SQLOLEDB") == 0) info.odbc = SqlServerOdbc(info);
   return info;
 }
 
-std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+namespace {
+
+// Opens a connection through the driver module `module`, loaded on first use and kept loaded.
+std::unique_ptr<Connection> OpenThroughModule(const char* module, const char* entryName, const char* what,
+                                              const ConnectionInfo& info, const Limits& limits) {
   static std::mutex mutex;
-  static PostgresEntry* entry = nullptr;  // the module stays loaded once found
+  static std::map<std::string, PostgresEntry*> entries;
+  PostgresEntry* entry = nullptr;
   {
     std::lock_guard lock(mutex);
+    entry = entries[module];
     if (!entry) {
       std::string why;
-      entry = reinterpret_cast<PostgresEntry*>(ModuleEntry(kPostgresModule, kPostgresEntry, why));
+      entry = reinterpret_cast<PostgresEntry*>(ModuleEntry(module, entryName, why));
       if (!entry)
-        throw DatabaseError("The PostgreSQL driver cannot be loaded: " + why, ErrorCategory::Connection);
+        throw DatabaseError(std::string("The ") + what + " driver cannot be loaded: " + why, ErrorCategory::Connection);
+      entries[module] = entry;
     }
   }
   std::unique_ptr<Connection> connection;
   entry(info, limits, connection);
   return connection;
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limits& limits) {
+  return OpenThroughModule(kPostgresModule, kPostgresEntry, "PostgreSQL", info, limits);
+}
+
+std::unique_ptr<Connection> OpenOdbc(const ConnectionInfo& info, const Limits& limits) {
+  return OpenThroughModule(kOdbcModule, kOdbcEntry, "ODBC", info, limits);
 }
 
 namespace {
@@ -114,14 +159,14 @@ std::mutex decoratorMutex;
 ConnectionDecorator decorator;
 
 std::unique_ptr<Connection> OpenEngine(const ConnectionInfo& info, OpenMode mode, const Limits& limits) {
+  if (!info.odbc.empty()) return OpenOdbc(info, limits);
   switch (info.engine) {
     case Engine::SQLite: return OpenSqlite(info, mode, limits);
     case Engine::PostgreSQL: return OpenPostgres(info, limits);
     case Engine::SqlServer: break;
   }
   throw DatabaseError(
-      "The SQL Server engine (provider SQLOLEDB) is not supported by this build of KX; "
-      "set PROVIDER to SQLite or PostgreSQL in section DATABASE of Config.ini",
+      "The connection string names no ODBC connection for provider " + info.provider,
       ErrorCategory::Connection);
 }
 

@@ -23,8 +23,10 @@ enum class Engine { SQLite, PostgreSQL, SqlServer };
 class Statement;
 
 // The parts of the component's connection string
-// "Provider=P;Data Source=S;Initial Catalog=D;User Id=U;Password=W;Connect Timeout=10;".
+// "Provider=P;Data Source=S;Initial Catalog=D;User Id=U;Password=W;Connect Timeout=10;", which for
+// a database reached through ODBC ends with "Extended Properties=" and the ODBC connection string.
 struct ConnectionInfo {
+  // The dialect expected: an ODBC connection reports its own once open (Connection::engine).
   Engine engine = Engine::SQLite;
   std::string provider;
   std::string dataSource;
@@ -32,12 +34,19 @@ struct ConnectionInfo {
   std::string user;
   std::string password;
   int timeoutSeconds = 10;
+  std::string odbc;  // the ODBC connection string; empty for the engines' own drivers
 
   // Parses a connection string of the shape above; an unknown provider fails.
   static ConnectionInfo Parse(const std::string& connectionString);
 };
 
-// Engine of a provider name ("SQLite", "PostgreSQL", "SQLOLEDB"), without regard to case.
+// The ODBC connection string of SQL Server (provider SQLOLEDB): the driver `info.odbc` names
+// ("Driver=...;", FreeTDS when empty), then Server, Database, UID and PWD from the connection
+// string's parts, TDS version 7.4 and UTF-8.
+std::string SqlServerOdbc(const ConnectionInfo& info);
+
+// Engine of a provider name ("SQLite", "PostgreSQL", "SQLOLEDB", "ODBC"), without regard to case;
+// through ODBC the dialect is SQL Server's until the driver names the server.
 bool EngineOfProvider(const std::string& provider, Engine& engine);
 
 // The limits every call runs under (section DATABASE of Config.ini).
@@ -157,6 +166,12 @@ std::unique_ptr<Connection> OpenPostgres(const ConnectionInfo& info, const Limit
 inline constexpr const char* kPostgresModule = "libkx_postgres.so";
 inline constexpr const char* kPostgresEntry = "kx_open_postgres";
 using PostgresEntry = void(const ConnectionInfo&, const Limits&, std::unique_ptr<Connection>&);
+// The same for any database through ODBC (unixODBC), the module libkx_odbc.so.
+inline constexpr const char* kOdbcModule = "libkx_odbc.so";
+inline constexpr const char* kOdbcEntry = "kx_open_odbc";
+std::unique_ptr<Connection> OpenOdbc(const ConnectionInfo& info, const Limits& limits);
+// The category of an ODBC SQLSTATE ("08S01", "23000", ...).
+ErrorCategory OdbcErrorCategory(std::string_view sqlState);
 // Opens a connection of the engine the info names, with `limits` in force.
 std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
                                  const Limits& limits = {});

@@ -10,8 +10,8 @@ namespace kx::db {
 const std::map<std::string, std::string>& DatabaseScripts();
 
 std::vector<std::string> InstallScripts(Engine engine) {
-  const std::string folder = engine == Engine::PostgreSQL ? "postgresql/" : "sqlite/";
-  if (engine == Engine::SqlServer) throw DatabaseError("kx init does not support SQL Server");
+  const std::string folder =
+      engine == Engine::PostgreSQL ? "postgresql/" : engine == Engine::SqlServer ? "sqlserver/" : "sqlite/";
   std::vector<std::string> scripts;
   for (const char* file : {"tables.sql", "procedures.sql"}) {
     const auto it = DatabaseScripts().find(folder + file);
@@ -24,7 +24,8 @@ void InstallDatabase(const std::string& connectionString) {
   const ConnectionInfo info = ConnectionInfo::Parse(connectionString);
   // Every script is idempotent, so a run that stops half-way is simply run again.
   auto connection = Open(info, OpenMode::Create);
-  for (const auto& script : InstallScripts(info.engine)) connection->ExecuteScript(script);
+  // Through ODBC the server's own dialect is known once connected.
+  for (const auto& script : InstallScripts(connection->engine())) connection->ExecuteScript(script);
 }
 
 }  // namespace kx::db

@@ -51,17 +51,7 @@ Variant CellValue(const PGresult* res, int row, int col) {
   }
 }
 
-std::string ArgumentText(const Variant& v) {
-  switch (v.type()) {
-    case Variant::Type::Bool: return v.get<bool>() ? "1" : "0";
-    case Variant::Type::Double: {
-      char buf[40];
-      std::snprintf(buf, sizeof buf, "%.17g", v.get<double>());
-      return buf;
-    }
-    default: return CStr(v);
-  }
-}
+
 
 void IgnoreNotice(void*, const char*) {}
 
@@ -235,7 +225,7 @@ class PostgresConnection : public Connection {
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
       if (values[i].IsNull() || values[i].IsEmpty()) continue;
-      texts[i] = ArgumentText(values[i]);
+      texts[i] = BoundText(values[i]);
       pointers[i] = texts[i].c_str();
     }
     const int n = static_cast<int>(values.size());

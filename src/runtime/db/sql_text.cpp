@@ -176,6 +176,37 @@ std::string NumberPlaceholders(std::string_view sql, size_t& count) {
   return out;
 }
 
+std::vector<std::string> ScriptStatements(Engine engine, std::string_view sql) {
+  std::vector<std::string> out;
+  std::string current;
+  bool code = false;  // whether `current` holds more than blanks
+  for (size_t i = 0; i < sql.size();) {
+    const size_t end = SkipNonCode(engine, sql, i);
+    if (end != i) {
+      const bool comment = sql[i] == '-' || sql[i] == '/';
+      if (comment) {
+        current += ' ';
+      } else {
+        current.append(sql.substr(i, end - i));
+        code = true;
+      }
+      i = end;
+      continue;
+    }
+    if (sql[i] == ';') {
+      if (code) out.push_back(std::move(current));
+      current.clear();
+      code = false;
+    } else {
+      current += sql[i];
+      code = code || !std::isspace(static_cast<unsigned char>(sql[i]));
+    }
+    ++i;
+  }
+  if (code) out.push_back(std::move(current));
+  return out;
+}
+
 bool SeveralStatements(Engine engine, std::string_view sql) {
   const std::string code = CodeOnly(engine, sql);
   const size_t semicolon = code.find(';');

@@ -30,6 +30,10 @@ bool ChangesSession(Engine engine, std::string_view sql);
 // `$1`, `$2`, ... in order; `count` gets how many there are.
 std::string NumberPlaceholders(std::string_view sql, size_t& count);
 
+// The statements of the script `sql`, cut at each `;` outside quotes and comments, with their
+// comments left out (a driver that takes one statement at a time may refuse anything after it).
+std::vector<std::string> ScriptStatements(Engine engine, std::string_view sql);
+
 // Whether `sql` holds more than one statement (text after a `;` outside quotes and comments).
 bool SeveralStatements(Engine engine, std::string_view sql);
 

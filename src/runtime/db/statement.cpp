@@ -1,5 +1,6 @@
 #include "runtime/db/statement.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace kx::db {
@@ -100,6 +101,18 @@ Statement Statement::Format(std::string_view format, std::initializer_list<std::
   }
   if (next != values.end()) throw std::logic_error("a statement format has fewer values than given");
   return out;
+}
+
+std::string BoundText(const Variant& value) {
+  switch (value.type()) {
+    case Variant::Type::Bool: return value.get<bool>() ? "1" : "0";
+    case Variant::Type::Double: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.17g", value.get<double>());
+      return buf;
+    }
+    default: return CStr(value);
+  }
 }
 
 }  // namespace kx::db

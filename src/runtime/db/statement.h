@@ -58,4 +58,8 @@ class Statement {
   int64_t offset_ = 0, limit_ = -1;  // the page kept, when limit_ is not below 0
 };
 
+// The text a driver binds for a value of a caller's parameter: Booleans "1" or "0", doubles with
+// every digit they hold (%.17g), anything else as CStr gives it.
+std::string BoundText(const Variant& value);
+
 }  // namespace kx::db
