@@ -106,13 +106,20 @@ std::string Narrow(const SQLWCHAR* w, size_t n) {
 DatabaseError Failure(SQLSMALLINT type, SQLHANDLE handle, const std::string& fallback,
                       Engine dialect = Engine::SqlServer) {
   SQLWCHAR state[6] = {};
-  SQLWCHAR text[1024] = {};
   SQLINTEGER native = 0;
   SQLSMALLINT length = 0;
-  const SQLRETURN rc = handle ? SQLGetDiagRecW(type, handle, 1, state, &native, text, 1024, &length) : SQL_ERROR;
+  // The whole text, however long: DatabaseError cuts it to the description limit and marks the cut.
+  WideText text(1024, 0);
+  SQLRETURN rc = handle ? SQLGetDiagRecW(type, handle, 1, state, &native, text.data(),
+                                         static_cast<SQLSMALLINT>(text.size()), &length)
+                        : SQL_ERROR;
+  if (rc == SQL_SUCCESS_WITH_INFO && static_cast<size_t>(length) >= text.size()) {
+    text.assign(static_cast<size_t>(length) + 1, 0);
+    rc = SQLGetDiagRecW(type, handle, 1, state, &native, text.data(), static_cast<SQLSMALLINT>(text.size()), &length);
+  }
   if (!SQL_SUCCEEDED(rc)) return DatabaseError(fallback);
   const std::string code = Narrow(state, 5);
-  std::string message = Narrow(text, static_cast<size_t>(std::min<SQLSMALLINT>(length, 1023)));
+  std::string message = Narrow(text.data(), std::min(static_cast<size_t>(length), text.size() - 1));
   ErrorCategory category = OdbcErrorCategory(code);
   if (category == ErrorCategory::Other && dialect == Engine::SQLite && native > 0)
     category = SqliteErrorCategory(native, false);
