@@ -15,6 +15,7 @@
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
 #include "type_profile_rows.h"
+#include "typeprofile/jb_type_profile.h"
 
 namespace kx::test {
 namespace {
@@ -314,6 +315,28 @@ TEST(PostgresFirstMessage, ASessionEndedSinceTheLastCallIsOpenedAnewOnce) {
   fresh->Begin();
   const auto e = CaptureThrown([&] { pidOf(*fresh); }, db::DatabaseError("none"));
   EXPECT_EQ(e.category(), db::ErrorCategory::Connection) << e.what();
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// The library's statements are prepared once per PostgreSQL session and run by name; a caller's
+// DEALLOCATE drops them, and the statements after it, in the same call, are prepared again.
+TEST(PostgresPrepared, ACallersDeallocateDoesNotBreakTheNextStatements) {
+  if (!EngineAvailable("PostgreSQL")) GTEST_SKIP() << "no PostgreSQL server";
+  TestHome home("PostgreSQL");
+  home.ResetDatabase();
+  InsertRow("P1", "kept", "TR");
+  TransactionScope scope;
+  for (const char* caller : {"DEALLOCATE ALL", "deallocate all", "select 1"}) {
+    EXPECT_TRUE(S_JBTypeProfile().containsPK("P1")) << caller;
+    S_DBHelpForKX().RunSQL(caller);
+    EXPECT_TRUE(S_JBTypeProfile().containsPK("P1")) << caller;
+  }
+  EXPECT_TRUE(scope.Complete());
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "runtime/db/connection.h"
@@ -111,7 +113,7 @@ class PostgresConnection : public Connection {
     RestoreSession(sql);
   }
   std::shared_ptr<Recordset> Run(const db::Statement& statement) override {
-    return ToRecordset(ExecuteWith(statement.Text(Engine::PostgreSQL), statement.values()).get());
+    return ToRecordset(ExecuteWith(statement.Text(Engine::PostgreSQL), statement.values(), true).get());
   }
   void ExecuteScript(const std::string& sql) override {
     BeginIfPending();
@@ -219,8 +221,9 @@ class PostgresConnection : public Connection {
 
   // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
   // Empty as NULL), so that the server reads each as the type its place needs. A BEGIN still to be
-  // sent goes in the same round trip.
-  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values) {
+  // sent goes in the same round trip. With `keep`, the statement is prepared once per session and
+  // run by name from then on: the library's statements come in few shapes, run again and again.
+  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values, bool keep = false) {
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
@@ -229,18 +232,40 @@ class PostgresConnection : public Connection {
       pointers[i] = texts[i].c_str();
     }
     const int n = static_cast<int>(values.size());
-    if (!std::exchange(beginPending_, false))
+    const std::string* name = keep ? Prepared(sql, n) : nullptr;
+    if (!std::exchange(beginPending_, false)) {
+      if (name) return Check(PQexecPrepared(conn_, name->c_str(), n, pointers.data(), nullptr, nullptr, 0));
       return Check(PQexecParams(conn_, sql.c_str(), n, nullptr, pointers.data(), nullptr, nullptr, 0));
-    return Check(FirstOfTransaction([&] { return BeginThen(sql, pointers); }));
+    }
+    // A session opened anew forgets what was prepared: the statement then goes unnamed.
+    return Check(FirstOfTransaction([&] { return BeginThen(sql, Prepared(sql), pointers); }));
+  }
+
+  // The name of the prepared form of `sql` on this session, prepared now when it is new and the
+  // session keeps fewer than kMaxPrepared; null otherwise, or when it cannot be prepared (the
+  // statement then runs unnamed and reports its own failure).
+  const std::string* Prepared(const std::string& sql, int parameters) {
+    if (const auto it = prepared_.find(sql); it != prepared_.end()) return &it->second;
+    if (prepared_.size() >= kMaxPrepared || PQtransactionStatus(conn_) == PQTRANS_INERROR) return nullptr;
+    std::string name = "kx_" + std::to_string(prepared_.size() + 1);
+    ResultPtr res(PQprepare(conn_, name.c_str(), sql.c_str(), parameters, nullptr), &PQclear);
+    if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK) return nullptr;
+    return &prepared_.emplace(sql, std::move(name)).first->second;
+  }
+  // The name of the prepared form of `sql` when the session has one.
+  const std::string* Prepared(const std::string& sql) const {
+    const auto it = prepared_.find(sql);
+    return it == prepared_.end() ? nullptr : &it->second;
   }
 
   // BEGIN, then `sql` with `values`, sent together (libpq's pipeline mode): the answer is the
   // statement's, or BEGIN's when BEGIN failed; null when the connection failed.
-  PGresult* BeginThen(const std::string& sql, const std::vector<const char*>& values) {
+  PGresult* BeginThen(const std::string& sql, const std::string* name, const std::vector<const char*>& values) {
     if (!PQenterPipelineMode(conn_)) return nullptr;
+    const int n = static_cast<int>(values.size());
     const bool sent = PQsendQueryParams(conn_, kBegin, 0, nullptr, nullptr, nullptr, nullptr, 0) &&
-                      PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                        values.data(), nullptr, nullptr, 0) &&
+                      (name ? PQsendQueryPrepared(conn_, name->c_str(), n, values.data(), nullptr, nullptr, 0)
+                            : PQsendQueryParams(conn_, sql.c_str(), n, nullptr, values.data(), nullptr, nullptr, 0)) &&
                       PQpipelineSync(conn_);
     ResultPtr begin(nullptr, &PQclear), answer(nullptr, &PQclear);
     // BEGIN's result and the end of it, the statement's and the end of it, then the sync point.
@@ -276,6 +301,8 @@ class PostgresConnection : public Connection {
   // the limits are put back at once (a caller cannot lift them), and the connection does not go
   // back to the pool (nothing else it changed reaches the next call).
   void RestoreSession(const std::string& sql) {
+    // DISCARD ALL and DEALLOCATE drop what the session prepared.
+    if (Mentions(sql, "DISCARD") || Mentions(sql, "DEALLOCATE")) prepared_.clear();
     if (!ChangesSession(Engine::PostgreSQL, sql)) return;
     sessionChanged_ = true;
     ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED; " +
@@ -326,6 +353,7 @@ class PostgresConnection : public Connection {
     PQclear(res);
     ended_ = false;  // the new session has ended no transaction yet
     PQreset(conn_);
+    prepared_.clear();
     if (PQstatus(conn_) != CONNECTION_OK) return nullptr;
     return send();
   }
@@ -336,6 +364,8 @@ class PostgresConnection : public Connection {
   bool sessionChanged_ = false;
   bool beginPending_ = false;  // Begin was called and no statement has run since
   bool ended_ = false;         // a transaction has ended on this connection (it served a call)
+  static constexpr size_t kMaxPrepared = 256;
+  std::unordered_map<std::string, std::string> prepared_;  // statement text -> prepared name
 };
 
 }  // namespace

@@ -83,19 +83,6 @@ size_t SkipNonCode(Engine engine, std::string_view sql, size_t i) {
   return i;
 }
 
-// Whether `sql` holds `word` (upper case) in any case, anywhere: a test that costs one pass and no
-// copy, made before a text is read as code for a word that most statements never hold.
-// `word` is upper-case ASCII letters: clearing bit 5 of a byte gives it for either case and for no
-// other byte.
-bool Mentions(std::string_view sql, std::string_view word) {
-  for (size_t i = 0; i + word.size() <= sql.size(); ++i) {
-    size_t k = 0;
-    while (k < word.size() && (sql[i + k] & ~0x20) == word[k]) ++k;
-    if (k == word.size()) return true;
-  }
-  return false;
-}
-
 // The first word of every statement of `code` (a text CodeOnly gave), in upper case.
 std::vector<std::string> LeadingKeywordsOfCode(const std::string& code) {
   std::vector<std::string> words;
@@ -114,6 +101,16 @@ std::vector<std::string> LeadingKeywordsOfCode(const std::string& code) {
 }
 
 }  // namespace
+
+bool Mentions(std::string_view sql, std::string_view word) {
+  // Clearing bit 5 of a byte gives an upper-case ASCII letter for either case and for no other byte.
+  for (size_t i = 0; i + word.size() <= sql.size(); ++i) {
+    size_t k = 0;
+    while (k < word.size() && (sql[i + k] & ~0x20) == word[k]) ++k;
+    if (k == word.size()) return true;
+  }
+  return false;
+}
 
 std::string CodeOnly(Engine engine, std::string_view sql) {
   std::string out(sql);

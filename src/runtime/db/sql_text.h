@@ -10,6 +10,10 @@
 
 namespace kx::db {
 
+// Whether `sql` holds `word` (upper-case ASCII letters) in any case, anywhere, quoted or not: one
+// pass and no copy, made before a text is read as code for a word most statements never hold.
+bool Mentions(std::string_view sql, std::string_view word);
+
 // `sql` with every quoted text, quoted name and comment blanked out (quotes included), so that what
 // is left are the statement's own words at their own positions.
 std::string CodeOnly(Engine engine, std::string_view sql);
