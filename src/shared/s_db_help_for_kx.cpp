@@ -214,16 +214,8 @@ std::string S_DBHelpForKX::ConnectionStringFrom(const IniFile& ini, const std::s
 
 std::string S_DBHelpForKX::OdbcConnection(const IniFile& ini, const std::string& path, const std::string& provider) {
   using namespace config;
-  // A value as an ODBC connection string holds it: in braces when it holds a separator.
   auto attribute = [](const char* key, const std::string& value) {
-    const bool braces = value.find_first_of(";{}= ") != std::string::npos;
-    std::string v = value;
-    if (braces) {
-      std::string doubled;
-      for (const char c : value) doubled += c == '}' ? std::string("}}") : std::string(1, c);
-      v = "{" + doubled + "}";
-    }
-    return std::string(key) + "=" + v + ";";
+    return std::string(key) + "=" + db::OdbcValue(value) + ";";
   };
   if (strcasecmp(provider.c_str(), "SQLOLEDB") == 0) {
     // SQL Server through Debian's FreeTDS driver (the database layer writes the rest), or through

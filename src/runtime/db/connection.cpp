@@ -58,17 +58,12 @@ bool EngineOfProvider(const std::string& provider, Engine& engine) {
   return true;
 }
 
-namespace {
-
-// A value as an ODBC connection string holds it: in braces when it holds a separator.
 std::string OdbcValue(const std::string& value) {
   if (value.find_first_of(";{}= ") == std::string::npos) return value;
   std::string out = "{";
   for (const char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
   return out + "}";
 }
-
-}  // namespace
 
 std::string SqlServerOdbc(const ConnectionInfo& info) {
   // The driver the connection string names ("Extended Properties=Driver=...;"), FreeTDS by default.

@@ -40,6 +40,9 @@ struct ConnectionInfo {
   static ConnectionInfo Parse(const std::string& connectionString);
 };
 
+// A value as an ODBC connection string holds it: in braces (a "}" doubled) when it holds a separator.
+std::string OdbcValue(const std::string& value);
+
 // The ODBC connection string of SQL Server (provider SQLOLEDB): the driver `info.odbc` names
 // ("Driver=...;", FreeTDS when empty), then Server, Database, UID and PWD from the connection
 // string's parts, TDS version 7.4 and UTF-8.
