@@ -24,6 +24,7 @@ set(KX_LIBRARY_SOURCES
     src/retrieving/jb_container_retrieving_temp_file.cpp
     src/runtime/context.cpp
     src/runtime/db/connection.cpp
+    src/runtime/db/copy.cpp
     src/runtime/db/install.cpp
     src/runtime/db/paging.cpp
     src/runtime/db/pool.cpp
@@ -79,6 +80,7 @@ set(KX_SERVICE_SOURCES
 set(KX_CLI_SOURCES
     tools/cli.cpp
     tools/command.cpp
+    tools/copy.cpp
     tools/demo.cpp
     tools/demo_joborder.cpp
     tools/demo_retrieving.cpp

@@ -6,6 +6,7 @@
 
 #include "kx/registry.h"
 #include "tools/command.h"
+#include "tools/copy.h"
 #include "tools/demo.h"
 #include "tools/serve.h"
 
@@ -66,6 +67,7 @@ extern "C" int kx_cli_main(int argc, char** argv) {
       "demo", "set up the database and walk records through their life, printing each step");
   auto* classes = app.add_subcommand("classes", "list the classes that can be created by name");
   ServeCommand serve(app);
+  CopyCommand copy(app);
 
   CLI11_PARSE(app, argc, argv);
   if (!home.empty()) setenv("KX_HOME", home.c_str(), 1);
@@ -74,6 +76,7 @@ extern "C" int kx_cli_main(int argc, char** argv) {
   if (*init) return Init();
   if (*call) return command::Call(className, member, callArgs, json, !noTransaction, url, token);
   if (serve.chosen()) return serve.Run();
+  if (copy.chosen()) return copy.Run();
   if (*demo) return RunDemo(std::cout);
   if (*classes) {
     for (const auto& name : Registry::Instance().ClassNames()) std::cout << name << "\n";

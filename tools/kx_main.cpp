@@ -31,7 +31,7 @@ struct PlainCall {
 // command, an option given twice, a missing CLASS or MEMBER.
 std::optional<PlainCall> ReadPlainCall(int argc, char** argv) {
   const auto plainWord = [](std::string_view w) {
-    for (const char* command : {"init", "call", "demo", "classes", "serve"})
+    for (const char* command : {"init", "call", "demo", "classes", "serve", "copy"})
       if (w == command) return false;
     return w.empty() || w[0] != '-';
   };

@@ -26,7 +26,8 @@ class Statement;
 // "Provider=P;Data Source=S;Initial Catalog=D;User Id=U;Password=W;Connect Timeout=10;", which for
 // a database reached through ODBC ends with "Extended Properties=" and the ODBC connection string.
 struct ConnectionInfo {
-  // The dialect expected: an ODBC connection reports its own once open (Connection::engine).
+  // The dialect expected: an ODBC connection reports its own once open (Connection::engine); until
+  // then the driver's name tells it (SQLite's, PostgreSQL's), else it is SQL Server's.
   Engine engine = Engine::SQLite;
   std::string provider;
   std::string dataSource;
@@ -42,6 +43,9 @@ struct ConnectionInfo {
 
 // A value as an ODBC connection string holds it: in braces (a "}" doubled) when it holds a separator.
 std::string OdbcValue(const std::string& value);
+// The value of `key` (matched without regard to case) in the ODBC connection string `odbc`, read
+// back from its braces; empty when the string names no such key.
+std::string OdbcAttribute(std::string_view odbc, std::string_view key);
 
 // The ODBC connection string of SQL Server (provider SQLOLEDB): the driver `info.odbc` names
 // ("Driver=...;", FreeTDS when empty), then Server, Database, UID and PWD from the connection
@@ -133,6 +137,11 @@ class Connection {
   // insert procedure the one row holds the new key.
   virtual std::shared_ptr<Recordset> CallProcedure(const std::string& name,
                                                    const std::vector<ProcedureArgument>& args) = 0;
+  // Inserts `rows` into `table`, the values of each in the order of `columns`, bound as they are (a
+  // Null or Empty one as NULL), with as few statements as the engine takes (copy.cpp: statements of
+  // many rows; PostgreSQL's own driver streams them with COPY).
+  virtual void InsertRows(const std::string& table, const std::vector<std::string>& columns,
+                          const std::vector<std::vector<Variant>>& rows);
   // Readies a pooled connection for its next call: a transaction left open is undone, and the
   // statements that follow run at READ COMMITTED.
   virtual void ResetIsolation() = 0;

@@ -26,6 +26,9 @@ class Recordset : public Object {
   const Variant& Field(const std::string& name) const;
   bool HasField(const std::string& name) const { return ColumnIndex(name) >= 0; }
   const std::vector<std::string>& Columns() const { return columns_; }
+  // Every row, whatever the position; and the position of column `name` (case-insensitive), or -1.
+  const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
+  int ColumnIndex(const std::string& name) const;
 
   int32_t PageSize() const { return pageSize_; }
   // Rows per page; less than 1 fails with Invalid procedure call or argument.
@@ -38,7 +41,6 @@ class Recordset : public Object {
   void SetAbsolutePage(int32_t page);
 
  private:
-  int ColumnIndex(const std::string& name) const;
 
   std::vector<std::string> columns_;
   std::vector<std::vector<Variant>> rows_;

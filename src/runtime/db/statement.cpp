@@ -29,6 +29,13 @@ Statement& Statement::Value(std::string value) {
   return *this;
 }
 
+Statement& Statement::Value(const Variant& value) {
+  values_.push_back(value);
+  shown_.emplace_back();
+  run_.emplace_back();
+  return *this;
+}
+
 Statement& Statement::Page(int64_t offset, int64_t limit) {
   offset_ = offset;
   limit_ = limit;
@@ -56,17 +63,26 @@ Statement Statement::Around(std::string_view before, std::string_view after) con
 std::string Statement::Shown() const {
   size_t size = 0;
   for (const auto& piece : shown_) size += piece.size();
-  for (const auto& value : values_) size += value.get<std::string>().size() + 2;
+  for (const auto& value : values_) size += value.IsString() ? value.get<std::string>().size() + 2 : 8;
   std::string out;
   out.reserve(size + 8);
-  for (size_t i = 0; i < values_.size(); ++i) {
-    out += shown_[i];
+  const auto quoted = [&out](std::string_view text) {
     out += '\'';
-    for (const char c : values_[i].get<std::string>()) {
+    for (const char c : text) {
       out += c;
       if (c == '\'') out += '\'';
     }
     out += '\'';
+  };
+  for (size_t i = 0; i < values_.size(); ++i) {
+    out += shown_[i];
+    const Variant& value = values_[i];
+    if (value.IsString())
+      quoted(value.get<std::string>());
+    else if (value.IsNull() || value.IsEmpty())
+      out += "NULL";
+    else
+      quoted(BoundText(value));
   }
   return out + shown_.back() + PageWords(Engine::SqlServer, offset_, limit_);
 }

@@ -29,6 +29,9 @@ class Statement {
   Statement& Append(const Statement& other);
   // Appends a value, bound as text: shown as 'value', run as a placeholder.
   Statement& Value(std::string value);
+  Statement& Value(const char* value) { return Value(std::string(value)); }
+  // Appends a value bound as it is (a Null or Empty one as NULL, and so shown).
+  Statement& Value(const Variant& value);
 
   // `before`, this statement, then `after`.
   Statement Around(std::string_view before, std::string_view after) const;
