@@ -3,6 +3,8 @@
 # user, on a private port and a folder in /tmp) and runs kx_compare with the arguments given, for
 # example --quick, --only paging, --engine sqlite, --json FILE. The server is stopped afterwards.
 # With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
+# With --only copy it runs kx_copy_bench: `kx copy` of job orders from SQLite to PostgreSQL against
+# PostgreSQL's own COPY (--quick, --orders N, --json).
 # With --only service it runs kx_service_bench instead: the HTTP service (`kx serve`) under 1, 8, 64
 # and 512 keep-alive connections, with the other arguments (--quick, --engine, --connections,
 # --rounds, --seconds, --serve-workers, --before, --json).
@@ -25,6 +27,11 @@ rest=()
 while [ $# -gt 0 ]; do
   if [ "$1" = "--only" ] && [ "${2:-}" = "service" ]; then
     program=kx_service_bench
+    shift 2
+    continue
+  fi
+  if [ "$1" = "--only" ] && [ "${2:-}" = "copy" ]; then
+    program=kx_copy_bench
     shift 2
     continue
   fi
