@@ -38,4 +38,13 @@ if [ $# -eq 0 ]; then
     echo "installing the console's browser test tools into $console/node_modules"
     (cd "$console" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
   fi
+  # The T-SQL parser of the check of KX's SQL Server statements and scripts (tests/sqlserver), at
+  # the version its package-lock.json pins, installed the same way.
+  sqlserver="$(dirname "$console")/sqlserver"
+  if [ ! -f "$sqlserver/node_modules/.package-lock.json" ] ||
+     [ "$sqlserver/package-lock.json" -nt "$sqlserver/node_modules/.package-lock.json" ]; then
+    command -v npm >/dev/null 2>&1 || bash "$0" nodejs npm
+    echo "installing the T-SQL parser of the SQL Server check into $sqlserver/node_modules"
+    (cd "$sqlserver" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+  fi
 fi

@@ -83,10 +83,18 @@ std::string SerialNoGenerator::GenerateSerialNo(const std::string& requestXml) {
     const std::string yymm = LPZero(std::to_string(now.year % 100), 2) + LPZero(std::to_string(now.month), 2);
     const std::string key = attribute("USAGEIND") + "/" + attribute("COMPANYCODE") + "/" +
                             attribute("OFFICECODE") + "/" + std::to_string(now.year) + yymm.substr(2);
+    // One statement raises the counter or starts it at 1, and answers its new value: SQL Server
+    // merges under a key-range lock, the other engines insert or update on the key's conflict.
     auto rs = S_DBHelpForKX().RunStatementReturnRS(
-        Statement("INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (")
+        Statement()
+            .Append("MERGE KX_SERIAL_COUNTER WITH (HOLDLOCK) AS c USING (SELECT ",
+                    "INSERT INTO KX_SERIAL_COUNTER (COUNTER_KEY, LAST_VALUE) VALUES (")
             .Value(key)
-            .Append(", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
+            .Append(" AS COUNTER_KEY) AS s ON c.COUNTER_KEY = s.COUNTER_KEY "
+                    "WHEN MATCHED THEN UPDATE SET LAST_VALUE = c.LAST_VALUE + 1 "
+                    "WHEN NOT MATCHED THEN INSERT (COUNTER_KEY, LAST_VALUE) VALUES (s.COUNTER_KEY, 1) "
+                    "OUTPUT inserted.LAST_VALUE;",
+                    ", 1) ON CONFLICT (COUNTER_KEY) DO UPDATE SET LAST_VALUE = KX_SERIAL_COUNTER.LAST_VALUE + 1 "
                     "RETURNING LAST_VALUE"));
     const std::string counter = CStr(Variant(CLng(rs->Field("LAST_VALUE"))));
     const std::string prefix =

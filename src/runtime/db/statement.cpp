@@ -88,9 +88,11 @@ std::string Statement::Shown() const {
 }
 
 std::string Statement::Text(Engine dialect, bool numbered) const {
+  // SQL Server runs the words it is shown; the other engines the words they all read.
+  const auto& pieces = dialect == Engine::SqlServer ? shown_ : run_;
   std::string out;
   for (size_t i = 0; i < values_.size(); ++i) {
-    out += run_[i];
+    out += pieces[i];
     if (numbered) {
       out += '$';
       out += std::to_string(i + 1);
@@ -98,7 +100,7 @@ std::string Statement::Text(Engine dialect, bool numbered) const {
       out += '?';
     }
   }
-  return out + run_.back() + PageWords(dialect, offset_, limit_);
+  return out + pieces.back() + PageWords(dialect, offset_, limit_);
 }
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {

@@ -22,8 +22,8 @@ class Statement {
 
   // Appends text that is shown and run alike.
   Statement& Append(std::string_view text);
-  // Appends text shown as `shown` (SQL Server's own words) and run as `run` (what every engine
-  // reads the same way): "Delete T" runs as "DELETE FROM T".
+  // Appends text shown as `shown` (SQL Server's own words, and so run there) and run as `run` on
+  // the other engines: "Delete T" runs as "DELETE FROM T".
   Statement& Append(std::string_view shown, std::string_view run);
   // Appends another statement, its values after this one's.
   Statement& Append(const Statement& other);
@@ -42,7 +42,7 @@ class Statement {
 
   // The text with each value between quotes, its quotes doubled.
   std::string Shown() const;
-  // The text run in `dialect` with a placeholder for each value: `$1`, `$2`, ... when `numbered`,
+  // The text run in `dialect` (SQL Server: the words shown) with a placeholder for each value: `$1`, `$2`, ... when `numbered`,
   // else `?`.
   std::string Text(Engine dialect, bool numbered) const;
   // The text `engine`'s own driver runs: numbered placeholders on PostgreSQL, `?` on the others.

@@ -1,0 +1,553 @@
+-- The statements KX sends to SQL Server, in the order a client's calls send them, each as the
+-- ODBC driver passes it ("?" for each bound value), under a line naming the call, and ended by
+-- a line "GO". Procedure calls are not listed: the ODBC driver writes those.
+-- Written by tests/sqlserver_text_test.cpp (KX_UPDATE_GOLDEN=1 rewrites this file) and parsed by
+-- tests/sqlserver/check.mjs.
+
+-- C_JBTypeProfile.add
+Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values (?,?,?)
+GO
+
+-- C_JBTypeProfile.getElementByXML
+select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?
+GO
+
+-- C_JBTypeProfile.containsKey
+select Count(*) as RecCount from JB_TYPE_PROFILE where  JB_TYPE_CODE= ?
+GO
+
+-- C_JBTypeProfile.modify
+select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?
+GO
+
+-- C_JBTypeProfile.modify
+Update JB_TYPE_PROFILE Set JB_TYPE_NAME = ?, JB_TYPE_CATEGORY = ? Where JB_TYPE_CODE= ?
+GO
+
+-- C_JBTypeProfile.queryOwnedElementsByXML
+SELECT COUNT(*) AS RecCount FROM (select * from JB_TYPE_PROFILE   where 1=1   And JB_TYPE_NAME like ? And JB_TYPE_CATEGORY = ?) kx_rows
+GO
+
+-- C_JBTypeProfile.queryOwnedElementsByXML
+SELECT * FROM (select * from JB_TYPE_PROFILE   where 1=1   And JB_TYPE_NAME like ? And JB_TYPE_CATEGORY = ?) kx_rows ORDER BY JB_TYPE_CODE OFFSET 0 ROWS FETCH NEXT 10 ROWS ONLY
+GO
+
+-- C_JBTypeProfile.queryOwnedElementsByXML
+SELECT COUNT(*) AS RecCount FROM (select * from  JB_TYPE_PROFILE) kx_rows
+GO
+
+-- C_JBTypeProfile.queryOwnedElementsByXML
+SELECT * FROM (select * from  JB_TYPE_PROFILE) kx_rows ORDER BY JB_TYPE_CODE
+GO
+
+-- C_JBOrder.add
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- C_JBOrder.add
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.add
+Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, LAST_ACTIVITY_TIME, LAST_ACTIVITY_PLACE, CHARGE_CODE, CHARGE_QUANTITY, CHARGE_CURRENCY, CHARGE_TARIFF_RATE, CHARGE_TARIFF_AMOUNT, CHARGE_ACTUAL_RATE, CHARGE_ACTUAL_AMOUNT, INVOICE_CURRENCY, INVOICE_AMOUNT, INVOICE_NO)Values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.add
+Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, LAST_ACTIVITY_TIME, LAST_ACTIVITY_PLACE, CHARGE_CODE, CHARGE_QUANTITY, CHARGE_CURRENCY, CHARGE_TARIFF_RATE, CHARGE_TARIFF_AMOUNT, CHARGE_ACTUAL_RATE, CHARGE_ACTUAL_AMOUNT, INVOICE_CURRENCY, INVOICE_AMOUNT, INVOICE_NO)Values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.add
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.add
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.add
+MERGE KX_SERIAL_COUNTER WITH (HOLDLOCK) AS c USING (SELECT ? AS COUNTER_KEY) AS s ON c.COUNTER_KEY = s.COUNTER_KEY WHEN MATCHED THEN UPDATE SET LAST_VALUE = c.LAST_VALUE + 1 WHEN NOT MATCHED THEN INSERT (COUNTER_KEY, LAST_VALUE) VALUES (s.COUNTER_KEY, 1) OUTPUT inserted.LAST_VALUE;
+GO
+
+-- C_JBOrder.add
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- C_JBOrder.add
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.add
+Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, LAST_ACTIVITY_TIME, LAST_ACTIVITY_PLACE, CHARGE_CODE, CHARGE_QUANTITY, CHARGE_CURRENCY, CHARGE_TARIFF_RATE, CHARGE_TARIFF_AMOUNT, CHARGE_ACTUAL_RATE, CHARGE_ACTUAL_AMOUNT, INVOICE_CURRENCY, INVOICE_AMOUNT, INVOICE_NO)Values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.add
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.add
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.getElementByXML
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.getElementByXML
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.containsKey
+select Count(*) as RecCount from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- S_JBOrder.containsJBNo
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- S_JBOrder.containsITNumber
+select JB_No_Id  from JB_ORDER where IT_Number = ?
+GO
+
+-- C_JBOrder.modify
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.modify
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- C_JBOrder.modify
+Update JB_ORDER Set JB_NO = ?, JB_CREATE_DATE = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, LAST_UPDATE_USER = ?, JB_TYPE_CATEGORY = ?, JB_TYPE_CODE = ?, OFFICE_CODE = ?, ISSUE_USER = ?, ISSUE_FAX_NO = ?, ISSUE_EMAIL_ADDRESS = ?, ISSUE_DATE = ?, JB_STATE = ?, JB_STATE_DATE = ?, JB_STATE_REMARK = ?, VENDOR_CODE = ?, VENDOR_NAME = ?, VENDOR_CONTRACT_NO = ?, IT_NUMBER = ?, IT_TYPE = ?, BOUND_DIRECT = ?, TRANSPORT_MODE = ?, QUANTITY = ?, FROM_PLACE = ?, FROM_DEPOT = ?, ESTIMATED_START_DATE = ?, ACTUAL_START_DATE = ?, TO_PLACE = ?, TO_DEPOT = ?, ESTIMATED_END_DATE = ?, ACTUAL_END_DATE = ?, TOTAL_ACTUAL_CURRENCY = ?, TOTAL_ACTUAL_AMOUNT = ?, TOTAL_INVOICE_CURRENCY = ?, TOTAL_INVOICE_AMOUNT = ?, COST_REMARK = ? Where JB_NO_ID= ?
+GO
+
+-- C_JBOrder.modify
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.modify
+Update JB_CONTAINER_DETAIL Set JB_NO_ID = ?, CONTAINER_PREFIX = ?, CONTAINER_NO = ?, EMPTY_FULL_FLAG = ?, SOC_FLAG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, FROM_PLACE = ?, TO_PLACE = ?, SERVICE_MODE = ?, CONTAINER_TYPE = ?, CARGO_DESCRIPTION = ?, REEFER = ?, HAZARD = ?, PROCESS_STATE = ?, PROCESS_DATE = ?, PROCESS_REMARKS = ?, LAST_ACTIVITY_CODE = ?, LAST_ACTIVITY_DATE = ?, LAST_ACTIVITY_TIME = ?, LAST_ACTIVITY_PLACE = ?, CHARGE_CODE = ?, CHARGE_QUANTITY = ?, CHARGE_CURRENCY = ?, CHARGE_TARIFF_RATE = ?, CHARGE_TARIFF_AMOUNT = ?, CHARGE_ACTUAL_RATE = ?, CHARGE_ACTUAL_AMOUNT = ?, INVOICE_CURRENCY = ?, INVOICE_AMOUNT = ?, INVOICE_NO = ? Where JB_CONTAINER_DETAIL_ID= ?
+GO
+
+-- C_JBOrder.modify
+Update JB_CONTAINER_DETAIL Set JB_NO_ID = ?, CONTAINER_PREFIX = ?, CONTAINER_NO = ?, EMPTY_FULL_FLAG = ?, SOC_FLAG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, FROM_PLACE = ?, TO_PLACE = ?, SERVICE_MODE = ?, CONTAINER_TYPE = ?, CARGO_DESCRIPTION = ?, REEFER = ?, HAZARD = ?, PROCESS_STATE = ?, PROCESS_DATE = ?, PROCESS_REMARKS = ?, LAST_ACTIVITY_CODE = ?, LAST_ACTIVITY_DATE = ?, LAST_ACTIVITY_TIME = ?, LAST_ACTIVITY_PLACE = ?, CHARGE_CODE = ?, CHARGE_QUANTITY = ?, CHARGE_CURRENCY = ?, CHARGE_TARIFF_RATE = ?, CHARGE_TARIFF_AMOUNT = ?, CHARGE_ACTUAL_RATE = ?, CHARGE_ACTUAL_AMOUNT = ?, INVOICE_CURRENCY = ?, INVOICE_AMOUNT = ?, INVOICE_NO = ? Where JB_CONTAINER_DETAIL_ID= ?
+GO
+
+-- C_JBOrder.modify
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.modify
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.queryOwnedElementsByXML
+SELECT COUNT(*) AS RecCount FROM (select a.* from  JB_ORDER a  WHERE 1 = 1  And a.VENDOR_NAME like ? And a.JB_STATE = ? and a.JB_NO_ID in (select b.JB_NO_ID from JB_Container_Detail b where  1=1  And b.BK_NO = ?)) kx_rows
+GO
+
+-- C_JBOrder.queryOwnedElementsByXML
+SELECT * FROM (select a.* from  JB_ORDER a  WHERE 1 = 1  And a.VENDOR_NAME like ? And a.JB_STATE = ? and a.JB_NO_ID in (select b.JB_NO_ID from JB_Container_Detail b where  1=1  And b.BK_NO = ?)) kx_rows ORDER BY JB_NO_ID OFFSET 0 ROWS FETCH NEXT 10 ROWS ONLY
+GO
+
+-- C_JBOrder.queryOwnedElementsByXML
+SELECT COUNT(*) AS RecCount FROM (select a.* from  JB_ORDER a  WHERE 1 = 1 ) kx_rows
+GO
+
+-- C_JBOrder.queryOwnedElementsByXML
+SELECT * FROM (select a.* from  JB_ORDER a  WHERE 1 = 1 ) kx_rows ORDER BY JB_NO_ID
+GO
+
+-- C_JBOrder.AddUserDiary
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.AddUserDiary
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.QueryJBDiary
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.QueryJBDiary
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.AddDoorAppointment
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.AddDoorAppointment
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.AddDoorAppointment
+Insert Into JB_DOOR_APPOINTMENT (BK_NO, BL_NO, CONTAINER_REMARKS, CUSTOMER_NAME, APPOINTMENT_ADDRESS, CUSTOMER_CONTACTOR, APPOINTMENT_PHONE, APPOINTMENT_DATE, APPOINTMENT_TIME, APPOINTMENT_REMARKS, JB_NO_ID)Values (?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.GetDoorAppointments
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.GetDoorAppointments
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.ModifyDoorAppointment
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.ModifyDoorAppointment
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.ModifyDoorAppointment
+select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = ?
+GO
+
+-- C_JBOrder.ModifyDoorAppointment
+Update JB_DOOR_APPOINTMENT Set BK_NO = ?, BL_NO = ?, CONTAINER_REMARKS = ?, CUSTOMER_NAME = ?, APPOINTMENT_ADDRESS = ?, CUSTOMER_CONTACTOR = ?, APPOINTMENT_PHONE = ?, APPOINTMENT_DATE = ?, APPOINTMENT_TIME = ?, APPOINTMENT_REMARKS = ?, JB_NO_ID = ? Where JB_DOOR_APPOINTMENT_ID= ?
+GO
+
+-- C_JBOrder.GetContainersByBKNo
+select distinct CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from (select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO from JB_CONTAINER_DETAIL d where d.BK_NO = ? union select CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where BK_NO = ?) c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO
+GO
+
+-- C_JBOrder.GetContainersByIBBLNo
+select distinct CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from (select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO from JB_CONTAINER_DETAIL d where d.BL_NO = ? and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT = ?) union select CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where BL_NO = ?) c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO
+GO
+
+-- C_JBOrder.GetContainersByOBBLNo
+select distinct CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from (select d.CONTAINER_PREFIX, d.CONTAINER_NO, d.CONTAINER_TYPE, d.BK_NO, d.BL_NO from JB_CONTAINER_DETAIL d where d.BL_NO = ? and exists (select 1 from JB_ORDER o where o.JB_NO_ID = d.JB_NO_ID and o.BOUND_DIRECT = ?)) c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO
+GO
+
+-- C_JBOrder.GetContainersByIBVoyage
+select distinct CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from (select CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID in (select f.JB_IMPORT_CONTAINER_WORK_FILE_ID from JB_CONTAINER_RETRIEVING_TEMP_FILE f where f.VESSEL_CODE = ? and f.VOYAGE_NO = ? and f.VOYAGE_LEG = ?) and POD = ?) c order by CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO
+GO
+
+-- C_JBOrder.getPartnerNotifyInfo
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.getPartnerNotifyInfo
+select FAX_NO, EMAIL_ADDRESS from PARTNER_NOTIFY_SETTING where VENDOR_CODE = ? and NOTIFY_PURPOSE_IND = ? and NOTIFY_METHOD_IND = ?
+GO
+
+-- C_JBOrder.Issue
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.Issue
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.Issue
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.Issue
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- C_JBOrder.Issue
+Update JB_ORDER Set JB_NO = ?, JB_CREATE_DATE = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, LAST_UPDATE_USER = ?, JB_TYPE_CATEGORY = ?, JB_TYPE_CODE = ?, OFFICE_CODE = ?, ISSUE_USER = ?, ISSUE_FAX_NO = ?, ISSUE_EMAIL_ADDRESS = ?, ISSUE_DATE = ?, JB_STATE = ?, JB_STATE_DATE = ?, JB_STATE_REMARK = ?, VENDOR_CODE = ?, VENDOR_NAME = ?, VENDOR_CONTRACT_NO = ?, IT_NUMBER = ?, IT_TYPE = ?, BOUND_DIRECT = ?, TRANSPORT_MODE = ?, QUANTITY = ?, FROM_PLACE = ?, FROM_DEPOT = ?, ESTIMATED_START_DATE = ?, ACTUAL_START_DATE = ?, TO_PLACE = ?, TO_DEPOT = ?, ESTIMATED_END_DATE = ?, ACTUAL_END_DATE = ?, TOTAL_ACTUAL_CURRENCY = ?, TOTAL_ACTUAL_AMOUNT = ?, TOTAL_INVOICE_CURRENCY = ?, TOTAL_INVOICE_AMOUNT = ?, COST_REMARK = ? Where JB_NO_ID= ?
+GO
+
+-- C_JBOrder.Issue
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.Issue
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- E_JBContainerDetail.load
+select * from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = ?
+GO
+
+-- S_JBContainerDetail.containsPK
+select Count(*) as RecCount from JB_CONTAINER_DETAIL where JB_CONTAINER_DETAIL_ID = ?
+GO
+
+-- Col_JBContainerDetail.loadElements
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- E_JBDiary.load
+select * from JB_DIARY where JB_DIARY_NO_ID = ?
+GO
+
+-- S_JBDiary.containsPK
+select Count(*) as RecCount from JB_DIARY where JB_DIARY_NO_ID = ?
+GO
+
+-- Col_JBDiary.loadElements
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- E_JBDoorAppointment.load
+select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = ?
+GO
+
+-- S_JBDoorAppointment.containsPK
+select Count(*) as RecCount from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = ?
+GO
+
+-- Col_JBDoorAppointment.loadElements
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- E_JBDiary.load
+select * from JB_DIARY where JB_DIARY_NO_ID = ?
+GO
+
+-- E_JBDiary.save
+Update JB_DIARY Set JB_NO_ID = ?, LAST_UPDATE_USER = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, JB_DIARY_TEXT = ?, JB_DIARY_TYPE_IND = ?, JB_DIARY_DATE = ?, JB_DIARY_TIME = ? Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.RemoveAppointment
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.RemoveAppointment
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.RemoveAppointment
+select * from JB_DOOR_APPOINTMENT where JB_DOOR_APPOINTMENT_ID = ?
+GO
+
+-- C_JBOrder.RemoveAppointment
+Delete JB_DOOR_APPOINTMENT Where JB_DOOR_APPOINTMENT_ID= ?
+GO
+
+-- C_JBOrder.StopDelivery
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.StopDelivery
+select JB_No_Id  from JB_ORDER where JB_NO = ?
+GO
+
+-- C_JBOrder.StopDelivery
+Update JB_ORDER Set JB_NO = ?, JB_CREATE_DATE = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, LAST_UPDATE_USER = ?, JB_TYPE_CATEGORY = ?, JB_TYPE_CODE = ?, OFFICE_CODE = ?, ISSUE_USER = ?, ISSUE_FAX_NO = ?, ISSUE_EMAIL_ADDRESS = ?, ISSUE_DATE = ?, JB_STATE = ?, JB_STATE_DATE = ?, JB_STATE_REMARK = ?, VENDOR_CODE = ?, VENDOR_NAME = ?, VENDOR_CONTRACT_NO = ?, IT_NUMBER = ?, IT_TYPE = ?, BOUND_DIRECT = ?, TRANSPORT_MODE = ?, QUANTITY = ?, FROM_PLACE = ?, FROM_DEPOT = ?, ESTIMATED_START_DATE = ?, ACTUAL_START_DATE = ?, TO_PLACE = ?, TO_DEPOT = ?, ESTIMATED_END_DATE = ?, ACTUAL_END_DATE = ?, TOTAL_ACTUAL_CURRENCY = ?, TOTAL_ACTUAL_AMOUNT = ?, TOTAL_INVOICE_CURRENCY = ?, TOTAL_INVOICE_AMOUNT = ?, COST_REMARK = ? Where JB_NO_ID= ?
+GO
+
+-- C_JBOrder.StopDelivery
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.StopDelivery
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBOrder.Cancel
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.Cancel
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.Cancel
+Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBContainerRetrievingTempFile.add
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.add
+Insert Into JB_CONTAINER_RETRIEVING_TEMP_DETAIL (FROM_PLACE, TO_PLACE, MOVEMENT_MODE, CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, CARGO_DESCRIPTION, REEFER, HAZARD, PLACE_ACCEPTANCE, POL, POD, PLACE_DELIVERY, HANDLED_FLAG, JB_IMPORT_CONTAINER_WORK_FILE_ID)Values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBContainerRetrievingTempFile.add
+Insert Into JB_CONTAINER_RETRIEVING_TEMP_DETAIL (FROM_PLACE, TO_PLACE, MOVEMENT_MODE, CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, EMPTY_FULL_FLAG, SOC_FLAG, BK_NO, BL_NO, ER_NO, CARGO_DESCRIPTION, REEFER, HAZARD, PLACE_ACCEPTANCE, POL, POD, PLACE_DELIVERY, HANDLED_FLAG, JB_IMPORT_CONTAINER_WORK_FILE_ID)Values (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)
+GO
+
+-- C_JBContainerRetrievingTempFile.getElementByXML
+select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = ?
+GO
+
+-- C_JBContainerRetrievingTempFile.getElementByXML
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.containsKey
+select Count(*) as RecCount from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = ?
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = ?
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+Update JB_CONTAINER_RETRIEVING_TEMP_FILE Set SOURCE_CATEGORY = ?, OFFICE = ?, VESSEL_CODE = ?, VOYAGE_NO = ?, VOYAGE_LEG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, PROCESS_STATE = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, LAST_UPDATE_USER = ? Where JB_IMPORT_CONTAINER_WORK_FILE_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+Update JB_CONTAINER_RETRIEVING_TEMP_DETAIL Set FROM_PLACE = ?, TO_PLACE = ?, MOVEMENT_MODE = ?, CONTAINER_PREFIX = ?, CONTAINER_NO = ?, CONTAINER_TYPE = ?, EMPTY_FULL_FLAG = ?, SOC_FLAG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, CARGO_DESCRIPTION = ?, REEFER = ?, HAZARD = ?, PLACE_ACCEPTANCE = ?, POL = ?, POD = ?, PLACE_DELIVERY = ?, HANDLED_FLAG = ?, JB_IMPORT_CONTAINER_WORK_FILE_ID = ? Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+Update JB_CONTAINER_RETRIEVING_TEMP_DETAIL Set FROM_PLACE = ?, TO_PLACE = ?, MOVEMENT_MODE = ?, CONTAINER_PREFIX = ?, CONTAINER_NO = ?, CONTAINER_TYPE = ?, EMPTY_FULL_FLAG = ?, SOC_FLAG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, CARGO_DESCRIPTION = ?, REEFER = ?, HAZARD = ?, PLACE_ACCEPTANCE = ?, POL = ?, POD = ?, PLACE_DELIVERY = ?, HANDLED_FLAG = ?, JB_IMPORT_CONTAINER_WORK_FILE_ID = ? Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.modify
+Update JB_CONTAINER_RETRIEVING_TEMP_FILE Set SOURCE_CATEGORY = ?, OFFICE = ?, VESSEL_CODE = ?, VOYAGE_NO = ?, VOYAGE_LEG = ?, BK_NO = ?, BL_NO = ?, ER_NO = ?, PROCESS_STATE = ?, LAST_UPDATE_DATE = ?, LAST_UPDATE_TIME = ?, LAST_UPDATE_USER = ? Where JB_IMPORT_CONTAINER_WORK_FILE_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.queryOwnedElementsByXML
+SELECT COUNT(*) AS RecCount FROM (select * from JB_CONTAINER_RETRIEVING_TEMP_FILE   where 1=1   And VESSEL_CODE = ? And BK_NO like ?) kx_rows
+GO
+
+-- C_JBContainerRetrievingTempFile.queryOwnedElementsByXML
+SELECT * FROM (select * from JB_CONTAINER_RETRIEVING_TEMP_FILE   where 1=1   And VESSEL_CODE = ? And BK_NO like ?) kx_rows ORDER BY JB_IMPORT_CONTAINER_WORK_FILE_ID OFFSET 0 ROWS FETCH NEXT 10 ROWS ONLY
+GO
+
+-- E_JBContainerRetrievingTempDetail.load
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID = ?
+GO
+
+-- S_JBContainerRetrievingTempDetail.containsPK
+select Count(*) as RecCount from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID = ?
+GO
+
+-- Col_JBContainerRetrievingTempDetail.loadElements
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- Col_JBContainerRetrievingTempDetail.isAllFinished
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.Finish
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.Finish
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.Finish
+select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = ?
+GO
+
+-- C_JBContainerRetrievingTempFile.remove
+select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = ?
+GO
+
+-- C_JBContainerRetrievingTempFile.remove
+select * from JB_CONTAINER_RETRIEVING_TEMP_DETAIL where JB_IMPORT_CONTAINER_WORK_FILE_ID = ? order by JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID
+GO
+
+-- C_JBContainerRetrievingTempFile.remove
+Delete JB_CONTAINER_RETRIEVING_TEMP_DETAIL Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.remove
+Delete JB_CONTAINER_RETRIEVING_TEMP_DETAIL Where JB_CONTAINER_RETRIEVING_TEMP_DETAIL_ID= ?
+GO
+
+-- C_JBContainerRetrievingTempFile.remove
+Delete JB_CONTAINER_RETRIEVING_TEMP_FILE Where JB_IMPORT_CONTAINER_WORK_FILE_ID= ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.remove
+Delete JB_CONTAINER_DETAIL Where JB_CONTAINER_DETAIL_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_CONTAINER_DETAIL Where JB_CONTAINER_DETAIL_ID= ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.remove
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_ORDER Where JB_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_ORDER where JB_NO_ID = ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_CONTAINER_DETAIL where JB_NO_ID = ? order by JB_CONTAINER_DETAIL_ID
+GO
+
+-- C_JBOrder.remove
+Delete JB_CONTAINER_DETAIL Where JB_CONTAINER_DETAIL_ID= ?
+GO
+
+-- C_JBOrder.remove
+select * from JB_DOOR_APPOINTMENT where JB_NO_ID = ? order by JB_DOOR_APPOINTMENT_ID
+GO
+
+-- C_JBOrder.remove
+select * from JB_DIARY where JB_NO_ID = ? order by JB_DIARY_NO_ID
+GO
+
+-- C_JBOrder.remove
+Delete JB_DIARY Where JB_DIARY_NO_ID= ?
+GO
+
+-- C_JBOrder.remove
+Delete JB_ORDER Where JB_NO_ID= ?
+GO
+
+-- C_JBTypeProfile.remove
+select * from JB_TYPE_PROFILE where JB_TYPE_CODE = ?
+GO
+
+-- C_JBTypeProfile.remove
+Delete JB_TYPE_PROFILE Where JB_TYPE_CODE= ?
+GO
