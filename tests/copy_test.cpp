@@ -162,6 +162,11 @@ TEST_P(KxCopyTo, ATargetWithRowsIsRefusedUnlessReplaced) {
   EXPECT_EQ(Dump(*home_), before);
   EXPECT_EQ(RunKx(*home_, Copy(*source_, *home_, " --replace")).exitCode, 0);
   EXPECT_EQ(Dump(*home_), before);
+  // A database is never copied onto itself, which --replace would empty.
+  const auto itself = RunKx(*home_, Copy(*home_, *home_, " --replace"));
+  EXPECT_EQ(itself.exitCode, 1);
+  EXPECT_NE(itself.err.find("--from and --to name the same database"), std::string::npos) << itself.err;
+  EXPECT_EQ(Dump(*home_), before);
 }
 
 TEST_P(KxCopyTo, TheCheckNamesTheRowsThatDiffer) {
