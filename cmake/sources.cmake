@@ -90,3 +90,12 @@ set(KX_CLI_SOURCES
 set(KX_TOOL_SOURCES
     tools/kx_main.cpp
     tools/command.cpp)
+
+# The kx Python module (build/python/kx.cpython-*.so): the registry's classes from Python.
+set(KX_PYTHON_SOURCES
+    src/python/errors.cpp
+    src/python/module.cpp
+    src/python/objects.cpp
+    src/python/stubs.cpp
+    src/python/transaction.cpp
+    src/python/values.cpp)

@@ -61,6 +61,13 @@ runuser -u nobody -- env -u KX_HOME sh -c "cd '$work' && kx demo" >"$work/demo.l
 [ -f "$work/KX.db" ] || fail "kx demo wrote no database into the working folder"
 echo "deb check: kx demo ran as nobody in $work ($(wc -l <"$work/demo.log") lines)"
 
+# The Python module from Debian's own module folder, with its stubs, for an unprivileged user.
+[ -e /usr/lib/python3/dist-packages/kx-stubs/__init__.pyi ] || fail "the package does not install the kx stubs"
+runuser -u nobody -- env -u KX_HOME -u PYTHONPATH sh -c \
+  "cd '$work' && /usr/bin/python3 -c 'import kx; kx.home(\".\"); kx.init(); assert \"C_JBOrder\" in kx.classes()'" ||
+  fail "the package's Python module cannot be imported and used"
+echo "deb check: import kx ran as nobody"
+
 dpkg -r kx >/dev/null
 [ ! -e /usr/bin/kx ] || fail "dpkg -r kx left /usr/bin/kx behind"
 echo "deb check: passed"

@@ -9,7 +9,8 @@ packages=(build-essential cmake pkg-config libsqlite3-dev libpq-dev postgresql-1
           libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
           nlohmann-json3-dev libssl-dev openssl dpkg-dev file python3-yaml python3-jsonschema
           libboost1.81-dev haproxy chromium fonts-dejavu-core
-          unixodbc-dev libsqliteodbc odbc-postgresql tdsodbc)
+          unixodbc-dev libsqliteodbc odbc-postgresql tdsodbc
+          pybind11-dev python3-dev python3-pytest mypy)
 if [ $# -gt 0 ]; then packages=("$@"); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,19 @@ namespace kx::service {
 
 namespace {
 
+Failure Classify(const Error& e) {
+  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::CantCreateObject)) return Failure::UnknownClass;
+  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported)) return Failure::UnknownMember;
+  // A database that cannot be reached, or a connection lost, whatever the guards made of the text.
+  if (e.cause() && e.cause()->category == ErrorCategory::Connection) return Failure::Unavailable;
+  if (e.number() == kComponentError) return Failure::Component;
+  // Run-time errors that leave no member's guard come from fitting the arguments to the member.
+  if (IsArgumentError(e.number())) return Failure::BadArguments;
+  return Failure::Component;
+}
+
+}  // namespace
+
 bool IsArgumentError(int32_t number) {
   switch (static_cast<RuntimeErrorCode>(number)) {
     case RuntimeErrorCode::WrongNumberOfArguments:
@@ -23,19 +36,6 @@ bool IsArgumentError(int32_t number) {
       return false;
   }
 }
-
-Failure Classify(const Error& e) {
-  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::CantCreateObject)) return Failure::UnknownClass;
-  if (e.number() == static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported)) return Failure::UnknownMember;
-  // A database that cannot be reached, or a connection lost, whatever the guards made of the text.
-  if (e.cause() && e.cause()->category == ErrorCategory::Connection) return Failure::Unavailable;
-  if (e.number() == kComponentError) return Failure::Component;
-  // Run-time errors that leave no member's guard come from fitting the arguments to the member.
-  if (IsArgumentError(e.number())) return Failure::BadArguments;
-  return Failure::Component;
-}
-
-}  // namespace
 
 std::string ErrorJson(const Error& e) {
   return "{\"error\": {\"number\": " + std::to_string(e.number()) +

@@ -28,6 +28,10 @@ struct CallOutcome {
   std::string text;            // the result as plain text (empty result: empty text)
 };
 
+// Whether an error of this number means that the arguments do not fit the member (their count,
+// a missing one, a type or a value out of range).
+bool IsArgumentError(int32_t number);
+
 // The outcome of a call that failed with `e`.
 CallOutcome Failed(Failure failure, Error e);
 
