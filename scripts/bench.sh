@@ -5,6 +5,8 @@
 # With --compare BEFORE.json NOW.json it only prints how the figures of two runs differ.
 # With --only copy it runs kx_copy_bench: `kx copy` of job orders from SQLite to PostgreSQL against
 # PostgreSQL's own COPY (--quick, --orders N, --json).
+# With --only odbc it runs kx_odbc_bench: the type profile calls on SQLite and PostgreSQL through
+# ODBC against the same calls through the engines' own drivers (--quick, --engine, --rounds, --json).
 # With --only service it runs kx_service_bench instead: the HTTP service (`kx serve`) under 1, 8, 64
 # and 512 keep-alive connections, with the other arguments (--quick, --engine, --connections,
 # --rounds, --seconds, --serve-workers, --before, --json).
@@ -32,6 +34,11 @@ while [ $# -gt 0 ]; do
   fi
   if [ "$1" = "--only" ] && [ "${2:-}" = "copy" ]; then
     program=kx_copy_bench
+    shift 2
+    continue
+  fi
+  if [ "$1" = "--only" ] && [ "${2:-}" = "odbc" ]; then
+    program=kx_odbc_bench
     shift 2
     continue
   fi

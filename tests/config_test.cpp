@@ -174,7 +174,8 @@ TEST_P(ConfigPerScope, AScopeWorksOutItsConnectionStringOnce) {
     InsertRow("A", "n", "TR");
     // An edit during the call takes effect with the next call, not half-way through this one.
     std::string other = edited;
-    other.replace(other.find("DATABASENAME="), 13, "DATABASENAME=kx_other_");
+    const std::string name = ThroughOdbc(GetParam()) ? "Database=" : "DATABASENAME=";
+    other.replace(other.find(name), name.size(), name + "kx_other_");
     home_->WriteConfig(other);
     SetModifiedAt(ConfigPath(), Seconds(1));
     InsertRow("B", "n", "TR");

@@ -1,4 +1,5 @@
 // Engine failures carry a category and the engine's native code beside the engine's own text.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,14 @@ TEST(DatabaseErrorCategory, PostgresStates) {
 class EngineFailure : public EngineTest {
  protected:
   db::ConnectionInfo Info() const { return db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()); }
-  bool sqlite() const { return GetParam() == "SQLite"; }
+  bool sqlite() const { return OnSQLite(GetParam()); }
+  // The code a failure carries: the engine's own through its own driver; through ODBC the SQLSTATE,
+  // which for PostgreSQL is the server's own and for SQLite the general HY000 `odbcSqlite` gives.
+  std::string Code(const std::string& sqliteCode, const std::string& postgresCode,
+                   const std::string& odbcSqlite = "HY000") const {
+    if (!sqlite()) return postgresCode;
+    return ThroughOdbc(GetParam()) ? odbcSqlite : sqliteCode;
+  }
 };
 
 TEST_P(EngineFailure, StatementFailuresCarryCategoryCodeAndTheEnginesText) {
@@ -84,7 +92,7 @@ TEST_P(EngineFailure, StatementFailuresCarryCategoryCodeAndTheEnginesText) {
     SCOPED_TRACE(k.sql);
     const db::DatabaseError e = CaptureDatabaseError([&] { c->Query(k.sql); });
     EXPECT_EQ(Name(e.category()), Name(k.category));
-    EXPECT_EQ(e.nativeCode(), sqlite() ? k.sqliteCode : k.postgresCode);
+    EXPECT_EQ(e.nativeCode(), Code(k.sqliteCode, k.postgresCode));
     EXPECT_NE(std::string(e.what()).find(sqlite() ? k.sqliteText : k.postgresText), std::string::npos)
         << e.what();
   }
@@ -104,7 +112,11 @@ TEST_P(EngineFailure, AWriterHeldUpByAnotherIsBusy) {
   auto holder = db::Open(Info());
   holder->Execute(
       "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ('A','n','TR')");
-  holder->ExecuteScript(sqlite() ? "BEGIN IMMEDIATE" : "BEGIN");
+  // Through ODBC the driver opens the transaction, and SQLite takes the write lock at the update.
+  if (ThroughOdbc(GetParam()))
+    holder->Begin();
+  else
+    holder->ExecuteScript(sqlite() ? "BEGIN IMMEDIATE" : "BEGIN");
   holder->Execute("Update JB_TYPE_PROFILE Set JB_TYPE_NAME = 'held' Where JB_TYPE_CODE= 'A'");
   db::ConnectionInfo impatient = Info();
   impatient.timeoutSeconds = 0;  // SQLite: no busy wait
@@ -113,7 +125,7 @@ TEST_P(EngineFailure, AWriterHeldUpByAnotherIsBusy) {
   const db::DatabaseError e = CaptureDatabaseError(
       [&] { waiter->Execute("Update JB_TYPE_PROFILE Set JB_TYPE_NAME = 'x' Where JB_TYPE_CODE= 'A'"); });
   EXPECT_EQ(Name(e.category()), "busy") << e.what();
-  EXPECT_EQ(e.nativeCode(), sqlite() ? "5" : "55P03");
+  EXPECT_EQ(e.nativeCode(), Code("5", "55P03"));
   holder->Rollback();
 }
 
@@ -121,9 +133,15 @@ TEST_P(EngineFailure, AnUnreachableDatabaseIsAConnectionFailure) {
   db::ConnectionInfo info = Info();
   info.catalog = "no_such_database";
   if (sqlite()) info.dataSource = home_->folder() + "/no/such/folder";
+  // Through ODBC the connection string names the database.
+  if (ThroughOdbc(GetParam())) {
+    const size_t start = info.odbc.find("Database=") + 9;
+    const size_t end = std::min(info.odbc.find(';', start), info.odbc.size());
+    info.odbc.replace(start, end - start, sqlite() ? info.dataSource + "/no_such_database.db" : info.catalog);
+  }
   const db::DatabaseError e = CaptureDatabaseError([&] { db::Open(info); });
   EXPECT_EQ(Name(e.category()), "connection") << e.what();
-  EXPECT_EQ(e.nativeCode(), sqlite() ? "14" : "08006");
+  EXPECT_EQ(e.nativeCode(), ThroughOdbc(GetParam()) ? (sqlite() ? "HY000" : "08001") : sqlite() ? "14" : "08006");
   EXPECT_NE(std::string(e.what()).find("no_such_database"), std::string::npos) << e.what();
 }
 

@@ -57,13 +57,13 @@ class InjectedFailure {
   InjectedFailure(const std::string& engine, const std::string& table, const std::string& op)
       : engine_(engine), table_(table) {
     const std::string raise = "RAISE EXCEPTION 'injected failure'";
-    if (engine_ == "PostgreSQL" && op == "COMMIT")
+    if (OnPostgreSQL(engine_) && op == "COMMIT")
       Script(
           "CREATE OR REPLACE FUNCTION kx_injected_failure() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN " +
           raise +
           "; END $$; CREATE CONSTRAINT TRIGGER kx_injected_failure AFTER INSERT OR UPDATE OR DELETE ON " +
           table + " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION kx_injected_failure();");
-    else if (engine_ == "PostgreSQL")
+    else if (OnPostgreSQL(engine_))
       Script(
           "CREATE OR REPLACE FUNCTION kx_injected_failure() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN " +
           raise + "; END $$; CREATE TRIGGER kx_injected_failure BEFORE " + op + " ON " + table +
@@ -73,7 +73,7 @@ class InjectedFailure {
              " BEGIN SELECT RAISE(ABORT, 'injected failure'); END;");
   }
   ~InjectedFailure() {
-    Script(engine_ == "PostgreSQL" ? "DROP TRIGGER kx_injected_failure ON " + table_ + ";"
+    Script(OnPostgreSQL(engine_) ? "DROP TRIGGER kx_injected_failure ON " + table_ + ";"
                                    : "DROP TRIGGER kx_injected_failure;");
   }
 

@@ -1,6 +1,7 @@
-// Databases reached through ODBC: the connection each provider's settings give, and the library's
-// calls through Debian's SQLite and PostgreSQL ODBC drivers, each named by the connection string
-// alone (no odbc.ini).
+// Databases reached through ODBC: the connection each provider's settings give, the texts the
+// driver sends, and the library's calls through Debian's SQLite and PostgreSQL ODBC drivers, each
+// named by the connection string alone (no odbc.ini).
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "kx/registry.h"
 #include "kx/transaction.h"
 #include "runtime/db/connection.h"
+#include "runtime/db/sql_text.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
@@ -42,19 +44,100 @@ TEST(OdbcSettings, EachProviderGivesItsOdbcConnection) {
   EXPECT_NE(problem.find("CONNECTIONSTRING"), std::string::npos) << problem;
 }
 
+TEST(OdbcSettings, AttributesAreReadBackAndTheDriverNamesTheDialectExpected) {
+  const std::string odbc = "Driver={SQLite3};database=/a b;PWD={p}}x;y}; Port=5;DSN=";
+  EXPECT_EQ(db::OdbcAttribute(odbc, "Driver"), "SQLite3");
+  EXPECT_EQ(db::OdbcAttribute(odbc, "Database"), "/a b");
+  EXPECT_EQ(db::OdbcAttribute(odbc, "pwd"), "p}x;y");
+  EXPECT_EQ(db::OdbcAttribute(odbc, "PORT"), "5");
+  EXPECT_EQ(db::OdbcAttribute(odbc, "DSN"), "");
+  EXPECT_EQ(db::OdbcAttribute(odbc, "Timeout"), "");
+  EXPECT_EQ(db::OdbcAttribute("PWD=" + db::OdbcValue("a;{b}") + ";UID=u", "PWD"), "a;{b}");
+
+  TestHome home;
+  const std::vector<std::pair<std::string, db::Engine>> cases = {
+      {"PROVIDER=ODBC\nCONNECTIONSTRING=Driver=SQLite3;Database=/x.db\n", db::Engine::SQLite},
+      {"PROVIDER=ODBC\nCONNECTIONSTRING=Driver={PostgreSQL Unicode};Server=h\n", db::Engine::PostgreSQL},
+      {"PROVIDER=ODBC\nCONNECTIONSTRING=DSN=kx\n", db::Engine::SqlServer},
+      {"PROVIDER=SQLOLEDB\nSERVERNAME=srv\n", db::Engine::SqlServer},
+  };
+  for (const auto& [lines, engine] : cases) {
+    home.WriteConfig("[DATABASE]\n" + lines);
+    EXPECT_EQ(db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()).engine, engine) << lines;
+  }
+}
+
+TEST(OdbcText, SqlServerCallsAnInsertProcedureForTheValueItReturns) {
+  const db::ProcedureCall call = db::SqlServerProcedureCall("JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc", 12);
+  EXPECT_EQ(call.text, "{? = CALL JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)}");
+  // The return value's place first, then one per argument.
+  EXPECT_EQ(call.parameters, 13u);
+  EXPECT_EQ(static_cast<size_t>(std::count(call.text.begin(), call.text.end(), '?')), call.parameters);
+  const db::ProcedureCall bare = db::SqlServerProcedureCall("dbo.KX_NOTHING", 0);
+  EXPECT_EQ(bare.text, "{? = CALL dbo.KX_NOTHING()}");
+  EXPECT_EQ(bare.parameters, 1u);
+}
+
+TEST(OdbcText, ATextLongerThanItsProcedureParameterIsRefusedNotCut) {
+  const auto arg = [](int32_t type, int32_t size, Variant value) {
+    return db::ProcedureArgument{"@P", type, size, std::move(value)};
+  };
+  struct Case {
+    db::ProcedureArgument argument;
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {arg(200, 5, Variant("abcde")), false},
+      {arg(200, 5, Variant("abcdef")), true},
+      {arg(202, 3, Variant("東京駅")), false},  // characters, not bytes
+      {arg(202, 3, Variant("東京駅前")), true},
+      {arg(129, 1, Variant("ab")), true},
+      {arg(3, 1, Variant("12345")), false},  // a number's size is not a length
+      {arg(200, 0, Variant("any length")), false},
+      {arg(200, 2, Variant::Null()), false},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = db::TooLongProcedureText({arg(200, 10, Variant("fits")), c.argument});
+    EXPECT_EQ(!problem.empty(), c.refused) << CStr(c.argument.value) << " " << c.argument.size;
+    if (c.refused) EXPECT_NE(problem.find("parameter @P takes at most"), std::string::npos) << problem;
+  }
+}
+
+TEST(OdbcText, AnSqliteScriptKeepsATriggerWhole) {
+  const std::string trigger =
+      "CREATE TRIGGER kx_t BEFORE INSERT ON T BEGIN SELECT RAISE(ABORT, 'no; never'); "
+      "UPDATE T SET A = CASE WHEN A > 0 THEN 1 END; end";
+  const auto statements =
+      db::ScriptStatements(db::Engine::SQLite, "CREATE TABLE T (A INTEGER);\n" + trigger + ";\nDROP TRIGGER kx_t;");
+  ASSERT_EQ(statements.size(), 3u);
+  EXPECT_EQ(statements[0], "CREATE TABLE T (A INTEGER)");
+  EXPECT_EQ(statements[1], "\n" + trigger);
+  EXPECT_EQ(statements[2], "\nDROP TRIGGER kx_t");
+  // Elsewhere every `;` outside quotes ends a statement.
+  EXPECT_EQ(db::ScriptStatements(db::Engine::PostgreSQL, trigger).size(), 3u);
+}
+
+// The engines of the suite reached through ODBC (those of them `which` takes).
+std::vector<std::string> OdbcEngines(bool (*which)(const std::string&) = ThroughOdbc) {
+  std::vector<std::string> out;
+  for (const auto& engine : Engines())
+    if (ThroughOdbc(engine) && which(engine)) out.push_back(engine);
+  return out;
+}
+
 class Odbc : public EngineTest {};
 
 TEST_P(Odbc, TheServersDialectValuesKeysAndTransactionsHoldThroughTheDriver) {
   const auto info = db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString());
   EXPECT_EQ(db::Open(info)->engine(), OnPostgreSQL(GetParam()) ? db::Engine::PostgreSQL : db::Engine::SQLite);
-  // A value with quotes and characters beyond one byte, bound both ways.
+  // Values with quotes, backslashes and characters beyond one byte, bound both ways.
   const std::string code = "O'N\xC3\xBC\xE2\x98\x83";
   C_JBTypeProfile controller;
   controller.add("<JBTypeProfiles><JBTypeProfile Code=\"" + code +
-                 "\" JBTypeName=\"snow \xF0\x9D\x84\x9E\" JBTypeCategory=\"TR\"/></JBTypeProfiles>");
+                 "\" JBTypeName=\"snow\\\\'s \xF0\x9D\x84\x9E\" JBTypeCategory=\"TR\"/></JBTypeProfiles>");
   E_JBTypeProfile profile;
   profile.load(code);
-  EXPECT_EQ(profile.JBTypeName(), "snow \xF0\x9D\x84\x9E");
+  EXPECT_EQ(profile.JBTypeName(), "snow\\\\'s \xF0\x9D\x84\x9E");
   // An insert procedure answers the new key; NULL, dates and numbers read back as stored.
   S_DBHelpForKX helper;
   const Variant params = Variant::MakeArray({
@@ -91,8 +174,44 @@ TEST_P(Odbc, TheServersDialectValuesKeysAndTransactionsHoldThroughTheDriver) {
   EXPECT_EQ(twice.cause()->category, ErrorCategory::Constraint) << twice.description();
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Odbc, ::testing::Values("OdbcSQLite", "OdbcPostgreSQL"),
+INSTANTIATE_TEST_SUITE_P(Engines, Odbc, ::testing::ValuesIn(OdbcEngines()),
                          [](const auto& info) { return info.param; });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Odbc);
+
+// SQLite through ODBC.
+class OdbcSqlite : public EngineTest {};
+
+TEST_P(OdbcSqlite, ValuesAreReadAsSQLitesOwnDriverReadsThem) {
+  // SQLite keeps any value in any column: values that are not what their column is declared with.
+  S_DBHelpForKX helper;
+  helper.RunSQL("CREATE TABLE KX_ODBC_VALUES (S SMALLINT, I INTEGER, N NUMERIC(4,0), D DATETIME, T VARCHAR(10))");
+  helper.RunSQL("INSERT INTO KX_ODBC_VALUES VALUES (100000, 'abc', 1.5, 'not a date', '12')");
+  helper.RunSQL("INSERT INTO KX_ODBC_VALUES VALUES (-7, 3000000000, 930, '2024-03-05 14:30:00', 'x')");
+  helper.RunSQL("INSERT INTO KX_ODBC_VALUES VALUES (NULL, 2.0, '0930', '2024-03-05', 1.25)");
+  const std::string query = "select S, I, N, D, T, S + 1 as S1, length(T) as L from KX_ODBC_VALUES order by rowid";
+  const auto odbc = helper.RunSQLReturnRS(query);
+  // The same file through SQLite's own driver.
+  db::ConnectionInfo own = db::ConnectionInfo::Parse("Provider=SQLite;Data Source=" + home_->folder() +
+                                                     ";Initial Catalog=kxtest;User Id=;Password=;");
+  const auto native = db::Open(own)->Query(query);
+  ASSERT_EQ(odbc->Columns(), native->Columns());
+  ASSERT_EQ(odbc->Rows().size(), 3u);
+  ASSERT_EQ(odbc->Rows().size(), native->Rows().size());
+  for (size_t r = 0; r < native->Rows().size(); ++r)
+    for (size_t c = 0; c < native->Columns().size(); ++c) {
+      const Variant& want = native->Rows()[r][c];
+      const Variant& got = odbc->Rows()[r][c];
+      EXPECT_EQ(got.type(), want.type()) << "row " << r << " " << native->Columns()[c];
+      EXPECT_EQ(got.IsNull() ? "NULL" : CStr(got), want.IsNull() ? "NULL" : CStr(want))
+          << "row " << r << " " << native->Columns()[c];
+    }
+  EXPECT_EQ(CStr(odbc->Rows()[0][1]), "abc");
+  EXPECT_EQ(CLng(odbc->Rows()[0][0]), 100000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, OdbcSqlite, ::testing::ValuesIn(OdbcEngines(OnSQLite)),
+                         [](const auto& info) { return info.param; });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(OdbcSqlite);
 
 }  // namespace
 }  // namespace kx::test

@@ -16,14 +16,35 @@
 
 namespace kx::test {
 
+namespace {
+
+// Whether Debian's ODBC driver library `file` is installed (in the multiarch folder of the driver
+// manager's drivers, where its odbcinst.ini entry names it).
+bool OdbcDriverInstalled(const std::string& file) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/usr/lib", ec))
+    if (std::filesystem::exists(entry.path() / "odbc" / file, ec)) return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<std::string> Engines() {
-  // Through ODBC only when asked (KX_TEST_ODBC=1): that driver does not yet pass every case.
-  const char* odbc = std::getenv("KX_TEST_ODBC");
-  if (odbc && std::string(odbc) == "1") return {"SQLite", "PostgreSQL", "OdbcSQLite", "OdbcPostgreSQL"};
-  return {"SQLite", "PostgreSQL"};
+  static const std::vector<std::string> engines = [] {
+    std::vector<std::string> all = {"SQLite", "PostgreSQL"};
+    // Through ODBC wherever Debian's drivers are installed, unless KX_TEST_ODBC=0 turns it off.
+    const char* odbc = std::getenv("KX_TEST_ODBC");
+    if (odbc && std::string(odbc) == "0") return all;
+    if (OdbcDriverInstalled("libsqlite3odbc.so")) all.push_back("OdbcSQLite");
+    if (OdbcDriverInstalled("psqlodbcw.so")) all.push_back("OdbcPostgreSQL");
+    return all;
+  }();
+  return engines;
 }
 
 bool OnPostgreSQL(const std::string& engine) { return engine == "PostgreSQL" || engine == "OdbcPostgreSQL"; }
+bool OnSQLite(const std::string& engine) { return engine == "SQLite" || engine == "OdbcSQLite"; }
+bool ThroughOdbc(const std::string& engine) { return engine.rfind("Odbc", 0) == 0; }
 
 bool EngineAvailable(const std::string& engine) {
   if (!OnPostgreSQL(engine)) return true;

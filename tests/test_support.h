@@ -12,12 +12,15 @@
 namespace kx::test {
 
 // The engines under test: "SQLite", and "PostgreSQL", which runs when KX_TEST_PG_SERVER names a
-// server ("host,port") and is skipped otherwise; and both again through ODBC ("OdbcSQLite",
-// "OdbcPostgreSQL"), with Debian's drivers, when KX_TEST_ODBC is 1.
+// server ("host,port") and is skipped otherwise; and each again through ODBC ("OdbcSQLite",
+// "OdbcPostgreSQL") where Debian's driver for it is installed, unless KX_TEST_ODBC is 0.
 std::vector<std::string> Engines();
 bool EngineAvailable(const std::string& engine);
-// Whether the engine under test is PostgreSQL, reached directly or through ODBC.
+// Whether the engine under test is PostgreSQL, or SQLite, reached directly or through ODBC.
 bool OnPostgreSQL(const std::string& engine);
+bool OnSQLite(const std::string& engine);
+// Whether the engine under test is reached through ODBC.
+bool ThroughOdbc(const std::string& engine);
 
 // A temporary component folder with a Config.ini for `engine`, set as KX_HOME while it lives.
 // `extra` lines are appended to section DATABASE. The schema folder is the source tree's.

@@ -1,5 +1,6 @@
 #include "runtime/db/connection.h"
 
+#include <string.h>
 #include <strings.h>
 
 #include <atomic>
@@ -65,6 +66,41 @@ std::string OdbcValue(const std::string& value) {
   return out + "}";
 }
 
+std::string OdbcAttribute(std::string_view odbc, std::string_view key) {
+  for (size_t pos = 0; pos < odbc.size();) {
+    const size_t equals = odbc.find('=', pos);
+    if (equals == std::string_view::npos) break;
+    std::string_view name = odbc.substr(pos, equals - pos);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    std::string value;
+    size_t next = equals + 1;
+    if (next < odbc.size() && odbc[next] == '{') {
+      // In braces, up to the "}" that is not doubled.
+      for (++next; next < odbc.size(); ++next) {
+        if (odbc[next] == '}') {
+          if (next + 1 < odbc.size() && odbc[next + 1] == '}') {
+            ++next;
+          } else {
+            ++next;
+            break;
+          }
+        }
+        value += odbc[next];
+      }
+      next = odbc.find(';', next);
+    } else {
+      const size_t end = odbc.find(';', next);
+      value = odbc.substr(next, end == std::string_view::npos ? std::string_view::npos : end - next);
+      next = end;
+    }
+    if (name.size() == key.size() && strncasecmp(name.data(), key.data(), key.size()) == 0) return value;
+    if (next == std::string_view::npos) break;
+    pos = next + 1;
+  }
+  return {};
+}
+
 std::string SqlServerOdbc(const ConnectionInfo& info) {
   // The driver the connection string names ("Extended Properties=Driver=...;"), FreeTDS by default.
   std::string driver = info.odbc.empty() ? "Driver=FreeTDS;" : info.odbc;
@@ -111,6 +147,11 @@ ConnectionInfo ConnectionInfo::Parse(const std::string& cs) {
     throw DatabaseError("Provider cannot be found. It may not be properly installed. (" + info.provider + ")",
                         ErrorCategory::Connection);
   if (strcasecmp(info.provider.c_str(), "SQLOLEDB") == 0) info.odbc = SqlServerOdbc(info);
+  if (strcasecmp(info.provider.c_str(), "ODBC") == 0) {
+    const std::string driver = OdbcAttribute(info.odbc, "Driver");
+    if (strcasestr(driver.c_str(), "sqlite")) info.engine = Engine::SQLite;
+    if (strcasestr(driver.c_str(), "postgres")) info.engine = Engine::PostgreSQL;
+  }
   return info;
 }
 

@@ -1,6 +1,9 @@
 #include "runtime/db/sql_text.h"
 
+#include <algorithm>
+
 #include <cctype>
+#include <sstream>
 
 namespace kx::db {
 namespace {
@@ -98,6 +101,34 @@ std::vector<std::string> LeadingKeywordsOfCode(const std::string& code) {
     start = end + 1;
   }
   return words;
+}
+
+// Joins the statements of an SQLite trigger's body, which the cut at each `;` took apart, back to
+// the CREATE TRIGGER they belong to: its body runs from BEGIN to a statement that is END alone.
+void KeepTriggerBodies(std::vector<std::string>& statements) {
+  auto trimmedUpper = [](const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t\r\n");
+    const size_t e = s.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : Upper(std::string_view(s).substr(b, e - b + 1));
+  };
+  std::vector<std::string> out;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    std::istringstream words(Upper(statements[i]));
+    std::string first, second, third;
+    words >> first >> second >> third;
+    const bool trigger =
+        first == "CREATE" && (second == "TRIGGER" || ((second == "TEMP" || second == "TEMPORARY") && third == "TRIGGER"));
+    std::string whole = std::move(statements[i]);
+    if (trigger) {
+      for (size_t j = i + 1; j < statements.size(); ++j) {
+        whole += ";" + statements[j];
+        i = j;
+        if (trimmedUpper(statements[j]) == "END") break;
+      }
+    }
+    out.push_back(std::move(whole));
+  }
+  statements = std::move(out);
 }
 
 }  // namespace
@@ -201,7 +232,32 @@ std::vector<std::string> ScriptStatements(Engine engine, std::string_view sql) {
     ++i;
   }
   if (code) out.push_back(std::move(current));
+  if (engine == Engine::SQLite) KeepTriggerBodies(out);
   return out;
+}
+
+ProcedureCall SqlServerProcedureCall(const std::string& name, size_t arguments) {
+  ProcedureCall call{"{? = CALL " + name + "(", arguments + 1};
+  for (size_t i = 0; i < arguments; ++i) call.text += i ? ", ?" : "?";
+  call.text += ")}";
+  return call;
+}
+
+std::string TooLongProcedureText(const std::vector<ProcedureArgument>& args) {
+  // ADO's string types: adBSTR, adChar, adWChar, adVarChar, adLongVarChar, adVarWChar, adLongVarWChar.
+  constexpr int32_t kTextTypes[] = {8, 129, 130, 200, 201, 202, 203};
+  for (const auto& a : args) {
+    if (a.size <= 0 || !a.value.IsString() ||
+        std::find(std::begin(kTextTypes), std::end(kTextTypes), a.type) == std::end(kTextTypes))
+      continue;
+    const std::string& text = a.value.get<std::string>();
+    // Characters: every byte that does not continue a UTF-8 sequence.
+    const auto characters = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    if (characters > a.size)
+      return "String or binary data would be truncated: parameter " + a.name + " takes at most " +
+             std::to_string(a.size) + " characters, " + std::to_string(characters) + " were given";
+  }
+  return {};
 }
 
 bool SeveralStatements(Engine engine, std::string_view sql) {

@@ -35,8 +35,22 @@ bool ChangesSession(Engine engine, std::string_view sql);
 std::string NumberPlaceholders(std::string_view sql, size_t& count);
 
 // The statements of the script `sql`, cut at each `;` outside quotes and comments, with their
-// comments left out (a driver that takes one statement at a time may refuse anything after it).
+// comments left out (a driver that takes one statement at a time may refuse anything after it). On
+// SQLite a CREATE TRIGGER stays whole, with the statements of its body up to its END.
 std::vector<std::string> ScriptStatements(Engine engine, std::string_view sql);
+
+// The ODBC call of SQL Server's stored procedure `name` with `arguments` values, "{? = CALL
+// name(?, ...)}", and how many parameters it binds: the first receives the procedure's return value
+// (an insert procedure's new key), the arguments follow in order.
+struct ProcedureCall {
+  std::string text;
+  size_t parameters = 0;
+};
+ProcedureCall SqlServerProcedureCall(const std::string& name, size_t arguments);
+// SQL Server cuts a text longer than its procedure parameter's size without a word: the first
+// text argument of a string type longer than its size (in characters), told as the failure to
+// report instead; empty when every argument fits.
+std::string TooLongProcedureText(const std::vector<ProcedureArgument>& args);
 
 // Whether `sql` holds more than one statement (text after a `;` outside quotes and comments).
 bool SeveralStatements(Engine engine, std::string_view sql);
