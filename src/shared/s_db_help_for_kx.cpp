@@ -228,16 +228,8 @@ std::string S_DBHelpForKX::OdbcConnection(const IniFile& ini, const std::string&
   if (odbc.empty()) throw Unusable(path, kConnectionString, "must name the ODBC connection when PROVIDER is ODBC");
   if (odbc.back() != ';') odbc += ';';
   // The user and password of section DATABASE go with a connection string that names none.
-  std::string upper = odbc;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  auto names = [&](const char* key) {
-    const std::string k = std::string(key) + "=";
-    for (size_t at = upper.find(k); at != std::string::npos; at = upper.find(k, at + 1))
-      if (at == 0 || upper[at - 1] == ';' || upper[at - 1] == ' ') return true;
-    return false;
-  };
-  if (ini.Has(kDatabaseSection, kUserId) && !names("UID")) odbc += attribute("UID", userId_);
-  if (ini.Has(kDatabaseSection, kPassword) && !names("PWD")) odbc += attribute("PWD", password_);
+  if (ini.Has(kDatabaseSection, kUserId) && !db::OdbcNames(odbc, "UID")) odbc += attribute("UID", userId_);
+  if (ini.Has(kDatabaseSection, kPassword) && !db::OdbcNames(odbc, "PWD")) odbc += attribute("PWD", password_);
   return "Extended Properties=" + odbc;
 }
 

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <atomic>
+#include <optional>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -66,7 +67,10 @@ std::string OdbcValue(const std::string& value) {
   return out + "}";
 }
 
-std::string OdbcAttribute(std::string_view odbc, std::string_view key) {
+namespace {
+
+// The value of `key` in the ODBC connection string `odbc`, when the string names it.
+std::optional<std::string> FindOdbcAttribute(std::string_view odbc, std::string_view key) {
   for (size_t pos = 0; pos < odbc.size();) {
     const size_t equals = odbc.find('=', pos);
     if (equals == std::string_view::npos) break;
@@ -98,8 +102,16 @@ std::string OdbcAttribute(std::string_view odbc, std::string_view key) {
     if (next == std::string_view::npos) break;
     pos = next + 1;
   }
-  return {};
+  return std::nullopt;
 }
+
+}  // namespace
+
+std::string OdbcAttribute(std::string_view odbc, std::string_view key) {
+  return FindOdbcAttribute(odbc, key).value_or(std::string());
+}
+
+bool OdbcNames(std::string_view odbc, std::string_view key) { return FindOdbcAttribute(odbc, key).has_value(); }
 
 std::string SqlServerOdbc(const ConnectionInfo& info) {
   // The driver the connection string names ("Extended Properties=Driver=...;"), FreeTDS by default.

@@ -46,6 +46,9 @@ std::string OdbcValue(const std::string& value);
 // The value of `key` (matched without regard to case) in the ODBC connection string `odbc`, read
 // back from its braces; empty when the string names no such key.
 std::string OdbcAttribute(std::string_view odbc, std::string_view key);
+// Whether the ODBC connection string `odbc` names `key` (matched without regard to case), even
+// with an empty value.
+bool OdbcNames(std::string_view odbc, std::string_view key);
 
 // The ODBC connection string of SQL Server (provider SQLOLEDB): the driver `info.odbc` names
 // ("Driver=...;", FreeTDS when empty), then Server, Database, UID and PWD from the connection

@@ -54,6 +54,11 @@ void Connection::InsertRows(const std::string& table, const std::vector<std::str
 
 namespace {
 
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  return text;
+}
+
 std::string KeyList(const ComponentTable& table) {
   std::string list;
   for (const auto& column : table.key) list += (list.empty() ? "" : ", ") + column;
@@ -94,9 +99,8 @@ void AfterKeys(Connection& to, const ComponentTable& table) {
   if (to.engine() == Engine::SqlServer) {
     to.Run(Statement("SET IDENTITY_INSERT " + table.name + " OFF"));
   } else if (to.engine() == Engine::PostgreSQL) {
-    std::string name = table.name, key = table.key[0];
-    for (auto* text : {&name, &key}) std::transform(text->begin(), text->end(), text->begin(), ::tolower);
-    to.Run(Statement("SELECT setval(pg_get_serial_sequence('" + name + "', '" + key + "'), COALESCE(MAX(" +
+    to.Run(Statement("SELECT setval(pg_get_serial_sequence('" + Lower(table.name) + "', '" + Lower(table.key[0]) +
+                     "'), COALESCE(MAX(" +
                      table.key[0] + "), 0) + 1, false) FROM " + table.name));
   }
 }
@@ -154,11 +158,6 @@ struct Side {
   int64_t rows = 0;
   uint64_t sum = 0;
 };
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-  return text;
-}
 
 // Reads `table` on `connection`, calling `each` with every row's key and comparable text.
 Side ReadSide(Connection& connection, const ComponentTable& table, int64_t batchRows,

@@ -597,7 +597,7 @@ class OdbcConnection : public Connection {
           Check(rc, SQL_HANDLE_STMT, stmt);
           return;
         default: {
-          if (!null) b.bytes = ValueText(v);
+          if (!null) b.bytes = BoundText(v);
           b.length = null ? SQL_NULL_DATA : static_cast<SQLLEN>(b.bytes.size());
           rc = SQLBindParameter(stmt, index, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
                                 std::max<SQLULEN>(1, b.bytes.size()), 0, b.bytes.data(),
@@ -612,7 +612,7 @@ class OdbcConnection : public Connection {
       return;
     }
     // Every value is bound as text, which the server reads as the type its place needs.
-    if (!null) b.wide = Wide(ValueText(v));
+    if (!null) b.wide = Wide(BoundText(v));
     b.wide.push_back(0);
     b.length = null ? SQL_NULL_DATA : static_cast<SQLLEN>((b.wide.size() - 1) * sizeof(SQLWCHAR));
     rc = SQLBindParameter(stmt, index, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
@@ -758,11 +758,6 @@ class OdbcConnection : public Connection {
     const std::string code = CodeOnly(Engine::SQLite, sql);
     return Mentions(code, "INSERT") || Mentions(code, "UPDATE") || Mentions(code, "DELETE") ||
            Mentions(code, "REPLACE");
-  }
-
-  static std::string ValueText(const Variant& v) {
-    if (const auto* d = v.get_if<Date>()) return d->Text();
-    return BoundText(v);
   }
 
   // The rows of the current result of `stmt`, of `count` columns, described into `p` unless `p`

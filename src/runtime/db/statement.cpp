@@ -22,12 +22,7 @@ Statement& Statement::Append(const Statement& other) {
   return *this;
 }
 
-Statement& Statement::Value(std::string value) {
-  values_.emplace_back(std::move(value));
-  shown_.emplace_back();
-  run_.emplace_back();
-  return *this;
-}
+Statement& Statement::Value(std::string value) { return Value(Variant(std::move(value))); }
 
 Statement& Statement::Value(const Variant& value) {
   values_.push_back(value);
