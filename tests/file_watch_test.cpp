@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -112,6 +113,41 @@ TEST(FileWatch, AParentAndItsChildEachSeeAnEditOfConfigIni) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child did not see the edit";
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+}
+
+// Threads that keep their own memory of a settled file, and ask without a lock, see every edit
+// finished before they ask.
+TEST(FileWatch, EveryThreadSeesAnEditFinishedBeforeItAsks) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  const timespec old[2] = {{time(nullptr) - 100, 0}, {time(nullptr) - 100, 0}};
+  auto edit = [&](int n) {
+    // Replaced whole by a rename: a reader never meets a half-written file.
+    const std::string next = home.WriteFile("Config.next", "[DATABASE]\nDATABASENAME=" + std::to_string(n) + "\n");
+    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), old, 0), 0);  // settled: kept by each thread
+    ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
+  };
+  edit(0);
+  constexpr int kEdits = 200;
+  std::atomic<int> edited{0};
+  std::atomic<int> stale{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      for (;;) {
+        const int before = edited.load();
+        const int seen = std::stoi(IniFile::Load(path)->Value("DATABASE", "DATABASENAME", "-1"));
+        if (seen < before) ++stale;
+        if (before == kEdits) return;
+      }
+    });
+  for (int n = 1; n <= kEdits; ++n) {
+    edit(n);
+    edited = n;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(stale.load(), 0) << "a thread read the file as it was before an edit it was told of";
 }
 
 }  // namespace

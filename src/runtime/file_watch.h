@@ -13,7 +13,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace kx {
 
@@ -32,5 +34,38 @@ FileMark MarkFile(const std::string& path);
 
 // Whether the file marked by `mark` has not changed since, and was looked at less than a second ago.
 bool UnchangedSince(const FileMark& mark);
+
+// What a file gave when it was looked at: the value made of it, and the mark taken before the look.
+// A value that must not be trusted without looking again (a file too new, a failure) is not kept.
+template <class T>
+struct Looked {
+  std::shared_ptr<const T> value;
+  FileMark mark;
+  bool keep = false;
+};
+
+// The value of the file at `path`, as this thread last got it while the file is noticed unchanged;
+// otherwise what `look()` gives (a Looked<T>), kept for the next question. Threads that find a
+// file unchanged share nothing but the watcher's counts: no lock is taken. Each place that calls
+// this has its own memory per thread.
+template <class T, class Look>
+std::shared_ptr<const T> ThroughThreadMemory(const std::string& path, Look&& look) {
+  struct Memory {
+    std::shared_ptr<const T> value;
+    FileMark mark;
+  };
+  // Bounds a thread's memory in hosts that meet ever new paths.
+  constexpr size_t kMaxPaths = 64;
+  thread_local std::unordered_map<std::string, Memory> memory;
+  if (const auto it = memory.find(path); it != memory.end() && UnchangedSince(it->second.mark)) return it->second.value;
+  Looked<T> got = look();
+  if (!got.keep) {
+    memory.erase(path);
+  } else {
+    if (memory.size() >= kMaxPaths && !memory.count(path)) memory.clear();
+    memory.insert_or_assign(path, Memory{got.value, got.mark});
+  }
+  return std::move(got.value);
+}
 
 }  // namespace kx

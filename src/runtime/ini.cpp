@@ -93,19 +93,24 @@ bool SameFile(const FileStamp& a, const FileStamp& b) { return a.device == b.dev
 }  // namespace
 
 std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
+  return ThroughThreadMemory<IniFile>(path, [&] { return LookAt(path); });
+}
+
+Looked<IniFile> IniFile::LookAt(const std::string& path) {
   static const auto missing = std::make_shared<const IniFile>();
   {
     // A trusted file noticed unchanged since it was last looked at is not looked at again.
     std::lock_guard lock(cacheMutex);
     const auto it = Cache().find(path);
-    if (it != Cache().end() && it->second.settled && UnchangedSince(it->second.mark)) return it->second.file;
+    if (it != Cache().end() && it->second.settled && UnchangedSince(it->second.mark))
+      return {it->second.file, it->second.mark, true};
   }
   const FileMark mark = MarkFile(path);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     std::lock_guard lock(cacheMutex);
     if (const auto it = Cache().find(path); it != Cache().end()) it->second.Close();
-    return missing;
+    return {missing};
   }
 
   timespec started{};
@@ -117,7 +122,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
     const auto it = Cache().find(path);
     if (it != Cache().end() && it->second.settled && it->second.stamp == FileStamp::Of(st)) {
       it->second.mark = mark;
-      return it->second.file;
+      return {it->second.file, mark, true};
     }
     // The same file as the one kept open: read again through its descriptor. What is read is at
     // least as new as the stamp taken before it, so a later change still shows in the stamp.
@@ -133,11 +138,11 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   if (!reread) {
     clock_gettime(CLOCK_REALTIME, &started);
     fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return missing;
+    if (fd < 0) return {missing};
     // The stamp of what is read comes from the open file itself.
     if (fstat(fd, &st) != 0 || !ReadWhole(fd, content)) {
       close(fd);
-      return missing;
+      return {missing};
     }
   }
 
@@ -161,7 +166,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
       it->second.settled = settled;
       it->second.mark = mark;
       keep(it->second);
-      return it->second.file;
+      return {it->second.file, mark, settled};
     }
   }
 
@@ -201,7 +206,7 @@ std::shared_ptr<const IniFile> IniFile::Load(const std::string& path) {
   entry.content = std::move(content);
   entry.file = file;
   keep(entry);
-  return file;
+  return {file, mark, settled};
 }
 
 bool IniFile::Has(const std::string& section, const std::string& key) const {

@@ -8,6 +8,9 @@
 
 namespace kx {
 
+template <class T>
+struct Looked;
+
 // The parsed content of an INI file. Section and key are matched without regard to case; blanks
 // around keys and values are dropped and a value wrapped in one pair of quotes loses them; the
 // first occurrence of a key counts.
@@ -29,6 +32,10 @@ class IniFile {
                     const std::string& defaultValue) const;
 
  private:
+  // Looks at the file through the process's cache: the file and the mark of that look, kept by the
+  // asking thread when the file is settled.
+  static Looked<IniFile> LookAt(const std::string& path);
+
   std::map<std::string, std::map<std::string, std::string>> sections_;  // lower-case names
   bool exists_ = false;
 };

@@ -20,6 +20,11 @@ struct _xmlNode;
 struct _xmlSchema;
 struct _xmlSchemaValidCtxt;
 
+namespace kx {
+template <class T>
+struct Looked;
+}  // namespace kx
+
 namespace kx::xml {
 
 // The largest request text that is parsed at all.
@@ -152,6 +157,8 @@ class Schema {
 
  private:
   explicit Schema(_xmlSchema* schema) : schema_(schema) {}
+  // Looks at the file through the process's cache: the schema and the mark of that look.
+  static Looked<Schema> LookAt(const std::string& path, std::string& reason);
   std::unique_ptr<_xmlSchema, SchemaFree> schema_;
   // Validation contexts between validations: one is set up for each validation running at once
   // and kept for the next (a few at most), since setting one up costs more than a small request's

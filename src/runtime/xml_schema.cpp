@@ -138,6 +138,10 @@ std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reaso
 }
 
 std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::string& reason) {
+  return ThroughThreadMemory<Schema>(path, [&] { return LookAt(path, reason); });
+}
+
+Looked<Schema> Schema::LookAt(const std::string& path, std::string& reason) {
   struct Entry {
     FileIdentity identity;
     std::shared_ptr<const Schema> schema;
@@ -152,31 +156,31 @@ std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::strin
     // A file noticed unchanged since it was last looked at is not looked at again.
     std::lock_guard lock(mutex);
     const auto it = cache.find(path);
-    if (it != cache.end() && UnchangedSince(it->second.mark)) return it->second.schema;
+    if (it != cache.end() && UnchangedSince(it->second.mark)) return {it->second.schema, it->second.mark, true};
   }
   const FileMark mark = MarkFile(path);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     reason = SchemaFileReason(path, std::string("cannot be read: ") + std::strerror(errno));
-    return nullptr;
+    return {};
   }
   {
     std::lock_guard lock(mutex);
     const auto it = cache.find(path);
     if (it != cache.end() && it->second.identity == FileIdentity(st)) {
       it->second.mark = mark;
-      return it->second.schema;
+      return {it->second.schema, mark, true};
     }
   }
   // Compiled outside the lock: other schemas stay available meanwhile.
   std::optional<FileIdentity> identity;
   auto compiled = CompileSchemaFile(path, identity, reason);
-  if (!compiled) return nullptr;
+  if (!compiled) return {};
   std::shared_ptr<const Schema> schema(new Schema(compiled.release()));
   std::lock_guard lock(mutex);
   if (cache.size() >= kMaxEntries && !cache.count(path)) cache.clear();
   cache.insert_or_assign(path, Entry{*identity, schema, mark});
-  return schema;
+  return {schema, mark, true};
 }
 
 bool Schema::Validate(const Document& doc, std::string& reason) const {
