@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fault_injection.h"
+#include "kx/registry.h"
 #include "runtime/context.h"
 #include "shared/mod_kx_common.h"
 #include "shared/s_db_help_for_kx.h"
@@ -233,11 +234,13 @@ class ServerStatements : public ::testing::Test {
     std::ifstream in(log_, std::ios::binary);
     in.seekg(offset);
     std::vector<std::string> statements;
-    // A simple message's statements, and each statement sent with bound values.
-    for (std::string line; std::getline(in, line);)
-      for (const std::string marker : {"LOG:  statement: ", "LOG:  execute <unnamed>: "})
-        if (const auto at = line.find(marker); at != std::string::npos)
-          statements.push_back(line.substr(at + marker.size()));
+    // A simple message's statements, and each statement sent with bound values, named or not.
+    for (std::string line; std::getline(in, line);) {
+      if (const auto at = line.find("LOG:  statement: "); at != std::string::npos)
+        statements.push_back(line.substr(at + 17));
+      if (const auto at = line.find("LOG:  execute "); at != std::string::npos)
+        statements.push_back(line.substr(line.find(": ", at + 14) + 2));
+    }
     return statements;
   }
 
@@ -276,6 +279,29 @@ TEST_F(ServerStatements, ACallSendsItsStatementsAndNothingElse) {
             (std::vector<std::string>{"BEGIN ISOLATION LEVEL READ COMMITTED",
                                       "select Count(*) as N from JB_TYPE_PROFILE where JB_TYPE_CODE = $1",
                                       "COMMIT"}));
+}
+
+// A call whose statements only read sends neither BEGIN nor COMMIT; a call that reads and then
+// writes sends its reads on their own and BEGIN with its first write.
+TEST_F(ServerStatements, AReadingCallSendsNoBeginAndAWritingOneSendsItWithItsFirstWrite) {
+  InsertRow("P1", "one", "TR");
+  const auto profiles = Registry::Instance().Create("C_JBTypeProfile");
+  auto call = [&](const char* member, const std::string& argument) {
+    TransactionScope scope;
+    Args args{Variant(argument)};
+    Registry::Instance().Invoke(*profiles, member, args);
+    EXPECT_TRUE(scope.Complete());
+  };
+  call("getElementByXML", "P1");  // the statements are prepared on the session
+  const auto mark = LogSize();
+  call("getElementByXML", "P1");
+  call("modify", "<JBTypeProfile Code=\"P1\" JBTypeName=\"two\" JBTypeCategory=\"TR\"/>");
+  const std::string select = "select * from JB_TYPE_PROFILE where JB_TYPE_CODE = $1";
+  EXPECT_EQ(StatementsSince(mark),
+            (std::vector<std::string>{
+                select, select, "BEGIN ISOLATION LEVEL READ COMMITTED",
+                "Update JB_TYPE_PROFILE Set JB_TYPE_NAME = $1, JB_TYPE_CATEGORY = $2 Where JB_TYPE_CODE= $3",
+                "COMMIT"}));
 }
 
 // A transaction's first message on a connection that served a call before finds that its server
@@ -337,6 +363,60 @@ TEST(PostgresPrepared, ACallersDeallocateDoesNotBreakTheNextStatements) {
     EXPECT_TRUE(S_JBTypeProfile().containsPK("P1")) << caller;
   }
   EXPECT_TRUE(scope.Complete());
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// Under READ COMMITTED a statement sees what was committed when it started, inside a transaction or
+// on its own: the reads a call makes before its first write see the writers' commits between them
+// as they would inside the call's transaction, while the call holds no transaction open; its writes
+// stay its own until it completes, and an abort undoes them.
+TEST(PostgresReads, AReadingCallSeesEachCommitBeforeItsStatementAndHoldsNoTransaction) {
+  if (!EngineAvailable("PostgreSQL")) GTEST_SKIP() << "no PostgreSQL server";
+  TestHome home("PostgreSQL");
+  home.ResetDatabase();
+  InsertRow("P1", "one", "TR");
+  InsertRow("P2", "two", "TR");
+  auto writer = db::Open(db::ConnectionInfo::Parse(S_DBHelpForKX().GetConnectionString()));
+  auto openTransactions = [&] {
+    return CLng(writer->Query("select count(*) as N from pg_stat_activity where datname = current_database() "
+                              "and state like 'idle in transaction%'")
+                    ->Field("N"));
+  };
+  auto nameIn = [](const Variant& xml) {
+    const std::string text = CStr(xml);
+    const auto at = text.find("JBTypeName=\"") + 12;
+    return text.substr(at, text.find('"', at) - at);
+  };
+  const auto profiles = Registry::Instance().Create("C_JBTypeProfile");
+  auto get = [&](const char* code) {
+    Args args{Variant(code)};
+    return nameIn(Registry::Instance().Invoke(*profiles, "getElementByXML", args));
+  };
+  {
+    TransactionScope call;
+    EXPECT_EQ(get("P1"), "one");
+    EXPECT_EQ(openTransactions(), 0);
+    writer->Execute("update JB_TYPE_PROFILE set JB_TYPE_NAME = 'uno' where JB_TYPE_CODE = 'P1'", {});
+    EXPECT_EQ(get("P1"), "uno");  // committed before the statement started
+    Args modify{Variant("<JBTypeProfile Code=\"P2\" JBTypeName=\"dos\" JBTypeCategory=\"TR\"/>")};
+    Registry::Instance().Invoke(*profiles, "modify", modify);
+    EXPECT_EQ(openTransactions(), 1);  // from the first write on, the call's transaction is open
+    EXPECT_EQ(StoredRow("P2"), (std::vector<std::string>{"dos", "TR"}));  // the call sees its own write
+    EXPECT_EQ(CStr(writer->Query("select JB_TYPE_NAME from JB_TYPE_PROFILE where JB_TYPE_CODE = 'P2'", {})
+                       ->Field("JB_TYPE_NAME")),
+              "two");  // no one else does
+    writer->Execute("update JB_TYPE_PROFILE set JB_TYPE_NAME = 'un' where JB_TYPE_CODE = 'P1'", {});
+    EXPECT_EQ(get("P1"), "un");  // inside the transaction too, each statement sees the latest commit
+    // The call ends without completing: its write is undone, the writers' stay.
+  }
+  EXPECT_EQ(openTransactions(), 0);
+  EXPECT_EQ(StoredRow("P2"), (std::vector<std::string>{"two", "TR"}));
+  EXPECT_EQ(StoredRow("P1"), (std::vector<std::string>{"un", "TR"}));
 }
 
 }  // namespace

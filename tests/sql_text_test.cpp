@@ -103,5 +103,25 @@ TEST(SqlText, SeveralStatementsAreToldFromOne) {
     EXPECT_EQ(db::SeveralStatements(Engine::PostgreSQL, sql), several) << sql;
 }
 
+TEST(SqlText, OnlyAPlainSelectIsToldToOnlyRead) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"select * from T where C = $1", true},
+      {"  (SELECT count(*) as RecCount from T)", true},
+      {"select FORWARDER, INTO_DATE, X_FOR from T", true},  // words that only begin or end alike
+      {"selected from T", false},
+      {"select * from T for update", false},
+      {"select * from T FOR SHARE", false},
+      {"select * into T2 from T", false},
+      {"select nextval('S')", false},
+      {"SELECT setval('S', 1)", false},
+      {"select 1; delete from T", false},
+      {"Update T Set C = $1", false},
+      {"Insert Into T (C) Values ($1)", false},
+      {"with x as (delete from T returning *) select * from x", false},
+      {"", false},
+  };
+  for (const auto& [sql, reads] : cases) EXPECT_EQ(db::OnlyReads(sql), reads) << sql;
+}
+
 }  // namespace
 }  // namespace kx::test

@@ -112,8 +112,12 @@ class PostgresConnection : public Connection {
     RunStatement(sql, params);
     RestoreSession(sql);
   }
+  // A library statement that only reads, before the call's first write, runs on its own: under
+  // READ COMMITTED it sees what it would see inside the transaction, and a call that only reads
+  // sends neither BEGIN nor COMMIT.
   std::shared_ptr<Recordset> Run(const db::Statement& statement) override {
-    return ToRecordset(ExecuteWith(statement.Text(Engine::PostgreSQL), statement.values(), true).get());
+    const std::string text = statement.Text(Engine::PostgreSQL);
+    return ToRecordset(ExecuteWith(text, statement.values(), true, beginPending_ && OnlyReads(text)).get());
   }
   void ExecuteScript(const std::string& sql) override {
     BeginIfPending();
@@ -268,9 +272,11 @@ class PostgresConnection : public Connection {
 
   // Runs one statement with `$n` placeholders and `values` bound to them as untyped text (Null and
   // Empty as NULL), so that the server reads each as the type its place needs. A BEGIN still to be
-  // sent goes in the same round trip. With `keep`, the statement is prepared once per session and
-  // run by name from then on: the library's statements come in few shapes, run again and again.
-  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values, bool keep = false) {
+  // sent goes in the same round trip, unless the statement runs `alone` (then BEGIN stays pending).
+  // With `keep`, the statement is prepared once per session and run by name from then on: the
+  // library's statements come in few shapes, run again and again.
+  ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values, bool keep = false,
+                        bool alone = false) {
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
@@ -279,11 +285,14 @@ class PostgresConnection : public Connection {
       pointers[i] = texts[i].c_str();
     }
     const int n = static_cast<int>(values.size());
+    auto run = [&](const std::string* name) {
+      if (name) return PQexecPrepared(conn_, name->c_str(), n, pointers.data(), nullptr, nullptr, 0);
+      return PQexecParams(conn_, sql.c_str(), n, nullptr, pointers.data(), nullptr, nullptr, 0);
+    };
+    // Nothing of the call is written yet: a session found ended is opened anew as for a BEGIN.
+    if (alone) return Check(FirstOfTransaction([&] { return run(keep ? Prepared(sql, n) : nullptr); }));
     const std::string* name = keep ? Prepared(sql, n) : nullptr;
-    if (!std::exchange(beginPending_, false)) {
-      if (name) return Check(PQexecPrepared(conn_, name->c_str(), n, pointers.data(), nullptr, nullptr, 0));
-      return Check(PQexecParams(conn_, sql.c_str(), n, nullptr, pointers.data(), nullptr, nullptr, 0));
-    }
+    if (!std::exchange(beginPending_, false)) return Check(run(name));
     // A session opened anew forgets what was prepared: the statement then goes unnamed.
     return Check(FirstOfTransaction([&] { return BeginThen(sql, Prepared(sql), pointers); }));
   }

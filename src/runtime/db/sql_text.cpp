@@ -1,7 +1,6 @@
 #include "runtime/db/sql_text.h"
 
 #include <algorithm>
-
 #include <cctype>
 #include <sstream>
 
@@ -141,6 +140,28 @@ bool Mentions(std::string_view sql, std::string_view word) {
     if (k == word.size()) return true;
   }
   return false;
+}
+
+namespace {
+
+// Whether `word` (upper-case ASCII letters) stands in `sql` at `at`, in any case, as a word of its own.
+bool WordAt(std::string_view sql, size_t at, std::string_view word) {
+  if (at + word.size() > sql.size() || (at > 0 && IsWordChar(sql[at - 1]))) return false;
+  for (size_t k = 0; k < word.size(); ++k)
+    if ((sql[at + k] & ~0x20) != word[k]) return false;
+  return at + word.size() == sql.size() || !IsWordChar(sql[at + word.size()]);
+}
+
+}  // namespace
+
+bool OnlyReads(std::string_view sql) {
+  const size_t start = sql.find_first_not_of(" \t\r\n(");
+  if (start == std::string_view::npos || !WordAt(sql, start, "SELECT")) return false;
+  if (sql.find(';') != std::string_view::npos) return false;
+  for (size_t i = start + 6; i < sql.size(); ++i)
+    for (const std::string_view writes : {"FOR", "INTO", "NEXTVAL", "SETVAL"})
+      if (WordAt(sql, i, writes)) return false;
+  return true;
 }
 
 std::string CodeOnly(Engine engine, std::string_view sql) {

@@ -30,6 +30,11 @@ std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql);
 // call of set_config), which a pooled connection must not carry to the next call.
 bool ChangesSession(Engine engine, std::string_view sql);
 
+// Whether `sql`, one statement the library wrote, only reads what is committed: a SELECT that
+// locks no row, creates nothing and advances no sequence. Under READ COMMITTED such a statement
+// sees the same inside a transaction or on its own. Anything else, or a text in doubt, is false.
+bool OnlyReads(std::string_view sql);
+
 // `sql` with every `?` outside quotes and comments replaced by PostgreSQL's numbered placeholder
 // `$1`, `$2`, ... in order; `count` gets how many there are.
 std::string NumberPlaceholders(std::string_view sql, size_t& count);
