@@ -1,7 +1,10 @@
 // kx_compare: KX against the raw database engine running the same statements in the same process.
 // Every KX call is made as a host makes it (class created by name, members invoked late-bound, each
 // call in its own transaction scope completed at its end); the raw side runs the statement texts
-// KX runs for that call, between BEGIN and COMMIT, on a connection with the same settings.
+// KX runs for that call, between BEGIN and COMMIT, on a connection with the same settings. The floor
+// is the engine's cheapest way to run the same statements: prepared once and kept, with their
+// values bound; on SQLite between a kept deferred BEGIN and COMMIT, on PostgreSQL each statement on
+// its own (one round trip, its own transaction).
 //
 //   kx_compare [--quick] [--engine sqlite|postgresql] [--only ops|startup|paging|threads]
 //              [--rounds N] [--dir DIR] [--json FILE] [--label TEXT]
@@ -146,6 +149,15 @@ std::string UpdateStatement(const std::string& code, const std::string& name, co
 std::string DeleteStatement(const std::string& code) {
   return "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= '" + code + "'";
 }
+// The same statements as the floor runs them, with placeholders ($1, ... in order: SQLite reads
+// them as parameters too).
+const char* const kFloorSelect = "select * from JB_TYPE_PROFILE where JB_TYPE_CODE = $1";
+const char* const kFloorInsert =
+    "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ($1,$2,$3)";
+const char* const kFloorUpdate =
+    "Update JB_TYPE_PROFILE Set JB_TYPE_NAME = $1, JB_TYPE_CATEGORY = $2 Where JB_TYPE_CODE= $3";
+const char* const kFloorDelete = "DELETE FROM JB_TYPE_PROFILE Where JB_TYPE_CODE= $1";
+
 std::string ProfileXml(const std::string& code, const std::string& name, const std::string& category) {
   return "<JBTypeProfile Code=\"" + code + "\" JBTypeName=\"" + name + "\" JBTypeCategory=\"" + category +
          "\"/>";
@@ -173,23 +185,33 @@ class RawEngine {
   }
   // Runs `body` between BEGIN and COMMIT, rolling back when it fails. A plain BEGIN: deferred on
   // SQLite (the write lock is taken by the first write), READ COMMITTED on PostgreSQL.
-  template <class Fn>
-  void Transaction(Fn&& body) {
-    Exec("BEGIN");
+  void Transaction(const std::function<void()>& body) { Around(body, false); }
+  // The floor: runs `sql` with `values` bound to its placeholders, prepared once per connection and
+  // kept; returns the number of rows read.
+  virtual size_t Kept(const std::string& sql, const std::vector<std::string>& values) = 0;
+  // The floor's transaction around `body`: a kept deferred BEGIN and COMMIT on SQLite; nothing on
+  // PostgreSQL, where each statement is its own transaction.
+  virtual void FloorCall(const std::function<void()>& body) = 0;
+
+  // Bytes of cell text read so far (kept so that no read can be left out by the compiler).
+  size_t bytes = 0;
+
+ protected:
+  // Runs `body` between BEGIN and COMMIT (kept statements when `kept`), rolling back when it fails.
+  void Around(const std::function<void()>& body, bool kept) {
+    kept ? (void)Kept("BEGIN", {}) : Exec("BEGIN");
     try {
       body();
     } catch (...) {
       try {
-        Read("ROLLBACK");
+        Exec("ROLLBACK");
       } catch (...) {
         // The failure of the body is the one to report.
       }
       throw;
     }
-    Exec("COMMIT");
+    kept ? (void)Kept("COMMIT", {}) : Exec("COMMIT");
   }
-  // Bytes of cell text read so far (kept so that no read can be left out by the compiler).
-  size_t bytes = 0;
 };
 
 class RawSqlite : public RawEngine {
@@ -204,27 +226,31 @@ class RawSqlite : public RawEngine {
     sqlite3_busy_timeout(db_, 10000);
     Exec("PRAGMA journal_mode=WAL");
   }
-  ~RawSqlite() override { sqlite3_close_v2(db_); }
+  ~RawSqlite() override {
+    for (auto& [sql, stmt] : kept_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+  }
 
   size_t Read(const std::string& sql, std::string* firstCell) override {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Fail(sql);
-    size_t rows = 0;
-    std::vector<std::string> cells(static_cast<size_t>(sqlite3_column_count(stmt)));
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      for (size_t c = 0; c < cells.size(); ++c) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, static_cast<int>(c)));
-        cells[c].assign(text ? text : "",
-                        static_cast<size_t>(sqlite3_column_bytes(stmt, static_cast<int>(c))));
-        bytes += cells[c].size();
-      }
-      if (rows++ == 0 && firstCell && !cells.empty()) *firstCell = cells[0];
-    }
+    const size_t rows = Rows(stmt, sql, firstCell);
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) Fail(sql);
     return rows;
   }
+
+  size_t Kept(const std::string& sql, const std::vector<std::string>& values) override {
+    sqlite3_stmt*& stmt = kept_[sql];
+    if (!stmt && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK)
+      Fail(sql);
+    for (size_t i = 0; i < values.size(); ++i)
+      sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].data(), static_cast<int>(values[i].size()),
+                        SQLITE_STATIC);
+    const size_t rows = Rows(stmt, sql, nullptr);
+    sqlite3_reset(stmt);
+    return rows;
+  }
+  void FloorCall(const std::function<void()>& body) override { Around(body, true); }
 
   void BulkLoad(int64_t first, int64_t count) override {
     Transaction([&] {
@@ -248,10 +274,31 @@ class RawSqlite : public RawEngine {
   }
 
  private:
+  // Steps `stmt` to its end, copying every cell out; the number of rows.
+  size_t Rows(sqlite3_stmt* stmt, const std::string& sql, std::string* firstCell) {
+    size_t rows = 0;
+    std::vector<std::string> cells(static_cast<size_t>(sqlite3_column_count(stmt)));
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      for (size_t c = 0; c < cells.size(); ++c) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, static_cast<int>(c)));
+        cells[c].assign(text ? text : "",
+                        static_cast<size_t>(sqlite3_column_bytes(stmt, static_cast<int>(c))));
+        bytes += cells[c].size();
+      }
+      if (rows++ == 0 && firstCell && !cells.empty()) *firstCell = cells[0];
+    }
+    if (rc != SQLITE_DONE) {
+      sqlite3_reset(stmt);
+      Fail(sql);
+    }
+    return rows;
+  }
   [[noreturn]] void Fail(const std::string& sql) {
     throw std::runtime_error(std::string(sqlite3_errmsg(db_)) + " in: " + sql.substr(0, 200));
   }
   sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> kept_;
 };
 
 class RawPostgres : public RawEngine {
@@ -291,21 +338,25 @@ class RawPostgres : public RawEngine {
   ~RawPostgres() override { PQfinish(conn_); }
 
   size_t Read(const std::string& sql, std::string* firstCell) override {
-    PGresult* res = PQexec(conn_, sql.c_str());
-    Check(res, sql);
-    const int rows = PQntuples(res), cols = PQnfields(res);
-    std::vector<std::string> cells(static_cast<size_t>(cols));
-    for (int r = 0; r < rows; ++r) {
-      for (int c = 0; c < cols; ++c) {
-        cells[static_cast<size_t>(c)].assign(PQgetvalue(res, r, c),
-                                             static_cast<size_t>(PQgetlength(res, r, c)));
-        bytes += cells[static_cast<size_t>(c)].size();
-      }
-      if (r == 0 && firstCell && cols > 0) *firstCell = cells[0];
-    }
-    PQclear(res);
-    return static_cast<size_t>(rows);
+    return Rows(PQexec(conn_, sql.c_str()), sql, firstCell);
   }
+
+  size_t Kept(const std::string& sql, const std::vector<std::string>& values) override {
+    auto it = kept_.find(sql);
+    if (it == kept_.end()) {
+      const std::string name = "floor_" + std::to_string(kept_.size() + 1);
+      PGresult* res = PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(values.size()), nullptr);
+      Check(res, sql);
+      PQclear(res);
+      it = kept_.emplace(sql, name).first;
+    }
+    std::vector<const char*> pointers;
+    for (const auto& v : values) pointers.push_back(v.c_str());
+    return Rows(PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(pointers.size()), pointers.data(),
+                               nullptr, nullptr, 0),
+                sql, nullptr);
+  }
+  void FloorCall(const std::function<void()>& body) override { body(); }
 
   void BulkLoad(int64_t first, int64_t count) override {
     Transaction([&] {
@@ -334,6 +385,23 @@ class RawPostgres : public RawEngine {
   }
 
  private:
+  // Reads every row of `res` and frees it; the number of rows.
+  size_t Rows(PGresult* res, const std::string& sql, std::string* firstCell) {
+    Check(res, sql);
+    const int rows = PQntuples(res), cols = PQnfields(res);
+    std::vector<std::string> cells(static_cast<size_t>(cols));
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < cols; ++c) {
+        cells[static_cast<size_t>(c)].assign(PQgetvalue(res, r, c),
+                                             static_cast<size_t>(PQgetlength(res, r, c)));
+        bytes += cells[static_cast<size_t>(c)].size();
+      }
+      if (r == 0 && firstCell && cols > 0) *firstCell = cells[0];
+    }
+    PQclear(res);
+    return static_cast<size_t>(rows);
+  }
+
   // Fails with the server's message unless `res` reports success; frees `res` only on failure.
   void Check(PGresult* res, const std::string& sql) {
     const auto status = PQresultStatus(res);
@@ -343,6 +411,7 @@ class RawPostgres : public RawEngine {
     throw std::runtime_error("PostgreSQL: " + message + " in: " + sql.substr(0, 200));
   }
   PGconn* conn_ = nullptr;
+  std::map<std::string, std::string> kept_;  // statement text -> prepared name
 };
 
 // ---- engines and their component folders
@@ -476,30 +545,40 @@ struct Results {
 
 const char* const kOperations[] = {"add", "getElementByXML", "modify", "remove"};
 
-// The codes of one side in one round: K<round>x<i> for KX, R<round>x<i> for the raw engine.
-std::string OpCode(char side, int round, int i) {
-  return std::string(1, side) + std::to_string(round) + "x" + std::to_string(i);
+// The sides of a comparison, each with the letter its codes begin with.
+enum class Side : char { kKx = 'K', kRaw = 'R', kFloor = 'F' };
+
+// The codes of one side in one round: K<round>x<i> for KX, R<round>x<i> for the raw engine,
+// F<round>x<i> for the floor.
+std::string OpCode(Side side, int round, int i) {
+  return std::string(1, static_cast<char>(side)) + std::to_string(round) + "x" + std::to_string(i);
 }
 
 // Runs `calls` calls of operation `op` for one side and round; returns calls per second.
-double RunOperation(int op, KxClient* kxClient, RawEngine* raw, int round, int calls) {
-  const char side = kxClient ? 'K' : 'R';
+double RunOperation(int op, Side side, KxClient& kxClient, RawEngine& raw, int round, int calls) {
   const auto start = SteadyClock::now();
   for (int i = 0; i < calls; ++i) {
     const std::string code = OpCode(side, round, i);
     const std::string name = op == 2 ? "Rail job " + std::to_string(i) : "Truck job " + std::to_string(i);
     const std::string category = op == 2 ? "RL" : "TR";
-    if (kxClient) {
-      if (op == 0) kxClient->Call("add", ProfileXml(code, name, category));
-      if (op == 1) kxClient->Call("getElementByXML", code);
-      if (op == 2) kxClient->Call("modify", ProfileXml(code, name, category));
-      if (op == 3) kxClient->Call("remove", code);
+    if (side == Side::kKx) {
+      if (op == 0) kxClient.Call("add", ProfileXml(code, name, category));
+      if (op == 1) kxClient.Call("getElementByXML", code);
+      if (op == 2) kxClient.Call("modify", ProfileXml(code, name, category));
+      if (op == 3) kxClient.Call("remove", code);
+    } else if (side == Side::kRaw) {
+      raw.Transaction([&] {
+        if (op == 0) raw.Exec(InsertStatement(code, name, category));
+        if (op != 0) raw.Read(SelectByKey(code));
+        if (op == 2) raw.Exec(UpdateStatement(code, name, category));
+        if (op == 3) raw.Exec(DeleteStatement(code));
+      });
     } else {
-      raw->Transaction([&] {
-        if (op == 0) raw->Exec(InsertStatement(code, name, category));
-        if (op != 0) raw->Read(SelectByKey(code));
-        if (op == 2) raw->Exec(UpdateStatement(code, name, category));
-        if (op == 3) raw->Exec(DeleteStatement(code));
+      raw.FloorCall([&] {
+        if (op == 0) raw.Kept(kFloorInsert, {code, name, category});
+        if (op != 0) raw.Kept(kFloorSelect, {code});
+        if (op == 2) raw.Kept(kFloorUpdate, {name, category, code});
+        if (op == 3) raw.Kept(kFloorDelete, {code});
       });
     }
   }
@@ -508,15 +587,16 @@ double RunOperation(int op, KxClient* kxClient, RawEngine* raw, int round, int c
 
 // Checks that operation `op` of one side did what it should, so that no figure comes from calls
 // that did nothing.
-void CheckOperation(RawEngine& raw, int op, char side, int round, int calls) {
+void CheckOperation(RawEngine& raw, int op, Side side, int round, int calls) {
   const std::string prefix =
-      " WHERE JB_TYPE_CODE LIKE '" + std::string(1, side) + std::to_string(round) + "x%'";
+      " WHERE JB_TYPE_CODE LIKE '" + std::string(1, static_cast<char>(side)) + std::to_string(round) + "x%'";
   const int64_t rows = raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + prefix);
   const int64_t rail =
       raw.Scalar("SELECT COUNT(*) FROM JB_TYPE_PROFILE" + prefix + " AND JB_TYPE_CATEGORY = 'RL'");
   const int64_t expectedRows = op == 3 ? 0 : calls, expectedRail = op == 2 ? calls : 0;
   if (rows != expectedRows || rail != expectedRail)
-    throw std::runtime_error(std::string(kOperations[op]) + " of " + (side == 'K' ? "KX" : "the raw engine") +
+    throw std::runtime_error(std::string(kOperations[op]) + " of " +
+                             (side == Side::kKx ? "KX" : side == Side::kRaw ? "the raw engine" : "the floor") +
                              " left " + std::to_string(rows) + " rows (" + std::to_string(rail) +
                              " modified), expected " + std::to_string(expectedRows) + " (" +
                              std::to_string(expectedRail) + ")");
@@ -581,7 +661,11 @@ class OneCpu {
   bool pinned_ = false;
 };
 
-// Each controller operation against the raw engine, in alternating rounds.
+// The floor's targets: every call within 1.5 times the floor, but a PostgreSQL write within 2.2
+// times: its COMMIT must be answered before the caller is, one round trip more than the floor's.
+double FloorLimit(const std::string& engine, int op) { return engine == "postgresql" && op != 1 ? 2.2 : 1.5; }
+
+// Each controller operation against the raw engine and the floor, in rotating rounds.
 void RunOps(const EngineSetup& engine, BenchHome& home, const Options& options, Results& results) {
   auto raw = home.OpenRaw();
   raw->BulkLoad(0, options.preloadRows());
@@ -590,53 +674,62 @@ void RunOps(const EngineSetup& engine, BenchHome& home, const Options& options, 
   // A first call of each side outside the measurement: connections, schemas, caches.
   kxClient.Call("getElementByXML", Code(0));
   raw->Transaction([&] { raw->Read(SelectByKey(Code(0))); });
+  raw->FloorCall([&] { raw->Kept(kFloorSelect, {Code(0)}); });
   std::optional<OneCpu> oneCpu;
   if (engine.name == "postgresql") {
     oneCpu.emplace(*raw);
     std::cout << engine.name << ": " << oneCpu->Describe() << "\n\n";
   }
 
-  std::vector<double> kxRate[4], rawRate[4], ratio[4];
+  constexpr Side kSides[] = {Side::kKx, Side::kRaw, Side::kFloor};
+  std::vector<double> rate[3][4], overRaw[4], overFloor[4];
   for (int round = 0; round < options.rounds; ++round) {
     for (int op = 0; op < 4; ++op) {
-      const bool kxFirst = (round + op) % 2 == 0;
-      double k = 0, r = 0;
-      for (int turn = 0; turn < 2; ++turn) {
-        if ((turn == 0) == kxFirst) {
-          k = RunOperation(op, &kxClient, nullptr, round, calls);
-          CheckOperation(*raw, op, 'K', round, calls);
-        } else {
-          r = RunOperation(op, nullptr, raw.get(), round, calls);
-          CheckOperation(*raw, op, 'R', round, calls);
-        }
+      double r[3] = {};
+      // Each side goes first, second and third in turn.
+      for (int turn = 0; turn < 3; ++turn) {
+        const int side = (turn + round + op) % 3;
+        r[side] = RunOperation(op, kSides[side], kxClient, *raw, round, calls);
+        CheckOperation(*raw, op, kSides[side], round, calls);
       }
-      kxRate[op].push_back(k);
-      rawRate[op].push_back(r);
-      ratio[op].push_back(r / k);
+      for (int side = 0; side < 3; ++side) rate[side][op].push_back(r[side]);
+      overRaw[op].push_back(r[1] / r[0]);
+      overFloor[op].push_back(r[2] / r[0]);
     }
   }
-  std::vector<std::vector<std::string>> rows{{"operation", "engine", "KX calls/s", "raw calls/s", "KX/raw"}};
+  std::vector<std::vector<std::string>> rows{
+      {"operation", "engine", "KX calls/s", "raw calls/s", "floor calls/s", "KX/raw", "KX/floor"}};
+  auto rounds = [](const std::vector<double>& v) {
+    std::string out = "[";
+    for (size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + Fixed(v[i], 1);
+    return out + "]";
+  };
   for (int op = 0; op < 4; ++op) {
-    const double k = Median(kxRate[op]), r = Median(rawRate[op]), q = Median(ratio[op]);
-    rows.push_back({kOperations[op], engine.name, Fixed(k, 0), Fixed(r, 0), Fixed(q, 2) + "x"});
-    auto rounds = [](const std::vector<double>& v) {
-      std::string out = "[";
-      for (size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + Fixed(v[i], 1);
-      return out + "]";
-    };
+    const double k = Median(rate[0][op]), r = Median(rate[1][op]), f = Median(rate[2][op]);
+    const double q = Median(overRaw[op]), qf = Median(overFloor[op]);
+    rows.push_back({kOperations[op], engine.name, Fixed(k, 0), Fixed(r, 0), Fixed(f, 0), Fixed(q, 2) + "x",
+                    Fixed(qf, 2) + "x"});
     results.ops.push_back(JsonObject()
                               .Text("engine", engine.name)
                               .Text("operation", kOperations[op])
                               .Number("calls_per_round", calls)
                               .Number("kx_calls_per_s", k)
                               .Number("raw_calls_per_s", r)
+                              .Number("floor_calls_per_s", f)
                               .Number("kx_over_raw", q)
-                              .Raw("kx_rounds", rounds(kxRate[op]))
-                              .Raw("raw_rounds", rounds(rawRate[op])));
+                              .Number("kx_over_floor", qf)
+                              .Raw("kx_rounds", rounds(rate[0][op]))
+                              .Raw("raw_rounds", rounds(rate[1][op]))
+                              .Raw("floor_rounds", rounds(rate[2][op])));
     results.Target(std::string(kOperations[op]) + " " + engine.name + " KX/raw", "<= 1.3", q, "x", q <= 1.3);
+    const double limit = FloorLimit(engine.name, op);
+    results.Target(std::string(kOperations[op]) + " " + engine.name + " KX/floor", "<= " + Fixed(limit, 1), qf,
+                   "x", qf <= limit);
   }
-  PrintTable("Type profile calls, " + engine.name + " (median of " + std::to_string(options.rounds) +
-                 " alternating rounds of " + std::to_string(calls) + " calls; KX/raw = KX time / raw time)",
+  PrintTable("Type profile calls, " + engine.name + " in " + home.folder() + " (median of " +
+                 std::to_string(options.rounds) + " rotating rounds of " + std::to_string(calls) +
+                 " calls; KX/raw = KX time / raw time; the floor: kept statements, " +
+                 (engine.name == "sqlite" ? "deferred BEGIN" : "no BEGIN or COMMIT") + ")",
              rows);
 }
 
@@ -1156,7 +1249,9 @@ struct Compared {
   std::vector<const char*> figures;
 };
 const Compared kCompared[] = {
-    {"ops", {"engine", "operation"}, {"kx_calls_per_s", "raw_calls_per_s", "kx_over_raw"}},
+    {"ops",
+     {"engine", "operation"},
+     {"kx_calls_per_s", "raw_calls_per_s", "floor_calls_per_s", "kx_over_raw", "kx_over_floor"}},
     {"startup", {"engine"}, {"kx_call_ms", "kx_over_sqlite3"}},
     {"paging", {"engine", "rows", "key", "page"}, {"kx_ms", "raw_ms", "kx_over_raw", "kx_peak_kb"}},
     {"threads", {"engine", "threads"}, {"kx_adds_per_s", "raw_adds_per_s", "kx_over_raw"}},
