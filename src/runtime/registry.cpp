@@ -10,8 +10,11 @@
 namespace kx {
 namespace {
 
+// Names of classes and members are ASCII: their case is folded without the locale's tables.
+char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : s) c = LowerLetter(c);
   return s;
 }
 
@@ -19,8 +22,7 @@ std::string Lower(std::string s) {
 bool SameLetters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
   return true;
 }
 

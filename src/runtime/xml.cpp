@@ -60,19 +60,20 @@ std::optional<std::string> Element::Attribute(const std::string& name) const {
   return std::nullopt;
 }
 
-void Element::SetAttribute(const std::string& name, const std::string& value) {
+void Element::SetAttribute(const std::string& name, std::string value) {
   if (const xmlNodePtr node = Node()) {
-    if (!Lib().xmlSetProp(node, X(name), X(SafeText(value)))) throw std::bad_alloc();
+    if (!Lib().xmlSetProp(node, X(name), X(SafeText(std::move(value))))) throw std::bad_alloc();
     return;
   }
   // As libxml2 does: a value set again keeps the attribute's place.
   for (auto& [n, v] : built_->attributes) {
     if (n == name) {
-      v = SafeText(value);
+      v = SafeText(std::move(value));
       return;
     }
   }
-  built_->attributes.emplace_back(name, SafeText(value));
+  if (built_->attributes.empty()) built_->attributes.reserve(16);
+  built_->attributes.emplace_back(name, SafeText(std::move(value)));
 }
 
 Element Element::AppendElement(const std::string& name) {

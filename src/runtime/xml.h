@@ -58,6 +58,8 @@ DocumentLimits CurrentDocumentLimits();
 // `text` as XML 1.0 can carry it: each invalid UTF-8 sequence and each character XML cannot hold
 // (controls other than tab, LF and CR; U+FFFE, U+FFFF; surrogates) becomes U+FFFD.
 std::string SafeText(std::string_view text);
+// The same, handing back `text` itself when it needs no replacement.
+std::string SafeText(std::string&& text);
 
 // An element of a document built in memory by Document::Create.
 struct BuiltElement;
@@ -74,7 +76,7 @@ class Element {
   // The attribute's value, or nothing when the element has no such attribute.
   std::optional<std::string> Attribute(const std::string& name) const;
   // Sets the attribute; what XML cannot carry in `value` is written as U+FFFD (see SafeText).
-  void SetAttribute(const std::string& name, const std::string& value);
+  void SetAttribute(const std::string& name, std::string value);
   // Creates an element `name` and appends it as the last child.
   Element AppendElement(const std::string& name);
   // The child elements, in order.

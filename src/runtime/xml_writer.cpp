@@ -102,4 +102,14 @@ std::string SafeText(std::string_view text) {
   return out;
 }
 
+std::string SafeText(std::string&& text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t bad = 0;
+    const size_t n = XmlCharAt(text, i, bad);
+    if (!n) return SafeText(std::string_view(text));
+    i += n;
+  }
+  return std::move(text);
+}
+
 }  // namespace kx::xml

@@ -89,7 +89,7 @@ class Compiled {
 
 // Whether a column declared as `decltype_` holds dates: its type names DATE or TIME, in any case.
 bool IsDateColumn(const char* decltype_) {
-  return decltype_ && (strcasestr(decltype_, "DATE") || strcasestr(decltype_, "TIME"));
+  return decltype_ && (Mentions(decltype_, "DATE") || Mentions(decltype_, "TIME"));
 }
 
 Variant ColumnValue(sqlite3_stmt* stmt, int i) {
@@ -109,6 +109,14 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
       return Variant(std::move(s));
     }
   }
+}
+
+// Before the engine's first use in the process: it keeps no count of the memory it uses, which
+// would take a process-wide lock on every allocation. A host that set the engine up before (another
+// user of it in the same process) keeps its own choice.
+void LeanEngine() {
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
 }
 
 std::atomic<uint64_t> gateWaits{0};
@@ -144,7 +152,11 @@ class SqliteConnection : public Connection {
     const std::string folder = info.dataSource.empty() ? ComponentFolder() : info.dataSource;
     const std::string path = folder + "/" + info.catalog + ".db";
     sqlite3* raw = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
+    LeanEngine();
+    // A connection serves one call at a time (the pool lends it to one scope), so the engine's
+    // lock around each of its functions is not needed.
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
     const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     // The handle is owned from here on, so that any failure below closes it.
     db_.reset(raw);
@@ -233,6 +245,13 @@ class SqliteConnection : public Connection {
       case Variant::Type::Int32: rc = sqlite3_bind_int(stmt, index, v.get<int32_t>()); break;
       case Variant::Type::Bool: rc = sqlite3_bind_int(stmt, index, v.get<bool>() ? 1 : 0); break;
       case Variant::Type::Double: rc = sqlite3_bind_double(stmt, index, v.get<double>()); break;
+      case Variant::Type::String: {
+        // The value outlives the statement's run (the caller holds it until the statement is
+        // reset and its bindings cleared): the engine reads it where it is.
+        const std::string& s = v.get<std::string>();
+        rc = sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+        break;
+      }
       default: {
         const std::string s = CStr(v);
         rc = sqlite3_bind_text(stmt, index, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
@@ -241,7 +260,8 @@ class SqliteConnection : public Connection {
     if (rc != SQLITE_OK) throw SqliteError(db_.get(), rc);
   }
 
-  // Steps `stmt` to its end within the statement time limit and returns its rows.
+  // Steps `stmt` to its end within the statement time limit and returns its rows; null for a
+  // statement without columns (BEGIN, COMMIT, a write).
   std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
     // A statement that writes takes this process's gate first; the gate is left once no
     // transaction is open any more (the statement stood alone, or it ended the transaction).
@@ -253,9 +273,9 @@ class SqliteConnection : public Connection {
       }
     } leaveWhenDone{this};
     timedOut_ = false;
-    deadline_ = limits_.statementTimeoutSeconds > 0
-                    ? std::chrono::steady_clock::now() + std::chrono::seconds(limits_.statementTimeoutSeconds)
-                    : std::chrono::steady_clock::time_point::max();
+    // The statement's time starts at its first check (see PastDeadline): a statement that ends
+    // before it, as most do, never reads the clock.
+    deadline_ = kNotStarted;
     // The columns are read once the statement has run: a kept statement is compiled again in its
     // first step when the schema changed since, and may then answer other columns.
     std::vector<std::string> columns;
@@ -291,6 +311,7 @@ class SqliteConnection : public Connection {
       for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
       rows.push_back(std::move(row));
     }
+    if (n == 0) return nullptr;
     return std::make_shared<Recordset>(std::move(columns), std::move(rows));
   }
 
@@ -419,9 +440,15 @@ class SqliteConnection : public Connection {
   }
 
   // Whether the running statement is past its deadline (the progress handler: nonzero stops it).
+  // The first check, a few thousand steps in, sets the deadline.
   static int PastDeadline(void* self) {
     auto* c = static_cast<SqliteConnection*>(self);
-    c->timedOut_ = std::chrono::steady_clock::now() > c->deadline_;
+    const auto now = std::chrono::steady_clock::now();
+    if (c->deadline_ == kNotStarted) {
+      const int limit = c->limits_.statementTimeoutSeconds;
+      c->deadline_ = limit > 0 ? now + std::chrono::seconds(limit) : std::chrono::steady_clock::time_point::max();
+    }
+    c->timedOut_ = now > c->deadline_;
     return c->timedOut_ ? 1 : 0;
   }
 
@@ -432,6 +459,7 @@ class SqliteConnection : public Connection {
   }
 
   static constexpr int kProgressSteps = 4000;
+  static constexpr auto kNotStarted = std::chrono::steady_clock::time_point::min();
   // How many compiled statements a connection keeps, and the longest text it keeps.
   static constexpr size_t kMaxKept = 64;
   static constexpr size_t kMaxKeptText = 16 * 1024;

@@ -7,17 +7,28 @@ namespace kx::db {
 
 Statement& Statement::Append(std::string_view text) { return Append(text, text); }
 
+void Statement::Split() {
+  if (split_) return;
+  run_ = shown_;
+  split_ = true;
+}
+
 Statement& Statement::Append(std::string_view shown, std::string_view run) {
+  if (shown != run) Split();
   shown_.back() += shown;
-  run_.back() += run;
+  if (split_) run_.back() += run;
   return *this;
 }
 
 Statement& Statement::Append(const Statement& other) {
+  if (other.split_) Split();
+  const auto& otherRun = other.split_ ? other.run_ : other.shown_;
   shown_.back() += other.shown_.front();
-  run_.back() += other.run_.front();
   shown_.insert(shown_.end(), other.shown_.begin() + 1, other.shown_.end());
-  run_.insert(run_.end(), other.run_.begin() + 1, other.run_.end());
+  if (split_) {
+    run_.back() += otherRun.front();
+    run_.insert(run_.end(), otherRun.begin() + 1, otherRun.end());
+  }
   values_.insert(values_.end(), other.values_.begin(), other.values_.end());
   return *this;
 }
@@ -27,7 +38,7 @@ Statement& Statement::Value(std::string value) { return Value(Variant(std::move(
 Statement& Statement::Value(const Variant& value) {
   values_.push_back(value);
   shown_.emplace_back();
-  run_.emplace_back();
+  if (split_) run_.emplace_back();
   return *this;
 }
 
@@ -84,8 +95,11 @@ std::string Statement::Shown() const {
 
 std::string Statement::Text(Engine dialect, bool numbered) const {
   // SQL Server runs the words it is shown; the other engines the words they all read.
-  const auto& pieces = dialect == Engine::SqlServer ? shown_ : run_;
+  const auto& pieces = dialect == Engine::SqlServer || !split_ ? shown_ : run_;
+  size_t size = values_.size() * 4 + 16;
+  for (const auto& piece : pieces) size += piece.size();
   std::string out;
+  out.reserve(size);
   for (size_t i = 0; i < values_.size(); ++i) {
     out += pieces[i];
     if (numbered) {
@@ -101,6 +115,8 @@ std::string Statement::Text(Engine dialect, bool numbered) const {
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {
   constexpr std::string_view kSlot = "'{}'";
   Statement out;
+  out.shown_.reserve(values.size() + 1);
+  out.values_.reserve(values.size());
   auto next = values.begin();
   for (size_t at = 0;;) {
     const size_t slot = format.find(kSlot, at);

@@ -54,9 +54,13 @@ class Statement {
   static Statement Format(std::string_view format, std::initializer_list<std::string> values);
 
  private:
-  // The pieces of text around the values: one more than there are values.
+  // Before the run text first differs from the shown text, the pieces are kept once.
+  void Split();
+  // The pieces of text around the values: one more than there are values. `run_` is kept only
+  // once the run text differs from the shown text (`split_`).
   std::vector<std::string> shown_ = {std::string()};
-  std::vector<std::string> run_ = {std::string()};
+  std::vector<std::string> run_;
+  bool split_ = false;
   std::vector<Variant> values_;
   int64_t offset_ = 0, limit_ = -1;  // the page kept, when limit_ is not below 0
 };
