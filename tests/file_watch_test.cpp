@@ -120,11 +120,14 @@ TEST(FileWatch, AParentAndItsChildEachSeeAnEditOfConfigIni) {
 TEST(FileWatch, EveryThreadSeesAnEditFinishedBeforeItAsks) {
   TestHome home("SQLite", "", /*writeConfig=*/false);
   const std::string path = ConfigPath();
-  const timespec old[2] = {{time(nullptr) - 100, 0}, {time(nullptr) - 100, 0}};
+  const time_t past = time(nullptr) - 1000;
   auto edit = [&](int n) {
-    // Replaced whole by a rename: a reader never meets a half-written file.
+    // Replaced whole by a rename: a reader never meets a half-written file. Each version is dated
+    // in the past (settled: kept by each thread), each at its own second, as edits are: the file
+    // system may give the new file the inode number the replaced one had.
     const std::string next = home.WriteFile("Config.next", "[DATABASE]\nDATABASENAME=" + std::to_string(n) + "\n");
-    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), old, 0), 0);  // settled: kept by each thread
+    const timespec when[2] = {{past + n, 0}, {past + n, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), when, 0), 0);
     ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
   };
   edit(0);

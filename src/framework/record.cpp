@@ -29,6 +29,8 @@ RecordDef Complete(RecordDef def) {
     for (size_t i = 0; i < def.fields.size(); ++i)
       if (def.fields[i].written) def.attributes.push_back(i);
   if (def.entityProperty.empty()) def.entityProperty = def.item;
+  if (def.loadFormat.empty())
+    def.loadFormat = "select * from " + def.table + " where " + std::string(def.fields[def.key].column) + " = '{}'";
   if (!def.collection.className.empty() && def.collection.parentColumn.empty())
     def.collection.parentColumn = def.fields[def.collection.parentKey].column;
   return def;

@@ -139,7 +139,7 @@ struct RecordDef {
   bool identity = false;  // the database assigns the key on insert
 
   // Statements where they differ from the generated shapes; "{}" stands for the quoted value.
-  std::string loadFormat = {};       // "select * from T where K = '{}'"
+  std::string loadFormat = {};       // "select * from T where K = '{}'" unless the record gives one
   std::string containsFormat = {};   // "select Count(*) as RecCount from T where K = '{}'"
   std::string insertColumns = {};    // the column list of the insert, as written
   std::string insertProcedure = {};  // inserts through this procedure, returning the new key

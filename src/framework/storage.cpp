@@ -78,10 +78,7 @@ bool Storage::containsPK(const std::string& PKValue) {
 
 void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   Guard("LoadByPK Sub", [&] {
-    const std::string format = def_.loadFormat.empty()
-                                   ? "select * from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
-                                   : def_.loadFormat;
-    const db::Statement statement = db::Statement::Format(format, {PKValue});
+    const db::Statement statement = db::Statement::Format(def_.loadFormat, {PKValue});
     std::shared_ptr<db::Recordset> rs;
     if (CanMatch(def_.fields[def_.key].type, PKValue))
       rs = Read(statement);

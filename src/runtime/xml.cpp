@@ -204,7 +204,9 @@ std::string Document::Serialize() const {
   if (built_) {
     // As libxml2 writes a document of version 1.0 with no encoding declared: the declaration, a
     // line break, the root element, a line break.
-    std::string out = "<?xml version=\"1.0\"?>\n";
+    std::string out;
+    out.reserve(1024);
+    out += "<?xml version=\"1.0\"?>\n";
     AppendElementText(out, *built_);
     out.push_back('\n');
     return out;

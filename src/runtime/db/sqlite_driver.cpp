@@ -283,6 +283,7 @@ class SqliteConnection : public Connection {
     auto readColumns = [&] {
       if (n >= 0) return;
       n = sqlite3_column_count(stmt);
+      columns.reserve(static_cast<size_t>(n));
       for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
     };
     std::vector<std::vector<Variant>> rows;

@@ -90,7 +90,9 @@ std::string Statement::Shown() const {
     else
       quoted(BoundText(value));
   }
-  return out + shown_.back() + PageWords(Engine::SqlServer, offset_, limit_);
+  out += shown_.back();
+  if (limit_ >= 0) out += PageWords(Engine::SqlServer, offset_, limit_);
+  return out;
 }
 
 std::string Statement::Text(Engine dialect, bool numbered) const {
@@ -109,7 +111,9 @@ std::string Statement::Text(Engine dialect, bool numbered) const {
       out += '?';
     }
   }
-  return out + pieces.back() + PageWords(dialect, offset_, limit_);
+  out += pieces.back();
+  if (limit_ >= 0) out += PageWords(dialect, offset_, limit_);
+  return out;
 }
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {
