@@ -66,15 +66,8 @@ struct Raw {
       throw std::runtime_error(sqlite3_errmsg(db));
     for (size_t i = 0; i < binds.size(); ++i)
       sqlite3_bind_text(stmt, static_cast<int>(i + 1), binds[i].c_str(), -1, SQLITE_TRANSIENT);
-    int64_t last = 0;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      const int n = sqlite3_column_count(stmt);
-      for (int c = 0; c < n; ++c) benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
-      last = sqlite3_column_int64(stmt, 0);
-    }
+    const int64_t last = Step(stmt);
     sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     return last;
   }
   // The same with `sql` prepared once and kept, as the engine's cheapest way runs it.
@@ -86,6 +79,12 @@ struct Raw {
     for (size_t i = 0; i < binds.size(); ++i)
       sqlite3_bind_text(stmt, static_cast<int>(i + 1), binds[i].data(), static_cast<int>(binds[i].size()),
                         SQLITE_STATIC);
+    const int64_t last = Step(stmt);
+    sqlite3_reset(stmt);
+    return last;
+  }
+  // Steps `stmt` to its end reading every cell; the first column of the last row as an integer.
+  int64_t Step(sqlite3_stmt* stmt) {
     int64_t last = 0;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -93,8 +92,11 @@ struct Raw {
       for (int c = 0; c < n; ++c) benchmark::DoNotOptimize(sqlite3_column_text(stmt, c));
       last = sqlite3_column_int64(stmt, 0);
     }
-    sqlite3_reset(stmt);
-    if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    if (rc != SQLITE_DONE) {
+      const std::string message = sqlite3_errmsg(db);
+      sqlite3_reset(stmt);
+      throw std::runtime_error(message);
+    }
     return last;
   }
   ~Raw() {
