@@ -56,7 +56,7 @@ std::string Storage::Value(const Entity& entity, size_t field) { return Statemen
 void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
-    if (!f.column.empty()) entity.Set(i, Convert(f, f.load, rs.Field(std::string(f.column))));
+    if (!f.column.empty()) entity.Set(i, Convert(f, f.load, rs.Field(f.column)));
   }
 }
 

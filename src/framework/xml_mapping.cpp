@@ -24,7 +24,7 @@ void WriteAttributes(xml::Element element, const db::Recordset& rs, const Record
     const FieldSpec& f = def.fields[i];
     if (f.column.empty()) continue;
     element.SetAttribute(std::string(def.AttributeName(i)),
-                         XmlText(Convert(f, f.load, rs.Field(std::string(f.column)))));
+                         XmlText(Convert(f, f.load, rs.Field(f.column))));
   }
 }
 

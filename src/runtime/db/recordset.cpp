@@ -1,7 +1,5 @@
 #include "runtime/db/recordset.h"
 
-#include <strings.h>
-
 #include "kx/error.h"
 
 namespace kx::db {
@@ -15,13 +13,28 @@ void Recordset::MoveNext() {
   ++position_;
 }
 
-int Recordset::ColumnIndex(const std::string& name) const {
+namespace {
+
+// Whether the names `a` and `b` are alike without regard to the case of ASCII letters.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i], y = b[i];
+    if (x == y) continue;
+    if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int Recordset::ColumnIndex(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i)
-    if (strcasecmp(columns_[i].c_str(), name.c_str()) == 0) return static_cast<int>(i);
+    if (SameName(columns_[i], name)) return static_cast<int>(i);
   return -1;
 }
 
-const Variant& Recordset::Field(const std::string& name) const {
+const Variant& Recordset::Field(std::string_view name) const {
   const int index = ColumnIndex(name);
   if (index < 0)
     throw Error(3265, "KX", "Item cannot be found in the collection corresponding to the requested name or ordinal.");

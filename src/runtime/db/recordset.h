@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kx/object.h"
@@ -23,12 +24,12 @@ class Recordset : public Object {
   void MoveFirst() { position_ = 0; }
 
   // The value of column `name` (case-insensitive) in the current row.
-  const Variant& Field(const std::string& name) const;
-  bool HasField(const std::string& name) const { return ColumnIndex(name) >= 0; }
+  const Variant& Field(std::string_view name) const;
+  bool HasField(std::string_view name) const { return ColumnIndex(name) >= 0; }
   const std::vector<std::string>& Columns() const { return columns_; }
   // Every row, whatever the position; and the position of column `name` (case-insensitive), or -1.
   const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
-  int ColumnIndex(const std::string& name) const;
+  int ColumnIndex(std::string_view name) const;
 
   int32_t PageSize() const { return pageSize_; }
   // Rows per page; less than 1 fails with Invalid procedure call or argument.
