@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fault_injection.h"
+#include "kx/host.h"
 #include "kx/registry.h"
 #include "runtime/context.h"
 #include "shared/mod_kx_common.h"
@@ -31,6 +32,19 @@ void InsertInOneCall(const std::vector<std::string>& codes) {
 }
 
 class Pool : public EngineTest {};
+
+// A call holds one connection for its transaction: a second database in the same call is refused
+// rather than written outside the call's transaction.
+TEST_P(Pool, OneCallKeepsToTheDatabaseItsTransactionBeganOn) {
+  const db::Target first{S_DBHelpForKX().GetConnectionString(), config::ReadLimits(ConfigPath())};
+  db::Target other = first;
+  other.connectionString += ";Application Name=other";
+  TransactionScope scope;
+  db::Connection& held = scope.ConnectionFor(first);
+  EXPECT_EQ(&scope.ConnectionFor(first), &held);
+  const auto e = CaptureThrown([&] { scope.ConnectionFor(other); }, db::DatabaseError("none"));
+  EXPECT_STREQ(e.what(), "One call cannot write to two databases within one transaction");
+}
 
 TEST_P(Pool, AConnectionLostBeforeTheCallsFirstStatementIsReplacedOnce) {
   // Connection 1 goes to the pool; when the next call begins its transaction on it, it turns out

@@ -13,7 +13,6 @@ thread_local TransactionScope* currentScope = nullptr;
 }  // namespace
 
 struct TransactionScope::Held {
-  std::string key;
   std::optional<db::Target> target;
   std::string configPath;
   std::shared_ptr<const IniFile> config;
@@ -98,8 +97,7 @@ db::Connection& TransactionScope::ConnectionFor(const db::Target& target) {
       lease->Begin();
     }
     h.lease = std::move(lease);
-    h.key = target.connectionString;
-  } else if (h.key != target.connectionString) {
+  } else if (h.lease.key() != target.connectionString) {
     throw db::DatabaseError("One call cannot write to two databases within one transaction");
   }
   return *h.lease;

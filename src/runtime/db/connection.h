@@ -207,6 +207,8 @@ class Lease {
   explicit operator bool() const { return connection_ != nullptr; }
   // True when the connection was opened for this lease rather than taken from the pool.
   bool fresh() const { return fresh_; }
+  // The connection string the connection was opened for.
+  const std::string& key() const { return key_; }
   // Closes the connection instead of returning it to the pool.
   void Discard();
 
