@@ -595,6 +595,34 @@ TEST(XmlDocument, MissingAttributeIsNothingAndEmptyAttributeIsEmptyText) {
   EXPECT_EQ(e.Attribute("code"), std::nullopt);
 }
 
+// A parsed document writes back as a document that reads back the same: a namespace name that
+// would not (no URI holds such a character) is refused with its reason; any other is kept.
+TEST(XmlDocument, ANamespaceNameThatCannotBeWrittenBackIsRefused) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"<R xmlns:x=\"urn:a\"/>", true},
+      {"<R xmlns:x=\"a&gt;b\" xmlns=\"a&quot;b\"/>", true},
+      {"<R><E xmlns:x='a b'/></R>", true},
+      {"<R xmlns:x=\"a &lt;b\"/>", false},
+      {"<R><E><F xmlns=\"a&amp;b\"/></E></R>", false},
+      {"<R xmlns:x=\"a&#9;b\"/>", false},
+      {"<R xmlns:y=\"urn:a\" xmlns:x=\"a&#10;b\"/>", false},
+      {"<R><E/><E xmlns:x=\"&#13;\"/></R>", false},
+  };
+  for (const auto& [text, accepted] : cases) {
+    std::string reason;
+    const auto doc = xml::Document::Parse(text, reason);
+    EXPECT_EQ(doc != nullptr, accepted) << text;
+    if (!doc) {
+      EXPECT_EQ(reason, "A namespace name holds a character no namespace name can hold (<, &, a tab or a line break).");
+      continue;
+    }
+    const std::string once = doc->Serialize();
+    const auto again = xml::Document::Parse(once, reason);
+    ASSERT_TRUE(again) << once << ": " << reason;
+    EXPECT_EQ(again->Serialize(), once);
+  }
+}
+
 // One thread parses request after request, refused ones among them and ones with very many
 // names: every document stays whole for as long as it is kept, and each parse starts clean.
 TEST(XmlDocument, DocumentsParsedOneAfterAnotherStayWholeAndIndependent) {

@@ -3,6 +3,7 @@
 // xml_writer.cpp).
 #include "runtime/xml.h"
 
+#include <cstring>
 #include <new>
 
 #include "kx/error.h"
@@ -116,6 +117,23 @@ Document::Document(_xmlDoc* doc) : doc_(doc) {}
 Document::Document(std::unique_ptr<BuiltElement> root) : built_(std::move(root)) {}
 Document::~Document() = default;
 
+namespace {
+
+// The first namespace name under `node` (and its following siblings) that would not read back as
+// it stands once written: libxml2 writes a namespace name as it is, and a '<' or '&' in it breaks
+// the document while a tab or line break reads back as a space. No URI holds any of them.
+const xmlChar* UnwritableNamespace(xmlNodePtr node) {
+  for (; node; node = node->next) {
+    if (node->type != XML_ELEMENT_NODE) continue;
+    for (xmlNsPtr ns = node->nsDef; ns; ns = ns->next)
+      if (ns->href && std::strpbrk(reinterpret_cast<const char*>(ns->href), "<&\t\n\r")) return ns->href;
+    if (const xmlChar* bad = UnwritableNamespace(node->children)) return bad;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& reason) {
   const LibXml2& lib = Lib();
   if (text.size() > kMaxDocumentBytes) {
@@ -153,7 +171,14 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   // loading, and the text is UTF-8 whatever its declaration says.
   Doc doc(lib.xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
                                 XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC));
-  if (ctxt->wellFormed && doc && !refused) return std::unique_ptr<Document>(new Document(doc.release()));
+  if (ctxt->wellFormed && doc && !refused) {
+    // Only a text that declares a namespace can hold one.
+    if (text.find("xmlns") != std::string::npos && UnwritableNamespace(doc->children)) {
+      reason = "A namespace name holds a character no namespace name can hold (<, &, a tab or a line break).";
+      return nullptr;
+    }
+    return std::unique_ptr<Document>(new Document(doc.release()));
+  }
   if (refused) {
     reason = "A document type declaration (DTD) is not allowed in a request.";
   } else if (!errors.message.empty()) {
