@@ -379,12 +379,6 @@ TEST(PostgresPrepared, ACallersDeallocateDoesNotBreakTheNextStatements) {
   EXPECT_TRUE(scope.Complete());
 }
 
-}  // namespace
-}  // namespace kx::test
-
-namespace kx::test {
-namespace {
-
 // Under READ COMMITTED a statement sees what was committed when it started, inside a transaction or
 // on its own: the reads a call makes before its first write see the writers' commits between them
 // as they would inside the call's transaction, while the call holds no transaction open; its writes

@@ -28,4 +28,14 @@ std::shared_ptr<T> ObjectAs(const Variant& v) {
   return p;
 }
 
+// Names of the object model (classes, members, parameters, result columns) are ASCII and are
+// matched without regard to the case of their letters, not through the locale.
+inline char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
+  return true;
+}
+
 }  // namespace kx

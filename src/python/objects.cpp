@@ -1,7 +1,6 @@
 #include "python/objects.h"
 
 #include <pybind11/stl.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <optional>
@@ -32,8 +31,6 @@ std::shared_ptr<std::mutex> LockFor(const Object* object) {
   }
   return lock;
 }
-
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 // The class of `handle`, or nullptr when the registry does not know it (an object that a member
 // answered without registering its class has no members).

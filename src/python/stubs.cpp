@@ -1,7 +1,5 @@
 #include "python/stubs.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -58,8 +56,6 @@ def init() -> None: ...
 def classes() -> list[str]: ...
 def transaction() -> Transaction: ...
 )";
-
-bool SameName(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
 // Whether `name` can be written as a Python name (not a keyword, not a name the stubs use).
 bool Writable(const std::string& name) {

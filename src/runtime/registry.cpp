@@ -1,7 +1,6 @@
 #include "kx/registry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <stdexcept>
 
@@ -10,20 +9,9 @@
 namespace kx {
 namespace {
 
-// Names of classes and members are ASCII: their case is folded without the locale's tables.
-char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 std::string Lower(std::string s) {
   for (char& c : s) c = LowerLetter(c);
   return s;
-}
-
-// Whether `a` and `b` are the same name without regard to case.
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
-  return true;
 }
 
 }  // namespace
@@ -31,7 +19,7 @@ bool SameLetters(std::string_view a, std::string_view b) {
 const MemberInfo* ClassInfo::Find(const std::string& member, size_t argCount) const {
   const MemberInfo* fallback = nullptr;
   for (const auto& m : members) {
-    if (!SameLetters(m.name, member)) continue;
+    if (!SameName(m.name, member)) continue;
     const bool assignment = m.kind == MemberKind::PropertyLet;
     if (assignment && argCount == m.params.size() + 1) return &m;
     if (!assignment && argCount <= m.params.size()) return &m;
@@ -89,7 +77,7 @@ const ClassInfo& Registry::Class(const std::string& name) const {
   Entry& entry = it->second;
   if (entry.build) {
     ClassInfo built = entry.build();
-    if (!SameLetters(built.name, entry.info.name))
+    if (!SameName(built.name, entry.info.name))
       throw std::logic_error("The class " + entry.info.name + " was declared, but registered as " + built.name);
     entry.info = std::move(built);
     entry.build = nullptr;

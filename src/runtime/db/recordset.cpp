@@ -13,21 +13,6 @@ void Recordset::MoveNext() {
   ++position_;
 }
 
-namespace {
-
-// Whether the names `a` and `b` are alike without regard to the case of ASCII letters.
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i], y = b[i];
-    if (x == y) continue;
-    if ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z') return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 int Recordset::ColumnIndex(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i)
     if (SameName(columns_[i], name)) return static_cast<int>(i);

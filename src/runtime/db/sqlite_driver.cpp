@@ -89,16 +89,7 @@ class Compiled {
 
 // Whether a column declared as `decltype_` holds dates: its type names DATE or TIME, in any case.
 bool IsDateColumn(const char* decltype_) {
-  if (!decltype_) return false;
-  // Clearing bit 5 gives an upper-case letter for either case; a NUL ends each comparison early.
-  const auto at = [](const char* t, const char* word) {
-    for (; *word; ++t, ++word)
-      if ((*t & ~0x20) != *word) return false;
-    return true;
-  };
-  for (const char* t = decltype_; *t; ++t)
-    if (at(t, "DATE") || at(t, "TIME")) return true;
-  return false;
+  return decltype_ && (Mentions(decltype_, "DATE") || Mentions(decltype_, "TIME"));
 }
 
 Variant ColumnValue(sqlite3_stmt* stmt, int i) {
