@@ -1,9 +1,9 @@
 // The C++ side of bench/python_bench.py: the calls that the Python module makes, made by a C++
 // program in-process through the registry, each in its own transaction scope as a host makes it.
-//   kx_in_process_bench HOME get|add SECONDS THREADS PREFIX
+//   kx_in_process_bench HOME get|add|modify SECONDS THREADS PREFIX
 // runs the call for SECONDS on THREADS threads (each with its own controller) on the component
 // folder HOME, and prints the calls per second. `get` fetches type profile C42; `add` adds type
-// profiles PREFIX<thread>-<n>.
+// profiles PREFIX<thread>-<n>; `modify` renames type profile C42 (one thread).
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,7 +17,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 6) {
-    std::fprintf(stderr, "usage: %s HOME get|add SECONDS THREADS PREFIX\n", argv[0]);
+    std::fprintf(stderr, "usage: %s HOME get|add|modify SECONDS THREADS PREFIX\n", argv[0]);
     return 2;
   }
   setenv("KX_HOME", argv[1], 1);
@@ -39,12 +39,15 @@ int main(int argc, char** argv) {
           kx::Args args;
           if (what == "get") {
             args = {kx::Variant("C42")};
+          } else if (what == "modify") {
+            args = {kx::Variant("<JBTypeProfile Code=\"C42\" JBTypeName=\"Truck job " + std::to_string(n) +
+                                "\" JBTypeCategory=\"TR\"/>")};
           } else {
             args = {kx::Variant("<JBTypeProfile Code=\"" + prefix + std::to_string(t) + "-" + std::to_string(n) +
                                 "\" JBTypeName=\"Truck job\" JBTypeCategory=\"TR\"/>")};
           }
           kx::TransactionScope scope;
-          registry.Invoke(*profiles, what == "get" ? "getElementByXML" : "add", args);
+          registry.Invoke(*profiles, what == "get" ? "getElementByXML" : what, args);
           scope.Complete();
           ++n;
         }

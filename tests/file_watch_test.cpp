@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kx/host.h"
+#include "kx/transaction.h"
 #include "runtime/ini.h"
 #include "test_support.h"
 
@@ -115,21 +116,24 @@ TEST(FileWatch, AParentAndItsChildEachSeeAnEditOfConfigIni) {
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
+// Writes Config.ini of `home` naming database `n`. The file is replaced whole by a rename: a
+// reader never meets a half-written file. Each version is dated in the past (settled: kept by each
+// thread), each at its own second, as edits are: the file system may give the new file the inode
+// number the replaced one had.
+void EditConfig(TestHome& home, int n) {
+  static const time_t past = time(nullptr) - 100000;
+  const std::string next = home.WriteFile("Config.next", "[DATABASE]\nDATABASENAME=" + std::to_string(n) + "\n");
+  const timespec when[2] = {{past + n, 0}, {past + n, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), when, 0), 0);
+  ASSERT_EQ(std::rename(next.c_str(), ConfigPath().c_str()), 0);
+}
+
 // Threads that keep their own memory of a settled file, and ask without a lock, see every edit
 // finished before they ask.
 TEST(FileWatch, EveryThreadSeesAnEditFinishedBeforeItAsks) {
   TestHome home("SQLite", "", /*writeConfig=*/false);
   const std::string path = ConfigPath();
-  const time_t past = time(nullptr) - 1000;
-  auto edit = [&](int n) {
-    // Replaced whole by a rename: a reader never meets a half-written file. Each version is dated
-    // in the past (settled: kept by each thread), each at its own second, as edits are: the file
-    // system may give the new file the inode number the replaced one had.
-    const std::string next = home.WriteFile("Config.next", "[DATABASE]\nDATABASENAME=" + std::to_string(n) + "\n");
-    const timespec when[2] = {{past + n, 0}, {past + n, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, next.c_str(), when, 0), 0);
-    ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
-  };
+  auto edit = [&](int n) { EditConfig(home, n); };
   edit(0);
   constexpr int kEdits = 200;
   std::atomic<int> edited{0};
@@ -151,6 +155,33 @@ TEST(FileWatch, EveryThreadSeesAnEditFinishedBeforeItAsks) {
   }
   for (auto& r : readers) r.join();
   EXPECT_EQ(stale.load(), 0) << "a thread read the file as it was before an edit it was told of";
+}
+
+// A host's call asks the kernel at most once whether notices wait. Each call asks anew: an edit
+// finished before a call starts is seen by it, also when the call before found nothing waiting,
+// and a call nested in another asks for itself.
+TEST(FileWatch, EachCallSeesAnEditFinishedBeforeItStarted) {
+  TestHome home("SQLite", "", /*writeConfig=*/false);
+  const std::string path = ConfigPath();
+  auto edit = [&](int n) { EditConfig(home, n); };
+  auto read = [&] { return std::stoi(IniFile::Load(path)->Value("DATABASE", "DATABASENAME", "-1")); };
+  edit(0);
+  read();  // the file is watched from its second look on
+  for (int n = 1; n <= 20; ++n) {
+    {
+      TransactionScope call;
+      ASSERT_EQ(read(), n - 1);
+      ASSERT_EQ(read(), n - 1);
+    }
+    edit(n);
+    TransactionScope call;
+    ASSERT_EQ(read(), n) << "a call read the file as it was before an edit finished before the call";
+    ASSERT_EQ(read(), n);  // nothing waits now
+    edit(n + 100);
+    TransactionScope nested;
+    ASSERT_EQ(read(), n + 100) << "a nested call read the file as it was before an edit finished before it";
+    edit(n);
+  }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "runtime/context.h"
 #include "runtime/db/connection.h"
+#include "runtime/db/statement.h"
 #include "shared/s_db_help_for_kx.h"
 #include "test_support.h"
 #include "type_profile_rows.h"
@@ -237,6 +238,44 @@ TEST_F(SqliteTransaction, StatementsOfOneShapeAnswerWithTheirOwnValues) {
     const auto rs = c->Query("select " + std::to_string(i) +
                              " as N from JB_TYPE_PROFILE where JB_TYPE_CODE = '" + (i % 2 ? "A" : "B") + "'");
     ASSERT_EQ(CLng(rs->Field("N")), i);
+  }
+}
+
+// The library's statements are compiled once per connection and their columns worked out once:
+// a change of the table after that is answered as the table is now.
+TEST_F(SqliteTransaction, AKeptStatementAnswersForTheTableAsItIsNow) {
+  auto c = db::Open(Info());
+  c->ExecuteScript("CREATE TABLE KX_SHAPE (K TEXT, D TEXT); INSERT INTO KX_SHAPE VALUES ('A', '2024-01-02')");
+  auto row = [&] { return c->Run(db::Statement::Format("select * from KX_SHAPE where K = '{}'", {"A"})); };
+  struct Change {
+    std::string name, script;
+    std::vector<std::string> columns;
+    Variant::Type dType;
+  };
+  const std::vector<Change> changes = {
+      {"as created", "", {"K", "D"}, Variant::Type::String},
+      {"a column added", "ALTER TABLE KX_SHAPE ADD COLUMN E TEXT", {"K", "D", "E"}, Variant::Type::String},
+      {"a column renamed", "ALTER TABLE KX_SHAPE RENAME COLUMN E TO F", {"K", "D", "F"}, Variant::Type::String},
+      {"a column declared a date",
+       "DROP TABLE KX_SHAPE; CREATE TABLE KX_SHAPE (K TEXT, D DATE, F TEXT); "
+       "INSERT INTO KX_SHAPE VALUES ('A', '2024-01-02', 'f')",
+       {"K", "D", "F"},
+       Variant::Type::Date},
+      {"the date declared text again",
+       "DROP TABLE KX_SHAPE; CREATE TABLE KX_SHAPE (K TEXT, D TEXT, F TEXT); "
+       "INSERT INTO KX_SHAPE VALUES ('A', '2024-01-02', 'f')",
+       {"K", "D", "F"},
+       Variant::Type::String},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.name);
+    if (!change.script.empty()) c->ExecuteScript(change.script);
+    // Twice: the first run after a change compiles the statement again, the second uses it as kept.
+    for (int run = 0; run < 2; ++run) {
+      const auto rs = row();
+      EXPECT_EQ(rs->Columns(), change.columns);
+      EXPECT_EQ(rs->Field("D").type(), change.dType);
+    }
   }
 }
 

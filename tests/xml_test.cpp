@@ -656,5 +656,22 @@ TEST(XmlDocument, DocumentsParsedOneAfterAnotherStayWholeAndIndependent) {
   EXPECT_EQ(first->Serialize(), "<?xml version=\"1.0\"?>\n<Root><E Code=\"one\"/></Root>\n");
 }
 
+// A text parses to the document it is, whatever its size: written back it is the same text.
+TEST(XmlDocument, DocumentsOfEverySizeReadBackAsTheyWereWritten) {
+  for (const int lines : {1, 10, 100, 1000, 5000}) {
+    SCOPED_TRACE(lines);
+    std::string text = "<JBOrder JBNo=\"A&amp;B\">\n  <JBContainerDetails>\n";
+    for (int i = 0; i < lines; ++i)
+      text += "    <JBContainerDetail ContainerNo=\"" + std::to_string(i) + "\" Remark=\"line &lt;" +
+              std::to_string(i) + "&gt;\">text " + std::to_string(i) + "</JBContainerDetail>\n";
+    text += "  </JBContainerDetails>\n</JBOrder>";
+    std::string reason;
+    const auto doc = xml::Document::Parse(text, reason);
+    ASSERT_TRUE(doc) << reason;
+    EXPECT_EQ(doc->Serialize(), "<?xml version=\"1.0\"?>\n" + text + "\n");
+    EXPECT_EQ(doc->ElementsByTagName("JBContainerDetail").size(), static_cast<size_t>(lines));
+  }
+}
+
 }  // namespace
 }  // namespace kx::test

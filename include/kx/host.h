@@ -21,6 +21,9 @@ void* ModuleEntry(const char* module, const char* entry, std::string& why);
 
 // The path of Config.ini in the component folder.
 std::string ConfigPath();
+// The same, kept by the calling thread while $KX_HOME names the same folder: valid until the
+// thread's next call of it.
+const std::string& CurrentConfigPath();
 
 using Clock = std::function<std::chrono::system_clock::time_point()>;
 // The local date and time now, from the clock in force.

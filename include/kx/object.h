@@ -34,7 +34,7 @@ inline char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char
 inline bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
+    if (a[i] != b[i] && LowerLetter(a[i]) != LowerLetter(b[i])) return false;
   return true;
 }
 

@@ -2,6 +2,7 @@
 // connection in one database transaction, committed when the call completes without an abort vote.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,7 +41,8 @@ class TransactionScope {
 
   // The database target of the call: worked out by `workOut` on first use, then kept for the
   // scope's life (Config.ini is not looked at again within one call).
-  const db::Target& TargetFor(const std::function<db::Target()>& workOut);
+  const std::shared_ptr<const db::Target>& TargetFor(
+      const std::function<std::shared_ptr<const db::Target>()>& workOut);
 
   // The INI file at `path` as this call sees it: read on first use, then kept for the scope's life,
   // so that one call looks at Config.ini once and every part of it reads the same settings.
@@ -54,7 +56,10 @@ class TransactionScope {
   // The call's target, settings and connection, made on first use.
   struct Held;
   Held& held();
+  // The holdings of the last scope that ended on this thread, emptied, kept for the next one.
+  static std::unique_ptr<Held>& spare();
   TransactionScope* previous_;
+  uint64_t previousCall_;  // the call this scope's call is nested in (the file watch's count)
   std::unique_ptr<Held> held_;
   bool aborted_ = false;
   bool ended_ = false;

@@ -14,14 +14,14 @@ Controller::Controller(const RecordDef& def, std::shared_ptr<Entity> entity, std
     : def_(def), entity_(std::move(entity)), storage_(std::move(storage)) {}
 
 std::shared_ptr<Entity> Controller::entity() {
-  return ControllerGuard(def_.entityProperty + " Property", [&] {
+  return ControllerGuard(def_.entityProcText, [&] {
     if (!entity_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
     return entity_;
   });
 }
 
 void Controller::setEntity(std::shared_ptr<Entity> entity) {
-  ControllerGuard(def_.entityProperty + " Property", [&] { entity_ = std::move(entity); });
+  ControllerGuard(def_.entityProcText, [&] { entity_ = std::move(entity); });
 }
 
 std::shared_ptr<Storage> Controller::storage() {
@@ -35,10 +35,16 @@ std::unique_ptr<xml::Document> Controller::LoadRequest(const std::string& Elemen
   return LoadValidated(ElementXml, def_.schema());
 }
 
-xml::Element Controller::WriteEntity(Answer& answer) {
+void Controller::WriteEntity(Answer& answer) {
+  const auto nested = NestedInAnswer();
+  if (nested.empty()) {
+    Answer::Row row = answer.AppendRow(def_.item);
+    WriteAttributes(row, *entity_);
+    return;
+  }
   xml::Element element = answer.Append(def_.item);
   WriteAttributes(element, *entity_);
-  return element;
+  for (const auto& collection : nested) collection->NestIn(element);
 }
 
 std::shared_ptr<Entity> Controller::heldEntity() const {
@@ -51,7 +57,7 @@ std::string Controller::getElementByXML(const std::string& key) {
     Answer answer(def_.list);
     (def_.getElementVotes ? entity() : heldEntity())->load(key);
     WriteEntity(answer);
-    return answer.Text();
+    return std::move(answer).Text();
   };
   return def_.getElementVotes ? ControllerGuard(def_.getElementProc, body) : Guard(def_.getElementProc, body);
 }
@@ -66,10 +72,12 @@ std::string Controller::WritePage(Variant& ResultCount, Variant& ResultPages, in
   ResultCount = Variant(page.count);
   ResultPages = Variant(PageCount(page.count, CountPerPage));
   Answer answer(def_.list);
-  for (auto& rs = *page.rows; !rs.EOF_(); rs.MoveNext())
-    WriteAttributes(answer.Append(def_.item), rs, def_,
-                    def_.searchAttributes.empty() ? def_.attributes : def_.searchAttributes);
-  return answer.Text();
+  const auto& attributes = def_.searchAttributes.empty() ? def_.attributes : def_.searchAttributes;
+  for (auto& rs = *page.rows; !rs.EOF_(); rs.MoveNext()) {
+    Answer::Row row = answer.AppendRow(def_.item);
+    WriteAttributes(row, rs, def_, attributes);
+  }
+  return std::move(answer).Text();
 }
 
 std::string Controller::queryOwnedElementsByXML(Variant& ResultCount, Variant& ResultPages,

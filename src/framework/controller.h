@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/collection.h"
 #include "framework/entity.h"
 #include "framework/storage.h"
 #include "framework/xml_mapping.h"
@@ -46,8 +47,11 @@ class Controller : public Object {
   std::shared_ptr<Entity> heldEntity() const;
   // Loads `ElementXml` validated against the record's schema; the first item element.
   std::unique_ptr<xml::Document> LoadRequest(const std::string& ElementXml) const;
-  // Appends the item element of the working entity to `answer`; records with children nest them.
-  virtual xml::Element WriteEntity(Answer& answer);
+  // Appends the item element of the working entity to `answer`, with the collections the record
+  // nests in it.
+  void WriteEntity(Answer& answer);
+  // The collections nested, in order, in the item element of the record's answer; none by default.
+  virtual std::vector<std::shared_ptr<Collection>> NestedInAnswer() { return {}; }
   // Writes one page of `AccessKey`'s rows, setting the paging figures.
   std::string WritePage(Variant& ResultCount, Variant& ResultPages, int32_t CountPerPage, int32_t PageNumber,
                         const std::string& AccessKey);

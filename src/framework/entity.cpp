@@ -67,13 +67,18 @@ Variant Entity::Get(size_t index) const {
 }
 
 void Entity::Set(size_t index, const Variant& value) {
-  Guard(def_.procTexts.at(index), [&] {
-    Variant typed = ToFieldType(def_.fields[index].type, value);
-    const bool dirty = isDirty();
-    const int16_t current = status();
-    if (!(typed == values_[index]) && current != esLoading && !dirty) modify();
-    values_[index] = std::move(typed);
-  });
+  Guard(def_.procTexts.at(index), [&] { Store(index, ToFieldType(def_.fields[index].type, value)); });
+}
+
+void Entity::Set(size_t index, Variant&& value) {
+  Guard(def_.procTexts.at(index), [&] { Store(index, ToFieldType(def_.fields[index].type, std::move(value))); });
+}
+
+void Entity::Store(size_t index, Variant typed) {
+  const bool dirty = isDirty();
+  const int16_t current = status();
+  if (current != esLoading && !dirty && !(typed == values_[index])) modify();
+  values_[index] = std::move(typed);
 }
 
 const std::shared_ptr<EntityStorage>& Entity::storage() const {

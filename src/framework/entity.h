@@ -57,6 +57,9 @@ class Entity : public Object {
   // becomes modified when the value differs, it is not loading and not already dirty; the value is
   // stored in any case.
   void Set(size_t index, const Variant& value);
+  void Set(size_t index, Variant&& value);
+  // The value of field `index` where the entity holds it; `index` must be a field of the record.
+  const Variant& Value(size_t index) const { return values_[index]; }
   Variant Get(std::string_view property) const { return Get(IndexOf(property)); }
   void Set(std::string_view property, const Variant& value) { Set(IndexOf(property), value); }
 
@@ -75,6 +78,8 @@ class Entity : public Object {
 
  private:
   size_t IndexOf(std::string_view property) const;
+  // Stores `typed` (of the field's type) by the setter rule.
+  void Store(size_t index, Variant typed);
 
   const RecordDef& def_;
   std::shared_ptr<EntityStorage> storage_;

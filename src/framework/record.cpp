@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "kx/error.h"
 #include "shared/mod_kx_common.h"
@@ -28,7 +29,16 @@ RecordDef Complete(RecordDef def) {
   if (def.attributes.empty())
     for (size_t i = 0; i < def.fields.size(); ++i)
       if (def.fields[i].written) def.attributes.push_back(i);
+  // An answer writes each of its attributes once: two fields of one name would make an element no
+  // XML reader takes.
+  for (const std::vector<size_t>* list : {&def.attributes, &def.searchAttributes})
+    for (size_t a = 0; a < list->size(); ++a)
+      for (size_t b = a + 1; b < list->size(); ++b)
+        if (def.AttributeName((*list)[a]) == def.AttributeName((*list)[b]))
+          throw std::logic_error("record " + def.entityClass + " answers attribute " +
+                                 std::string(def.AttributeName((*list)[a])) + " twice");
   if (def.entityProperty.empty()) def.entityProperty = def.item;
+  def.entityProcText = def.entityProperty + " Property";
   if (def.loadFormat.empty())
     def.loadFormat = "select * from " + def.table + " where " + std::string(def.fields[def.key].column) + " = '{}'";
   if (!def.collection.className.empty() && def.collection.parentColumn.empty())
@@ -70,6 +80,19 @@ Variant ToFieldType(FieldType type, const Variant& value) {
       return Variant(CBool(value));
   }
   return value;
+}
+
+Variant ToFieldType(FieldType type, Variant&& value) {
+  bool same = false;
+  switch (type) {
+    case FieldType::Text: same = value.IsString(); break;
+    case FieldType::Int16: same = value.type() == Variant::Type::Int16; break;
+    case FieldType::Int32: same = value.type() == Variant::Type::Int32; break;
+    case FieldType::Double: same = value.type() == Variant::Type::Double; break;
+    case FieldType::Date: same = value.type() == Variant::Type::Date; break;
+    case FieldType::Bool: same = value.type() == Variant::Type::Bool; break;
+  }
+  return same ? std::move(value) : ToFieldType(type, static_cast<const Variant&>(value));
 }
 
 namespace {

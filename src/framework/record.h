@@ -163,6 +163,7 @@ struct RecordDef {
   // answer order.
   std::vector<std::string> procTexts = {};
   std::vector<size_t> attributes = {};
+  std::string entityProcText = {};  // the procedure text of the controller's entity property
 
   // The attribute name of field i.
   std::string_view AttributeName(size_t i) const;
@@ -179,6 +180,8 @@ RecordDef Complete(RecordDef def);
 Variant InitialValue(FieldType type);
 // `value` converted to the field's type (Type mismatch, Overflow as the language fails).
 Variant ToFieldType(FieldType type, const Variant& value);
+// The same, taking over `value` when it already has the field's type.
+Variant ToFieldType(FieldType type, Variant&& value);
 // `raw` through the conversion, then to the field's type.
 Variant Convert(const FieldSpec& field, Conversion conversion, const Variant& raw);
 // The text of a value in answers: dates "YYYY-MM-DD", Booleans 1 or 0, numbers in decimals.

@@ -37,21 +37,21 @@ void Storage::setDB(std::shared_ptr<S_DBHelpForKX> db) {
 }
 
 std::shared_ptr<db::Recordset> Storage::Read(const db::Statement& statement) {
-  setStrSQL(statement.Shown());
+  Show(statement);
   return DB()->RunStatementReturnRS(statement);
 }
 
 std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(const db::Statement& statement) {
-  setStrSQL(statement.Shown());
+  Show(statement);
   return DB()->RunStatementReturnRS(db::Statement(statement).Append(" order by " + KeyColumn(def_)));
 }
 
 void Storage::Write(const db::Statement& statement) {
-  setStrSQL(statement.Shown());
+  Show(statement);
   DB()->RunStatement(statement);
 }
 
-std::string Storage::Value(const Entity& entity, size_t field) { return StatementText(entity.Get(field)); }
+std::string Storage::Value(const Entity& entity, size_t field) { return StatementText(entity.Value(field)); }
 
 void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
   for (size_t i = 0; i < def_.fields.size(); ++i) {
@@ -69,7 +69,7 @@ bool Storage::containsPK(const std::string& PKValue) {
             : def_.containsFormat;
     const db::Statement statement = db::Statement::Format(format, {PKValue});
     if (!CanMatch(def_.fields[def_.key].type, PKValue)) {
-      setStrSQL(statement.Shown());
+      Show(statement);
       return false;
     }
     return CLng(Read(statement)->Field("RecCount")) > 0;
@@ -83,7 +83,7 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
     if (CanMatch(def_.fields[def_.key].type, PKValue))
       rs = Read(statement);
     else
-      setStrSQL(statement.Shown());
+      Show(statement);
     if (!rs || rs->RecordCount() == 0) Fail("Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
@@ -92,28 +92,40 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
 }
 
 db::Statement Storage::InsertStatement(const Entity& entity) const {
-  std::string columns;
-  db::Statement values;
-  for (size_t i = 0; i < def_.fields.size(); ++i) {
+  const auto inserted = [&](size_t i) {
     const FieldSpec& f = def_.fields[i];
-    if (f.column.empty() || !f.inStatements || (i == def_.key && def_.identity)) continue;
-    values.Append(columns.empty() ? "" : ",").Value(Value(entity, i));
-    columns += (columns.empty() ? "" : ", ") + std::string(f.column);
+    return !f.column.empty() && f.inStatements && !(i == def_.key && def_.identity);
+  };
+  std::string columns = def_.insertColumns;
+  if (columns.empty())
+    for (size_t i = 0; i < def_.fields.size(); ++i)
+      if (inserted(i)) columns.append(columns.empty() ? "" : ", ").append(def_.fields[i].column);
+  db::Statement statement;
+  statement.Reserve(def_.fields.size());
+  statement.Append("Insert Into ").Append(def_.table).Append(" (").Append(columns).Append(")Values (");
+  bool first = true;
+  for (size_t i = 0; i < def_.fields.size(); ++i) {
+    if (!inserted(i)) continue;
+    statement.Append(first ? "" : ",").Value(Value(entity, i));
+    first = false;
   }
-  if (!def_.insertColumns.empty()) columns = def_.insertColumns;
-  return values.Around("Insert Into " + def_.table + " (" + columns + ")Values (", ")");
+  statement.Append(")");
+  return statement;
 }
 
 db::Statement Storage::UpdateStatement(const Entity& entity) const {
-  db::Statement statement("Update " + def_.table + " Set ");
+  db::Statement statement;
+  statement.Reserve(def_.fields.size());
+  statement.Append("Update ").Append(def_.table).Append(" Set ");
   bool first = true;
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
     if (f.column.empty() || !f.inStatements || i == def_.key) continue;
-    statement.Append((first ? "" : ", ") + std::string(f.column) + " = ").Value(Value(entity, i));
+    statement.Append(first ? "" : ", ").Append(f.column).Append(" = ").Value(Value(entity, i));
     first = false;
   }
-  return statement.Append(" Where " + KeyColumn(def_) + "= ").Value(Value(entity, def_.key));
+  statement.Append(" Where ").Append(def_.fields[def_.key].column).Append("= ").Value(Value(entity, def_.key));
+  return statement;
 }
 
 db::Statement Storage::DeleteStatement(const Entity& entity) const {
@@ -177,7 +189,7 @@ std::shared_ptr<db::Recordset> Storage::Query(const std::string& AccessKey) {
 Storage::Page Storage::QueryPage(const std::string& AccessKey, int32_t CountPerPage, int32_t PageNumber) {
   return Guard("Query Function", [&] {
     const auto clauses = BuildSearchClauses(AccessKey, Search());
-    setStrSQL(QueryStatement(AccessKey, clauses).Shown());
+    Show(QueryStatement(AccessKey, clauses));
     const db::Statement source = PageSource(AccessKey, clauses);
     Page page;
     page.count = CLng(DB()->RunStatementReturnRS(db::CountStatement(source))->Field("RecCount"));
@@ -205,7 +217,7 @@ void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList&
         db::Statement("select * from " + def_.table + " where " + def_.collection.parentColumn + " = ")
             .Value(MasterKeyValue);
     if (!CanMatch(def_.fields[def_.collection.parentKey].type, MasterKeyValue)) {
-      setStrSQL(statement.Shown());
+      Show(statement);
       return;
     }
     auto rs = ReadInKeyOrder(statement);

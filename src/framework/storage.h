@@ -82,6 +82,9 @@ class Storage : public Object, public EntityStorage {
   virtual db::Statement PageSource(const std::string& AccessKey, const SearchClauses& clauses) const;
 
  private:
+  // Sets strSQL to the statement as shown.
+  void Show(const db::Statement& statement) { statement.Show(strSQL_); }
+
   const RecordDef& def_;
   std::string strSQL_;
   std::shared_ptr<S_DBHelpForKX> db_;

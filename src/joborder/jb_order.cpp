@@ -105,11 +105,7 @@ void C_JBOrder::Stamp(E_JBOrder& order) {
   order.Set(E::kLastUpdateTime, Variant(static_cast<double>(now.time)));
 }
 
-xml::Element C_JBOrder::WriteEntity(Answer& answer) {
-  xml::Element element = Controller::WriteEntity(answer);
-  JBOrder()->ColJBContainerDetail()->NestIn(element);
-  return element;
-}
+std::vector<std::shared_ptr<Collection>> C_JBOrder::NestedInAnswer() { return {JBOrder()->ColJBContainerDetail()}; }
 
 std::string C_JBOrder::add(const std::string& ElementXml, const std::string& astrCompanyCode,
                            const std::string& astrOfficeCode) {

@@ -229,7 +229,7 @@ class C_JBOrder : public ControllerOf<E_JBOrder, S_JBOrder> {
 
  protected:
   // The order element with its container lines nested.
-  xml::Element WriteEntity(Answer& answer) override;
+  std::vector<std::shared_ptr<Collection>> NestedInAnswer() override;
 
  private:
   // Cancel and StopDelivery: state 4 unless the order is completed.

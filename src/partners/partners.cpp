@@ -28,14 +28,14 @@ std::string ContainerAnswer(const Statement& sql) {
   auto rs = S_DBHelpForKX().RunStatementReturnRS(sql);
   Answer answer("Containers");
   for (; !rs->EOF_(); rs->MoveNext()) {
-    xml::Element e = answer.Append("Container");
-    e.SetAttribute("ContainerPrefix", CStr(Null2Str(rs->Field("CONTAINER_PREFIX"))));
-    e.SetAttribute("ContainerNo", CStr(Null2Str(rs->Field("CONTAINER_NO"))));
-    e.SetAttribute("ContainerType", CStr(Null2Str(rs->Field("CONTAINER_TYPE"))));
-    e.SetAttribute("BKNo", CStr(Null2Str(rs->Field("BK_NO"))));
-    e.SetAttribute("BLNo", CStr(Null2Str(rs->Field("BL_NO"))));
+    Answer::Row row = answer.AppendRow("Container");
+    row.Attribute("ContainerPrefix", CStr(Null2Str(rs->Field("CONTAINER_PREFIX"))));
+    row.Attribute("ContainerNo", CStr(Null2Str(rs->Field("CONTAINER_NO"))));
+    row.Attribute("ContainerType", CStr(Null2Str(rs->Field("CONTAINER_TYPE"))));
+    row.Attribute("BKNo", CStr(Null2Str(rs->Field("BK_NO"))));
+    row.Attribute("BLNo", CStr(Null2Str(rs->Field("BL_NO"))));
   }
-  return answer.Text();
+  return std::move(answer).Text();
 }
 
 const char* const kColumns = "CONTAINER_PREFIX, CONTAINER_NO, CONTAINER_TYPE, BK_NO, BL_NO";

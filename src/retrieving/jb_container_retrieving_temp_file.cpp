@@ -65,10 +65,8 @@ std::shared_ptr<E_JBContainerRetrievingTempFile> C_JBContainerRetrievingTempFile
   return file;
 }
 
-xml::Element C_JBContainerRetrievingTempFile::WriteEntity(Answer& answer) {
-  xml::Element element = Controller::WriteEntity(answer);
-  File()->ColJBContainerRetrievingTempDetail()->NestIn(element);
-  return element;
+std::vector<std::shared_ptr<Collection>> C_JBContainerRetrievingTempFile::NestedInAnswer() {
+  return {File()->ColJBContainerRetrievingTempDetail()};
 }
 
 bool C_JBContainerRetrievingTempFile::add(const std::string& ElementXml) {

@@ -93,7 +93,7 @@ class C_JBContainerRetrievingTempFile
 
  protected:
   // The file element with its lines nested in a list element.
-  xml::Element WriteEntity(Answer& answer) override;
+  std::vector<std::shared_ptr<Collection>> NestedInAnswer() override;
 
  private:
   // The working entity as a work file.

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "kx/error.h"
+#include "runtime/file_watch.h"
 #include "runtime/votes.h"
 
 namespace kx {
@@ -13,18 +14,24 @@ thread_local TransactionScope* currentScope = nullptr;
 }  // namespace
 
 struct TransactionScope::Held {
-  std::optional<db::Target> target;
+  std::shared_ptr<const db::Target> target;
   std::string configPath;
   std::shared_ptr<const IniFile> config;
   db::Lease lease;
 };
 
+// A call does not allocate its holdings, nor the room for its settings path, afresh.
+std::unique_ptr<TransactionScope::Held>& TransactionScope::spare() {
+  thread_local std::unique_ptr<Held> held;
+  return held;
+}
+
 TransactionScope::Held& TransactionScope::held() {
-  if (!held_) held_ = std::make_unique<Held>();
+  if (!held_) held_ = spare() ? std::move(spare()) : std::make_unique<Held>();
   return *held_;
 }
 
-TransactionScope::TransactionScope() : previous_(currentScope) { currentScope = this; }
+TransactionScope::TransactionScope() : previous_(currentScope), previousCall_(BeginCall()) { currentScope = this; }
 
 TransactionScope::~TransactionScope() {
   if (held_) {
@@ -36,8 +43,13 @@ TransactionScope::~TransactionScope() {
       }
     }
     held_->lease = db::Lease();
+    held_->target.reset();
+    held_->config.reset();
+    held_->configPath.clear();
+    if (!spare()) spare() = std::move(held_);
   }
   currentScope = previous_;
+  EndCall(previousCall_);
 }
 
 TransactionScope* TransactionScope::Current() { return currentScope; }
@@ -60,10 +72,11 @@ bool TransactionScope::Complete() {
   return true;
 }
 
-const db::Target& TransactionScope::TargetFor(const std::function<db::Target()>& workOut) {
+const std::shared_ptr<const db::Target>& TransactionScope::TargetFor(
+    const std::function<std::shared_ptr<const db::Target>()>& workOut) {
   Held& h = held();
   if (!h.target) h.target = workOut();
-  return *h.target;
+  return h.target;
 }
 
 std::shared_ptr<const IniFile> TransactionScope::Config(const std::string& path) {

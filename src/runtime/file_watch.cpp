@@ -109,7 +109,21 @@ Watcher& TheWatcher() {
   return *watcher;
 }
 
+// The calls of this thread: the number of the last one begun, the first number of the running
+// one (0 outside any call), and the number current when the kernel last said no notice waited.
+thread_local uint64_t callsBegun = 0;
+thread_local uint64_t callStart = 0;
+thread_local uint64_t quietAt = 0;
+
 }  // namespace
+
+uint64_t BeginCall() {
+  const uint64_t previous = callStart;
+  callStart = ++callsBegun;
+  return previous;
+}
+
+void EndCall(uint64_t previous) { callStart = previous; }
 
 FileMark MarkFile(const std::string& path) {
   Watcher& w = TheWatcher();
@@ -135,10 +149,15 @@ bool UnchangedSince(const FileMark& mark) {
   if (mark.watch < 0 || std::chrono::steady_clock::now() - mark.looked >= kLookLasts) return false;
   Watcher& w = TheWatcher();
   if (mark.instance != w.instance || w.fd < 0) return false;
-  if (!w.Quiet()) {
-    std::lock_guard lock(w.mutex);
-    if (mark.instance != w.instance || w.fd < 0) return false;
-    w.Drain();
+  // Within a call, a quiet descriptor seen since the call began still answers.
+  if (callStart == 0 || quietAt < callStart) {
+    if (w.Quiet()) {
+      quietAt = callsBegun;
+    } else {
+      std::lock_guard lock(w.mutex);
+      if (mark.instance != w.instance || w.fd < 0) return false;
+      w.Drain();
+    }
   }
   return w.Count(mark.watch) == mark.generation;
 }

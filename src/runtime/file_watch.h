@@ -35,6 +35,13 @@ FileMark MarkFile(const std::string& path);
 // Whether the file marked by `mark` has not changed since, and was looked at less than a second ago.
 bool UnchangedSince(const FileMark& mark);
 
+// A host's call on this thread (its transaction scope), from its start to its end. A call must see
+// the edits finished before it started; once the kernel has said during the call that no notice
+// waits, that holds for the rest of the call, and the call's further questions are answered by the
+// counts alone. BeginCall gives what EndCall restores (calls nest).
+uint64_t BeginCall();
+void EndCall(uint64_t previous);
+
 // What a file gave when it was looked at: the value made of it, and the mark taken before the look.
 // A value that must not be trusted without looking again (a file too new, a failure) is not kept.
 template <class T>

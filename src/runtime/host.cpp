@@ -56,7 +56,20 @@ std::string LibraryFolder() {
   return ".";
 }
 
-std::string ConfigPath() { return ComponentFolder() + "/Config.ini"; }
+std::string ConfigPath() { return CurrentConfigPath(); }
+
+const std::string& CurrentConfigPath() {
+  thread_local bool known = false;
+  thread_local std::string home, path;
+  const char* env = std::getenv("KX_HOME");
+  const std::string_view now = env ? env : "";
+  if (!known || now != home) {
+    home.assign(now);
+    path = ComponentFolder() + "/Config.ini";
+    known = true;
+  }
+  return path;
+}
 
 std::chrono::system_clock::time_point Now() {
   std::lock_guard lock(clockMutex);

@@ -61,9 +61,9 @@ std::optional<std::string> Element::Attribute(const std::string& name) const {
   return std::nullopt;
 }
 
-void Element::SetAttribute(const std::string& name, std::string value) {
+void Element::SetAttribute(std::string_view name, std::string value) {
   if (const xmlNodePtr node = Node()) {
-    if (!Lib().xmlSetProp(node, X(name), X(SafeText(std::move(value))))) throw std::bad_alloc();
+    if (!Lib().xmlSetProp(node, X(std::string(name)), X(SafeText(std::move(value))))) throw std::bad_alloc();
     return;
   }
   // As libxml2 does: a value set again keeps the attribute's place.
@@ -74,7 +74,7 @@ void Element::SetAttribute(const std::string& name, std::string value) {
     }
   }
   if (built_->attributes.empty()) built_->attributes.reserve(16);
-  built_->attributes.emplace_back(name, SafeText(std::move(value)));
+  built_->attributes.emplace_back(std::string(name), SafeText(std::move(value)));
 }
 
 Element Element::AppendElement(const std::string& name) {

@@ -76,7 +76,7 @@ class Element {
   // The attribute's value, or nothing when the element has no such attribute.
   std::optional<std::string> Attribute(const std::string& name) const;
   // Sets the attribute; what XML cannot carry in `value` is written as U+FFFD (see SafeText).
-  void SetAttribute(const std::string& name, std::string value);
+  void SetAttribute(std::string_view name, std::string value);
   // Creates an element `name` and appends it as the last child.
   Element AppendElement(const std::string& name);
   // The child elements, in order.
@@ -104,6 +104,11 @@ struct DocumentFree {
 struct SchemaFree {
   void operator()(_xmlSchema* schema) const;
 };
+
+// Appends ` name="value"` to `out` as a built element's attribute is written (Document::Serialize):
+// what XML cannot carry in `value` as U+FFFD (see Element::SetAttribute), the markup, line and tab
+// characters as references.
+void AppendAttributeText(std::string& out, std::string_view name, std::string_view value);
 
 class Document {
  public:

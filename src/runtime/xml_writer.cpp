@@ -2,6 +2,7 @@
 // document, and the text XML can carry.
 #include "runtime/xml_library.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,11 +13,24 @@ namespace {
 // Appends `value` as libxml2 writes an attribute value of a document that declares no encoding:
 // the markup characters and the line and tab characters as references, every character outside
 // ASCII as a hexadecimal character reference. `value` is text XML can carry (see SafeText).
+// The bytes an attribute value cannot carry as they stand: the markup characters, the line and tab
+// characters, and every byte of a character outside ASCII.
+constexpr auto kWrittenOtherwise = [] {
+  std::array<bool, 256> table{};
+  for (const unsigned char c : {'<', '>', '&', '"', '\n', '\r', '\t'}) table[c] = true;
+  for (size_t c = 0x80; c < 256; ++c) table[c] = true;
+  return table;
+}();
+
 void AppendAttributeValue(std::string& out, std::string_view value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   size_t plain = 0;  // value[plain, i) is still to be appended as it stands
   for (size_t i = 0; i < value.size();) {
     const auto c = static_cast<unsigned char>(value[i]);
+    if (!kWrittenOtherwise[c]) {
+      ++i;
+      continue;
+    }
     const char* reference = nullptr;
     switch (c) {
       case '<': reference = "&lt;"; break;
@@ -80,11 +94,22 @@ void AppendElementText(std::string& out, const BuiltElement& element) {
   out.push_back('>');
 }
 
+namespace {
+
+// Whether byte `c` is by itself a character XML can carry (the common case, told without a call).
+bool PlainCharacter(unsigned char c) { return c >= 0x20 ? c < 0x80 : c == 0x09 || c == 0x0A || c == 0x0D; }
+
+}  // namespace
+
 std::string SafeText(std::string_view text) {
   std::string out;
   size_t done = 0;  // text[0, done) is in `out`, except while no replacement was needed
   bool replaced = false;
   for (size_t i = 0; i < text.size();) {
+    if (PlainCharacter(static_cast<unsigned char>(text[i]))) {
+      ++i;
+      continue;
+    }
     size_t bad = 0;
     if (const size_t n = XmlCharAt(text, i, bad)) {
       i += n;
@@ -102,8 +127,25 @@ std::string SafeText(std::string_view text) {
   return out;
 }
 
+void AppendAttributeText(std::string& out, std::string_view name, std::string_view value) {
+  out.push_back(' ');
+  out.append(name);
+  out.append("=\"");
+  size_t i = 0;
+  while (i < value.size() && PlainCharacter(static_cast<unsigned char>(value[i]))) ++i;
+  if (i == value.size())
+    AppendAttributeValue(out, value);
+  else
+    AppendAttributeValue(out, SafeText(value));
+  out.push_back('"');
+}
+
 std::string SafeText(std::string&& text) {
   for (size_t i = 0; i < text.size();) {
+    if (PlainCharacter(static_cast<unsigned char>(text[i]))) {
+      ++i;
+      continue;
+    }
     size_t bad = 0;
     const size_t n = XmlCharAt(text, i, bad);
     if (!n) return SafeText(std::string_view(text));

@@ -96,7 +96,7 @@ Variant mp(const std::string& name, int32_t dataType, int16_t size, const Varian
 
 std::string QLP_Sch_FilePath() {
   return Guard("QLP_Sch_FilePath Function",
-               [] { return sGetINI(ConfigPath(), "XML", "XMLSCHEMAPATH", ""); });
+               [] { return sGetINI(CurrentConfigPath(), "XML", "XMLSCHEMAPATH", ""); });
 }
 
 }  // namespace kx

@@ -163,7 +163,7 @@ namespace {
 struct WorkedOut {
   std::string path;
   std::shared_ptr<const IniFile> ini;  // held, so that its address names no other state
-  db::Target target;
+  std::shared_ptr<const db::Target> target;
   S_DBHelpForKX::Settings settings;
 };
 
@@ -183,7 +183,7 @@ std::string S_DBHelpForKX::GetConnectionString() {
   const auto ini = CallConfig(path);
   if (WorkedOutBefore(path, ini)) {
     KeepSettings(lastWorkedOut.settings);
-    return lastWorkedOut.target.connectionString;
+    return lastWorkedOut.target->connectionString;
   }
   return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
                    [&] { return ConnectionStringFrom(*ini, path); });
@@ -233,10 +233,10 @@ std::string S_DBHelpForKX::OdbcConnection(const IniFile& ini, const std::string&
   return "Extended Properties=" + odbc;
 }
 
-db::Target S_DBHelpForKX::TargetForCall() {
+std::shared_ptr<const db::Target> S_DBHelpForKX::TargetForCall() {
   // Config.ini is looked at once per call, and inside a transaction scope once for the whole scope.
-  auto workOut = [this] {
-    const std::string path = ConfigPath();
+  auto workOut = [this]() -> std::shared_ptr<const db::Target> {
+    const std::string& path = CurrentConfigPath();
     const auto ini = CallConfig(path);
     if (WorkedOutBefore(path, ini)) {
       KeepSettings(lastWorkedOut.settings);
@@ -245,7 +245,7 @@ db::Target S_DBHelpForKX::TargetForCall() {
     std::string connectionString =
         GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
                   [&] { return ConnectionStringFrom(*ini, path); });
-    db::Target target{std::move(connectionString), LimitsOf(*ini, path)};
+    auto target = std::make_shared<const db::Target>(db::Target{std::move(connectionString), LimitsOf(*ini, path)});
     // Only a state that gave a usable target is kept; one that failed fails alike every time.
     lastWorkedOut = WorkedOut{path, ini, target, {server_, database_, userId_, password_}};
     return target;
@@ -303,7 +303,7 @@ std::vector<CommandParameter> S_DBHelpForKX::collectParams(const Variant& params
 std::shared_ptr<db::Recordset> S_DBHelpForKX::ReturnRS(const char* operation, const std::string& strSP,
                                                        const Variant& params, bool procedure) {
   return GuardWith([&](const std::string& d) { return Failed(operation, strSP, d); }, [&] {
-    return WithConnection(TargetForCall(), [&](db::Connection& c) {
+    return WithConnection(*TargetForCall(), [&](db::Connection& c) {
       if (procedure) return c.CallProcedure(strSP, Arguments(collectParams(params)));
       return c.Query(strSP, Values(collectParams(params)));
     });
@@ -325,7 +325,7 @@ std::shared_ptr<db::Recordset> S_DBHelpForKX::RunSQLReturnRS_RW(const std::strin
 
 Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return Failed("RunSP", strSP, d); }, [&] {
-    WithConnection(TargetForCall(),
+    WithConnection(*TargetForCall(),
                    [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(collectParams(params))); });
     return Variant();
   });
@@ -333,7 +333,7 @@ Variant S_DBHelpForKX::RunSP(const std::string& strSP, const Variant& params) {
 
 Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", strSP, d); }, [&] {
-    WithConnection(TargetForCall(), [&](db::Connection& c) {
+    WithConnection(*TargetForCall(), [&](db::Connection& c) {
       c.Execute(strSP, Values(collectParams(params)));
       return 0;
     });
@@ -343,7 +343,7 @@ Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
 
 int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return Failed("RunSPReturnInteger", strSP, d); }, [&] {
-    auto rs = WithConnection(TargetForCall(), [&](db::Connection& c) {
+    auto rs = WithConnection(*TargetForCall(), [&](db::Connection& c) {
       return c.CallProcedure(strSP, Arguments(collectParams(params)));
     });
     // A procedure that returns nothing returns 0.
@@ -355,12 +355,12 @@ int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Varian
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return Failed("RunSQLReturnCmd", strSP, d); }, [&] {
-    const db::Target target = TargetForCall();
+    const auto target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = " Set TRANSACTION ISOLATION LEVEL READ COMMITTED " + strSP;
     cmd->commandType = 1;
     cmd->parameters = collectParams(params);
-    WithConnection(target, [&](db::Connection& c) {
+    WithConnection(*target, [&](db::Connection& c) {
       c.Execute(strSP, Values(cmd->parameters));
       return 0;
     });
@@ -370,24 +370,24 @@ std::shared_ptr<Command> S_DBHelpForKX::RunSQLReturnCmd(const std::string& strSP
 
 std::shared_ptr<db::Recordset> S_DBHelpForKX::RunStatementReturnRS(const db::Statement& statement) {
   return GuardWith([&](const std::string& d) { return Failed("RunSQLReturnRS", statement.Shown(), d); }, [&] {
-    return WithConnection(TargetForCall(), [&](db::Connection& c) { return c.Run(statement); });
+    return WithConnection(*TargetForCall(), [&](db::Connection& c) { return c.Run(statement); });
   });
 }
 
 void S_DBHelpForKX::RunStatement(const db::Statement& statement) {
   GuardWith(
       [&](const std::string& d) { return db::Abbreviate(d) + Failed("RunSQL", statement.Shown(), d); },
-      [&] { WithConnection(TargetForCall(), [&](db::Connection& c) { return c.Run(statement); }); });
+      [&] { WithConnection(*TargetForCall(), [&](db::Connection& c) { return c.Run(statement); }); });
 }
 
 std::shared_ptr<Command> S_DBHelpForKX::RunSPReturnCmd(const std::string& strSP, const Variant& params) {
   return GuardWith([&](const std::string& d) { return Failed("RunSPReturnCmd", strSP, d); }, [&] {
-    const db::Target target = TargetForCall();
+    const auto target = TargetForCall();
     auto cmd = std::make_shared<Command>();
     cmd->commandText = strSP;
     cmd->commandType = 4;
     cmd->parameters = collectParams(params);
-    WithConnection(target,
+    WithConnection(*target,
                    [&](db::Connection& c) { return c.CallProcedure(strSP, Arguments(cmd->parameters)); });
     return cmd;
   });

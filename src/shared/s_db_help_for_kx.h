@@ -97,7 +97,7 @@ class S_DBHelpForKX : public Object {
 
  private:
   // Where the statements of this call go and the limits they run under.
-  db::Target TargetForCall();
+  std::shared_ptr<const db::Target> TargetForCall();
   // Takes the settings a connection string was made of, as reading them would have set them.
   void KeepSettings(const Settings& settings);
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,

@@ -192,10 +192,13 @@ std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = Ope
                                  const Limits& limits = {});
 
 // A pooled connection; returned to the pool when released, unless it is no longer healthy.
+// The pool's place for the idle connections of one connection string (pool.cpp).
+struct PoolSlot;
+
 class Lease {
  public:
   Lease() = default;
-  Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh);
+  Lease(PoolSlot* slot, std::unique_ptr<Connection> connection, bool fresh);
   Lease(Lease&&) noexcept = default;
   Lease& operator=(Lease&&) noexcept;
   Lease(const Lease&) = delete;
@@ -208,13 +211,13 @@ class Lease {
   // True when the connection was opened for this lease rather than taken from the pool.
   bool fresh() const { return fresh_; }
   // The connection string the connection was opened for.
-  const std::string& key() const { return key_; }
+  const std::string& key() const;
   // Closes the connection instead of returning it to the pool.
   void Discard();
 
  private:
   void Release();
-  std::string key_;
+  PoolSlot* slot_ = nullptr;
   std::unique_ptr<Connection> connection_;
   bool fresh_ = false;
 };

@@ -10,9 +10,27 @@ namespace kx::db {
 
 namespace {
 
+}  // namespace
+
+// A slot lives as long as the process: leases point at it, and the connection strings of one
+// process are few.
+struct PoolSlot {
+  std::string key;
+  std::vector<std::unique_ptr<Connection>> idle;  // guarded by the pool's mutex
+};
+
+namespace {
+
 struct Pool {
   std::mutex mutex;
-  std::map<std::string, std::vector<std::unique_ptr<Connection>>> idle;
+  std::map<std::string, std::unique_ptr<PoolSlot>, std::less<>> slots;
+
+  // The slot of `key` (the pool's mutex held).
+  PoolSlot& SlotFor(const std::string& key) {
+    auto& slot = slots[key];
+    if (!slot) slot = std::make_unique<PoolSlot>(PoolSlot{key, {}});
+    return *slot;
+  }
 };
 
 Pool& ThePool() {
@@ -27,15 +45,20 @@ std::atomic<uint64_t> reused{0}, opened{0}, openNanoseconds{0};
 
 }  // namespace
 
-Lease::Lease(std::string key, std::unique_ptr<Connection> connection, bool fresh)
-    : key_(std::move(key)), connection_(std::move(connection)), fresh_(fresh) {
+Lease::Lease(PoolSlot* slot, std::unique_ptr<Connection> connection, bool fresh)
+    : slot_(slot), connection_(std::move(connection)), fresh_(fresh) {
   if (connection_) ++leased;
+}
+
+const std::string& Lease::key() const {
+  static const std::string none;
+  return slot_ ? slot_->key : none;
 }
 
 Lease& Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     Release();
-    key_ = std::move(other.key_);
+    slot_ = other.slot_;
     connection_ = std::move(other.connection_);
     fresh_ = other.fresh_;
   }
@@ -56,7 +79,7 @@ void Lease::Release() {
   if (connection_->Healthy()) {
     Pool& pool = ThePool();
     std::lock_guard lock(pool.mutex);
-    auto& list = pool.idle[key_];
+    auto& list = slot_->idle;
     if (list.size() < kMaxIdlePerKey) {
       list.push_back(std::move(connection_));
       return;
@@ -65,13 +88,18 @@ void Lease::Release() {
   connection_.reset();
 }
 
+// A new connection for the target, its lease returning it to `slot` (null: the target's own).
+Lease OpenConnection(const Target& target, PoolSlot* slot);
+
 Lease AcquireConnection(const Target& target) {
   Pool& pool = ThePool();
+  PoolSlot* slot = nullptr;
   for (;;) {
     std::unique_ptr<Connection> connection;
     {
       std::lock_guard lock(pool.mutex);
-      auto& list = pool.idle[target.connectionString];
+      if (!slot) slot = &pool.SlotFor(target.connectionString);
+      auto& list = slot->idle;
       if (list.empty()) break;
       connection = std::move(list.back());
       list.pop_back();
@@ -85,12 +113,14 @@ Lease AcquireConnection(const Target& target) {
       continue;
     }
     ++reused;
-    return Lease(target.connectionString, std::move(connection), /*fresh=*/false);
+    return Lease(slot, std::move(connection), /*fresh=*/false);
   }
-  return OpenConnection(target);
+  return OpenConnection(target, slot);
 }
 
-Lease OpenConnection(const Target& target) {
+Lease OpenConnection(const Target& target) { return OpenConnection(target, nullptr); }
+
+Lease OpenConnection(const Target& target, PoolSlot* slot) {
   // Counted also when the opening fails: the time is what the call waited.
   struct Count {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -100,9 +130,14 @@ Lease OpenConnection(const Target& target) {
           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
     }
   } count;
-  Lease lease(target.connectionString,
-              Open(ConnectionInfo::Parse(target.connectionString), OpenMode::Existing, target.limits),
-              /*fresh=*/true);
+  std::unique_ptr<Connection> connection =
+      Open(ConnectionInfo::Parse(target.connectionString), OpenMode::Existing, target.limits);
+  if (!slot) {
+    Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    slot = &pool.SlotFor(target.connectionString);
+  }
+  Lease lease(slot, std::move(connection), /*fresh=*/true);
   lease->ResetIsolation();
   return lease;
 }
@@ -112,7 +147,7 @@ PoolStats PoolStatistics() {
   {
     Pool& pool = ThePool();
     std::lock_guard lock(pool.mutex);
-    for (const auto& [key, list] : pool.idle) stats.idle += list.size();
+    for (const auto& [key, slot] : pool.slots) stats.idle += slot->idle.size();
   }
   stats.leased = leased;
   stats.reused = reused;
@@ -123,8 +158,11 @@ PoolStats PoolStatistics() {
 
 void ClearPool() {
   Pool& pool = ThePool();
+  std::vector<std::unique_ptr<Connection>> closing;  // closed once the lock is let go
   std::lock_guard lock(pool.mutex);
-  pool.idle.clear();
+  for (auto& [key, slot] : pool.slots)
+    for (auto& connection : slot->idle) closing.push_back(std::move(connection));
+  for (auto& [key, slot] : pool.slots) slot->idle.clear();
 }
 
 }  // namespace kx::db

@@ -4,7 +4,23 @@
 
 namespace kx::db {
 
+namespace {
+
+// The columns of every set without any, shared.
+const std::shared_ptr<const std::vector<std::string>>& NoColumns() {
+  static const auto* none = new std::shared_ptr<const std::vector<std::string>>(
+      std::make_shared<const std::vector<std::string>>());
+  return *none;
+}
+
+}  // namespace
+
 Recordset::Recordset(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows)
+    : columns_(columns.empty() ? NoColumns()
+                               : std::make_shared<const std::vector<std::string>>(std::move(columns))),
+      rows_(std::move(rows)) {}
+
+Recordset::Recordset(std::shared_ptr<const std::vector<std::string>> columns, std::vector<std::vector<Variant>> rows)
     : columns_(std::move(columns)), rows_(std::move(rows)) {}
 
 void Recordset::MoveNext() {
@@ -14,8 +30,9 @@ void Recordset::MoveNext() {
 }
 
 int Recordset::ColumnIndex(std::string_view name) const {
-  for (size_t i = 0; i < columns_.size(); ++i)
-    if (SameName(columns_[i], name)) return static_cast<int>(i);
+  const std::vector<std::string>& columns = *columns_;
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (SameName(columns[i], name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -52,7 +69,7 @@ void Recordset::SetAbsolutePage(int32_t page) {
 
 std::string Recordset::ToText() const {
   std::string out;
-  for (size_t i = 0; i < columns_.size(); ++i) out += (i ? "\t" : "") + columns_[i];
+  for (size_t i = 0; i < columns_->size(); ++i) out += (i ? "\t" : "") + (*columns_)[i];
   out += "\n";
   for (const auto& row : rows_) {
     for (size_t i = 0; i < row.size(); ++i) {

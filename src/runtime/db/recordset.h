@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,8 @@ namespace kx::db {
 class Recordset : public Object {
  public:
   Recordset(std::vector<std::string> columns, std::vector<std::vector<Variant>> rows);
+  // The same with column names shared with other result sets of the same statement.
+  Recordset(std::shared_ptr<const std::vector<std::string>> columns, std::vector<std::vector<Variant>> rows);
 
   std::string_view ClassName() const override { return "Recordset"; }
   std::string ToText() const override;
@@ -26,7 +29,7 @@ class Recordset : public Object {
   // The value of column `name` (case-insensitive) in the current row.
   const Variant& Field(std::string_view name) const;
   bool HasField(std::string_view name) const { return ColumnIndex(name) >= 0; }
-  const std::vector<std::string>& Columns() const { return columns_; }
+  const std::vector<std::string>& Columns() const { return *columns_; }
   // Every row, whatever the position; and the position of column `name` (case-insensitive), or -1.
   const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
   int ColumnIndex(std::string_view name) const;
@@ -43,7 +46,7 @@ class Recordset : public Object {
 
  private:
 
-  std::vector<std::string> columns_;
+  std::shared_ptr<const std::vector<std::string>> columns_;
   std::vector<std::vector<Variant>> rows_;
   size_t position_ = 0;
   int32_t pageSize_ = 10;

@@ -6,12 +6,12 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <memory>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <semaphore>
 #include <unordered_map>
 
 #include "runtime/db/connection.h"
@@ -57,6 +57,22 @@ struct FinalizeStatement {
 };
 using KeptStatement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
 
+// What every run of one compiled statement shares, worked out at its first run: whether it takes
+// the write lock, its column names and which of its columns are declared as dates. The columns are
+// worked out again when the engine has compiled the statement again since (a schema change).
+struct Shape {
+  int writes = -1;  // 1 or 0 once known
+  int compiles = -1;  // the engine's count of compilations when the columns were read
+  std::shared_ptr<const std::vector<std::string>> columns;
+  std::vector<char> dates;
+};
+
+// A kept statement with its shape.
+struct Kept {
+  KeptStatement stmt;
+  Shape shape;
+};
+
 // Resets a kept statement when its run ends, however it ends, so that it holds no lock, state or
 // bound value afterwards; nothing for null.
 struct ResetOnExit {
@@ -92,7 +108,7 @@ bool IsDateColumn(const char* decltype_) {
   return decltype_ && (Mentions(decltype_, "DATE") || Mentions(decltype_, "TIME"));
 }
 
-Variant ColumnValue(sqlite3_stmt* stmt, int i) {
+Variant ColumnValue(sqlite3_stmt* stmt, int i, bool date) {
   switch (sqlite3_column_type(stmt, i)) {
     case SQLITE_NULL: return Variant::Null();
     case SQLITE_INTEGER: {
@@ -105,7 +121,7 @@ Variant ColumnValue(sqlite3_stmt* stmt, int i) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
       std::string s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
       Date d;
-      if (IsDateColumn(sqlite3_column_decltype(stmt, i)) && ParseDate(s, d)) return Variant(d);
+      if (date && ParseDate(s, d)) return Variant(d);
       return Variant(std::move(s));
     }
   }
@@ -136,14 +152,31 @@ class WriterGate {
     return *gate;
   }
   bool Take(std::chrono::milliseconds wait) {
-    if (free_.try_acquire()) return true;
+    std::unique_lock lock(mutex_);
+    if (!taken_) {
+      taken_ = true;
+      return true;
+    }
     ++gateWaits;
-    return free_.try_acquire_for(wait);
+    ++waiting_;
+    const bool freed = changed_.wait_for(lock, wait, [&] { return !taken_; });
+    --waiting_;
+    if (!freed) return false;
+    taken_ = true;
+    return true;
   }
-  void Give() { free_.release(); }
+  // Wakes a waiting writer, if any: a gate nobody waits for is given back without a system call.
+  void Give() {
+    std::lock_guard lock(mutex_);
+    taken_ = false;
+    if (waiting_ > 0) changed_.notify_one();
+  }
 
  private:
-  std::binary_semaphore free_{1};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool taken_ = false;
+  int waiting_ = 0;
 };
 
 class SqliteConnection : public Connection {
@@ -191,7 +224,9 @@ class SqliteConnection : public Connection {
   // compiled form of each is kept.
   std::shared_ptr<Recordset> Run(const db::Statement& statement) override {
     std::shared_ptr<Recordset> result;
-    RunKept(statement.Text(Engine::SQLite), statement.values(), "The statement", &result);
+    // The text is written where the last one was: a statement runs to its end before the next.
+    statement.Write(runText_, Engine::SQLite, false);
+    RunKept(runText_, statement.values(), "The statement", &result);
     return result ? result : std::make_shared<Recordset>(std::vector<std::string>{}, std::vector<std::vector<Variant>>{});
   }
 
@@ -223,8 +258,8 @@ class SqliteConnection : public Connection {
   }
   // The transaction starts deferred: a call that only reads never takes the write lock. Its first
   // write takes it, waiting under the busy timeout (see Collect).
-  void Begin() override { RunKept("BEGIN", {}, "BEGIN", nullptr); }
-  void Commit() override { RunKept("COMMIT", {}, "COMMIT", nullptr); }
+  void Begin() override { RunKept(kBegin, {}, kBegin, nullptr); }
+  void Commit() override { RunKept(kCommit, {}, kCommit, nullptr); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     if (sqlite3_get_autocommit(db_.get())) LeaveGate();
@@ -262,10 +297,11 @@ class SqliteConnection : public Connection {
 
   // Steps `stmt` to its end within the statement time limit and returns its rows; null for a
   // statement without columns (BEGIN, COMMIT, a write).
-  std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt) {
+  std::shared_ptr<Recordset> Collect(sqlite3_stmt* stmt, Shape& shape) {
     // A statement that writes takes this process's gate first; the gate is left once no
     // transaction is open any more (the statement stood alone, or it ended the transaction).
-    if (stmt && TakesWriteLock(stmt)) EnterGate();
+    if (shape.writes < 0) shape.writes = stmt && TakesWriteLock(stmt) ? 1 : 0;
+    if (shape.writes) EnterGate();
     struct LeaveWhenDone {
       SqliteConnection* c;
       ~LeaveWhenDone() {
@@ -278,13 +314,22 @@ class SqliteConnection : public Connection {
     deadline_ = kNotStarted;
     // The columns are read once the statement has run: a kept statement is compiled again in its
     // first step when the schema changed since, and may then answer other columns.
-    std::vector<std::string> columns;
     int n = -1;
     auto readColumns = [&] {
       if (n >= 0) return;
       n = sqlite3_column_count(stmt);
-      columns.reserve(static_cast<size_t>(n));
-      for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt, i));
+      if (n == 0) return;
+      const int compiles = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+      if (shape.columns && shape.compiles == compiles && shape.columns->size() == static_cast<size_t>(n)) return;
+      auto columns = std::make_shared<std::vector<std::string>>();
+      columns->reserve(static_cast<size_t>(n));
+      shape.dates.assign(static_cast<size_t>(n), 0);
+      for (int i = 0; i < n; ++i) {
+        columns->emplace_back(sqlite3_column_name(stmt, i));
+        shape.dates[static_cast<size_t>(i)] = IsDateColumn(sqlite3_column_decltype(stmt, i)) ? 1 : 0;
+      }
+      shape.columns = std::move(columns);
+      shape.compiles = compiles;
     };
     std::vector<std::vector<Variant>> rows;
     bool restarted = false;
@@ -309,11 +354,11 @@ class SqliteConnection : public Connection {
       readColumns();
       std::vector<Variant> row;
       row.reserve(static_cast<size_t>(n));
-      for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i));
+      for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i, shape.dates[static_cast<size_t>(i)] != 0));
       rows.push_back(std::move(row));
     }
     if (n == 0) return nullptr;
-    return std::make_shared<Recordset>(std::move(columns), std::move(rows));
+    return std::make_shared<Recordset>(shape.columns, std::move(rows));
   }
 
   // Binds `values` to the placeholders of `stmt` in order; `what` names the statement when their
@@ -344,22 +389,24 @@ class SqliteConnection : public Connection {
   // numbers of placeholders and values differ.
   void RunKept(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
                std::shared_ptr<Recordset>* result) {
-    sqlite3_stmt* kept = sql.size() <= kMaxKeptText ? Kept(sql) : nullptr;
+    Kept* kept = sql.size() <= kMaxKeptText ? KeptFor(sql) : nullptr;
+    if (kept && !kept->stmt) kept = nullptr;
     std::optional<Compiled> own;
+    Shape ownShape;
     if (!kept) {
       // Compiled here, so that a text that does not compile reports the engine's reason.
       const char* rest = sql.c_str();
       own.emplace(db_.get(), rest);
     }
-    sqlite3_stmt* stmt = kept ? kept : own->get();
-    const ResetOnExit reset{kept};
+    sqlite3_stmt* stmt = kept ? kept->stmt.get() : own->get();
+    const ResetOnExit reset{kept ? stmt : nullptr};
     BindAll(stmt, params, what);
-    CollectInto(stmt, result);
+    CollectInto(stmt, kept ? kept->shape : ownShape, result);
   }
 
   // Steps `stmt` to its end; its rows go to `result` when it has columns.
-  void CollectInto(sqlite3_stmt* stmt, std::shared_ptr<Recordset>* result) {
-    auto rows = Collect(stmt);
+  void CollectInto(sqlite3_stmt* stmt, Shape& shape, std::shared_ptr<Recordset>* result) {
+    auto rows = Collect(stmt, shape);
     if (result && stmt && sqlite3_column_count(stmt) > 0) *result = std::move(rows);
   }
 
@@ -367,8 +414,8 @@ class SqliteConnection : public Connection {
   // compile. Statements of one shape and procedure bodies run many times with other values: their
   // compiled forms are kept with the connection (the engine compiles them again when the schema
   // changes). A text that does not compile is remembered as null and runs as written.
-  sqlite3_stmt* Kept(const std::string& text) {
-    if (const auto it = kept_.find(text); it != kept_.end()) return it->second.get();
+  Kept* KeptFor(const std::string& text) {
+    if (const auto it = kept_.find(text); it != kept_.end()) return &it->second;
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), text.c_str(), static_cast<int>(text.size()),
                                       SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
@@ -378,8 +425,7 @@ class SqliteConnection : public Connection {
     }
     // Bounded: a connection that meets ever new shapes starts its collection again.
     if (kept_.size() >= kMaxKept) kept_.clear();
-    kept_.emplace(text, KeptStatement(stmt));
-    return stmt;
+    return &kept_.emplace(text, Kept{KeptStatement(stmt), Shape{}}).first->second;
   }
 
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
@@ -388,7 +434,8 @@ class SqliteConnection : public Connection {
     while (rest && *rest) {
       Compiled stmt(db_.get(), rest);
       if (!stmt) continue;  // blank or comment
-      CollectInto(stmt.get(), result);
+      Shape shape;
+      CollectInto(stmt.get(), shape, result);
     }
   }
 
@@ -459,6 +506,7 @@ class SqliteConnection : public Connection {
     if (ChangesSession(Engine::SQLite, sql)) sessionChanged_ = true;
   }
 
+  static inline const std::string kBegin = "BEGIN", kCommit = "COMMIT";
   static constexpr int kProgressSteps = 4000;
   static constexpr auto kNotStarted = std::chrono::steady_clock::time_point::min();
   // How many compiled statements a connection keeps, and the longest text it keeps.
@@ -466,7 +514,8 @@ class SqliteConnection : public Connection {
   static constexpr size_t kMaxKeptText = 16 * 1024;
   Handle db_;
   // Finalized before the handle closes (declared after it).
-  std::unordered_map<std::string, KeptStatement> kept_;
+  std::unordered_map<std::string, Kept> kept_;
+  std::string runText_;  // the text of the library statement running
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   bool timedOut_ = false;

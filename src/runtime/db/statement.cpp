@@ -5,7 +5,11 @@
 
 namespace kx::db {
 
-Statement& Statement::Append(std::string_view text) { return Append(text, text); }
+Statement& Statement::Append(std::string_view text) {
+  shown_.back() += text;
+  if (split_) run_.back() += text;
+  return *this;
+}
 
 void Statement::Split() {
   if (split_) return;
@@ -35,10 +39,19 @@ Statement& Statement::Append(const Statement& other) {
 
 Statement& Statement::Value(std::string value) { return Value(Variant(std::move(value))); }
 
-Statement& Statement::Value(const Variant& value) {
-  values_.push_back(value);
+Statement& Statement::Value(const Variant& value) { return Value(Variant(value)); }
+
+Statement& Statement::Value(Variant&& value) {
+  values_.push_back(std::move(value));
   shown_.emplace_back();
   if (split_) run_.emplace_back();
+  return *this;
+}
+
+Statement& Statement::Reserve(size_t values) {
+  shown_.reserve(shown_.size() + values);
+  if (split_) run_.reserve(run_.size() + values);
+  values_.reserve(values_.size() + values);
   return *this;
 }
 
@@ -67,10 +80,16 @@ Statement Statement::Around(std::string_view before, std::string_view after) con
 }
 
 std::string Statement::Shown() const {
+  std::string out;
+  Show(out);
+  return out;
+}
+
+void Statement::Show(std::string& out) const {
   size_t size = 0;
   for (const auto& piece : shown_) size += piece.size();
   for (const auto& value : values_) size += value.IsString() ? value.get<std::string>().size() + 2 : 8;
-  std::string out;
+  out.clear();
   out.reserve(size + 8);
   const auto quoted = [&out](std::string_view text) {
     out += '\'';
@@ -92,15 +111,20 @@ std::string Statement::Shown() const {
   }
   out += shown_.back();
   if (limit_ >= 0) out += PageWords(Engine::SqlServer, offset_, limit_);
-  return out;
 }
 
 std::string Statement::Text(Engine dialect, bool numbered) const {
+  std::string out;
+  Write(out, dialect, numbered);
+  return out;
+}
+
+void Statement::Write(std::string& out, Engine dialect, bool numbered) const {
   // SQL Server runs the words it is shown; the other engines the words they all read.
   const auto& pieces = dialect == Engine::SqlServer || !split_ ? shown_ : run_;
   size_t size = values_.size() * 4 + 16;
   for (const auto& piece : pieces) size += piece.size();
-  std::string out;
+  out.clear();
   out.reserve(size);
   for (size_t i = 0; i < values_.size(); ++i) {
     out += pieces[i];
@@ -113,14 +137,11 @@ std::string Statement::Text(Engine dialect, bool numbered) const {
   }
   out += pieces.back();
   if (limit_ >= 0) out += PageWords(dialect, offset_, limit_);
-  return out;
 }
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {
   constexpr std::string_view kSlot = "'{}'";
-  Statement out;
-  out.shown_.reserve(values.size() + 1);
-  out.values_.reserve(values.size());
+  Statement out(Room{values.size()});
   auto next = values.begin();
   for (size_t at = 0;;) {
     const size_t slot = format.find(kSlot, at);

@@ -32,6 +32,11 @@ class Statement {
   Statement& Value(const char* value) { return Value(std::string(value)); }
   // Appends a value bound as it is (a Null or Empty one as NULL, and so shown).
   Statement& Value(const Variant& value);
+  Statement& Value(Variant&& value);
+
+  // Makes room for `values` more values, so that a statement built piece by piece does not grow
+  // its lists again and again.
+  Statement& Reserve(size_t values);
 
   // `before`, this statement, then `after`.
   Statement Around(std::string_view before, std::string_view after) const;
@@ -42,11 +47,15 @@ class Statement {
 
   // The text with each value between quotes, its quotes doubled.
   std::string Shown() const;
+  // The same, written over `out` (whose room is used again).
+  void Show(std::string& out) const;
   // The text run in `dialect` (SQL Server: the words shown) with a placeholder for each value: `$1`, `$2`, ... when `numbered`,
   // else `?`.
   std::string Text(Engine dialect, bool numbered) const;
   // The text `engine`'s own driver runs: numbered placeholders on PostgreSQL, `?` on the others.
   std::string Text(Engine engine) const { return Text(engine, engine == Engine::PostgreSQL); }
+  // The text Text(dialect, numbered) gives, written over `out` (whose room is used again).
+  void Write(std::string& out, Engine dialect, bool numbered) const;
   const std::vector<Variant>& values() const { return values_; }
 
   // A statement from `format`, in which each "'{}'" stands for the next of `values` (one left
@@ -54,6 +63,15 @@ class Statement {
   static Statement Format(std::string_view format, std::initializer_list<std::string> values);
 
  private:
+  // An empty statement with room for `values` values.
+  struct Room {
+    size_t values;
+  };
+  explicit Statement(Room room) : shown_() {
+    shown_.reserve(room.values + 1);
+    shown_.emplace_back();
+    values_.reserve(room.values);
+  }
   // Before the run text first differs from the shown text, the pieces are kept once.
   void Split();
   // The pieces of text around the values: one more than there are values. `run_` is kept only
