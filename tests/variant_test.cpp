@@ -1,5 +1,9 @@
 // Conversions of kx::Variant: integer rounding and range, Boolean texts, dates and their texts.
+#include <cmath>
+#include <cstdio>
 #include <functional>
+#include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -127,6 +131,48 @@ TEST(VariantConversion, CStrWritesEachType) {
       {Variant(Date::FromParts(2026, 3, 4, 14, 5, 9)), "2026-03-04 14:05:09"},
   };
   for (const auto& [input, expected] : cases) EXPECT_EQ(CStr(input), expected);
+}
+
+// Numbers and dates are written as printf writes them ("%.15g", "%04d-%02d-%02d %02d:%02d:%02d"),
+// whatever the value: checked against printf itself.
+TEST(VariantConversion, NumbersAndDatesAreWrittenAsPrintfWritesThem) {
+  const auto printf15g = [](double d) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", d);
+    return std::string(buf);
+  };
+  std::vector<double> numbers = {0.0, -0.0, 1, -1, 0.1, 1.5, -3, 930, 1e14, 999999999999999.0, 1e15, -1e15,
+                                 123456789012345.6, 1e16, 1e21, 1e-5, 1.25e-7, 0.30000000000000004,
+                                 2.5e300, -2.5e-300, std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(), std::nan("")};
+  std::mt19937_64 random(42);
+  for (int i = 0; i < 20000; ++i) {
+    const double magnitude = std::pow(10.0, static_cast<int>(random() % 40) - 20);
+    numbers.push_back(std::uniform_real_distribution<double>(-1, 1)(random) * magnitude);
+    numbers.push_back(static_cast<double>(static_cast<int64_t>(random() % 2000000000000000) - 1000000000000000));
+  }
+  for (const double d : numbers) ASSERT_EQ(CStr(Variant(d)), printf15g(d)) << d;
+
+  const auto printfDate = [](const Date& d, bool withTime) {
+    int y, m, day, hh, mm, ss;
+    d.Parts(y, m, day, hh, mm, ss);
+    char buf[64];
+    if (withTime && (hh || mm || ss))
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, m, day, hh, mm, ss);
+    else
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, day);
+    return std::string(buf);
+  };
+  std::vector<Date> dates = {Date{0}, Date{-1.25}, Date{2.5}, Date::FromParts(100, 1, 1, 1, 2, 3),
+                             Date::FromParts(9999, 12, 31, 23, 59, 59), Date{-700000}, Date{3000000},
+                             Date{-1000000}};
+  for (int i = 0; i < 20000; ++i)
+    dates.push_back(Date{std::uniform_real_distribution<double>(-800000, 3000000)(random)});
+  for (const Date& d : dates) {
+    ASSERT_EQ(d.Text(), printfDate(d, true)) << d.serial;
+    ASSERT_EQ(d.DateText(), printfDate(d, false)) << d.serial;
+  }
 }
 
 }  // namespace

@@ -593,6 +593,21 @@ TEST(XmlDocument, MissingAttributeIsNothingAndEmptyAttributeIsEmptyText) {
   EXPECT_EQ(e.Attribute("Empty"), std::optional<std::string>(""));
   EXPECT_EQ(e.Attribute("Code"), "x&y");
   EXPECT_EQ(e.Attribute("code"), std::nullopt);
+  // Every way XML writes a character reads back as the character; the value of an attribute of
+  // another namespace is found by its local name, as libxml2 finds it.
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"plain", "plain"},
+      {"a&amp;b&lt;c&gt;d&quot;e&apos;f", "a&b<c>d\"e'f"},
+      {"line&#10;tab&#9;return&#13;", "line\ntab\treturn\r"},
+      {"&#x20AC;&#8364;\xE2\x82\xAC", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC"},
+      {"spaces  and\nbreak", "spaces  and break"},
+  };
+  for (const auto& [written, read] : values) {
+    const auto one = xml::Document::Parse("<E xmlns:p=\"urn:p\" V=\"" + written + "\" p:W=\"" + written + "\"/>", reason);
+    ASSERT_TRUE(one) << reason;
+    EXPECT_EQ(one->Root().Attribute("V"), read) << written;
+    EXPECT_EQ(one->Root().Attribute("W"), read) << written;
+  }
 }
 
 // A parsed document writes back as a document that reads back the same: a namespace name that

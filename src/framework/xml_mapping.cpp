@@ -99,7 +99,7 @@ void WriteAttributes(Answer::Row& row, const db::Recordset& rs, const RecordDef&
 }
 
 std::string RequiredAttribute(const xml::Element& element, std::string_view name) {
-  auto value = element.Attribute(std::string(name));
+  auto value = element.Attribute(name);
   if (!value) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
   return std::move(*value);
 }

@@ -1,6 +1,7 @@
 #include "kx/variant.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -78,9 +79,33 @@ T ToInteger(const Variant& v) {
 }
 
 std::string FormatDouble(double d) {
+  // As printf's "%.15g" writes it, which std::to_chars with the general format and precision 15 is
+  // defined to match; a whole number within 15 digits is written as its digits.
   char buf[40];
+  if (std::isfinite(d)) {
+    if (d == std::trunc(d) && std::fabs(d) < 1e15 && !(d == 0 && std::signbit(d))) {
+      const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(d)).ptr;
+      return std::string(buf, end);
+    }
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    if (ec == std::errc()) return std::string(buf, end);
+  }
   std::snprintf(buf, sizeof buf, "%.15g", d);
   return buf;
+}
+
+// Appends `value` to `out` with at least `width` digits, zero padded, as printf's "%0<width>d"
+// writes it.
+void AppendPadded(std::string& out, int value, int width) {
+  char buf[16];
+  if (value < 0) {
+    std::snprintf(buf, sizeof buf, "%0*d", width, value);
+    out += buf;
+    return;
+  }
+  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  for (auto digits = end - buf; digits < width; ++digits) out.push_back('0');
+  out.append(buf, end);
 }
 
 bool ReadInt(const char*& p, int maxDigits, int& out) {
@@ -126,23 +151,40 @@ void Date::Parts(int& year, int& month, int& day, int& hour, int& minute, int& s
   second = static_cast<int>(secs % 60);
 }
 
+namespace {
+
+// "yyyy-mm-dd", and " hh:mm:ss" when `withTime`, as printf's "%04d-%02d-%02d %02d:%02d:%02d" writes it.
+std::string DateParts(int y, int m, int d, int hh, int mm, int ss, bool withTime) {
+  std::string out;
+  out.reserve(20);
+  AppendPadded(out, y, 4);
+  out.push_back('-');
+  AppendPadded(out, m, 2);
+  out.push_back('-');
+  AppendPadded(out, d, 2);
+  if (withTime) {
+    out.push_back(' ');
+    AppendPadded(out, hh, 2);
+    out.push_back(':');
+    AppendPadded(out, mm, 2);
+    out.push_back(':');
+    AppendPadded(out, ss, 2);
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string Date::DateText() const {
   int y, m, d, hh, mm, ss;
   Parts(y, m, d, hh, mm, ss);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  return buf;
+  return DateParts(y, m, d, hh, mm, ss, false);
 }
 
 std::string Date::Text() const {
   int y, m, d, hh, mm, ss;
   Parts(y, m, d, hh, mm, ss);
-  char buf[48];
-  if (hh == 0 && mm == 0 && ss == 0)
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  else
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, hh, mm, ss);
-  return buf;
+  return DateParts(y, m, d, hh, mm, ss, hh != 0 || mm != 0 || ss != 0);
 }
 
 bool ParseDate(const std::string& text, Date& out) {

@@ -49,10 +49,18 @@ std::string Element::Name() const {
   return built_->name;
 }
 
-std::optional<std::string> Element::Attribute(const std::string& name) const {
+std::optional<std::string> Element::Attribute(std::string_view name) const {
   if (const xmlNodePtr node = Node()) {
-    xmlAttrPtr attr = Lib().xmlHasProp(node, X(name));
+    // The element's own attributes, as xmlHasProp looks them up (a document type, which could add
+    // defaults, is refused).
+    xmlAttrPtr attr = node->properties;
+    while (attr && name != reinterpret_cast<const char*>(attr->name)) attr = attr->next;
     if (!attr) return std::nullopt;
+    // A value of one text is that text; anything else is joined as libxml2 joins it.
+    const xmlNodePtr text = attr->children;
+    if (!text) return std::string();
+    if (text->type == XML_TEXT_NODE && !text->next && text->content)
+      return std::string(reinterpret_cast<const char*>(text->content));
     const XmlText value(Lib().xmlNodeListGetString(node->doc, attr->children, 1));
     return value ? std::string(reinterpret_cast<const char*>(value.get())) : std::string();
   }

@@ -74,7 +74,7 @@ class Element {
   // The element's name; an empty Element fails as an object that is not set.
   std::string Name() const;
   // The attribute's value, or nothing when the element has no such attribute.
-  std::optional<std::string> Attribute(const std::string& name) const;
+  std::optional<std::string> Attribute(std::string_view name) const;
   // Sets the attribute; what XML cannot carry in `value` is written as U+FFFD (see SafeText).
   void SetAttribute(std::string_view name, std::string value);
   // Creates an element `name` and appends it as the last child.
