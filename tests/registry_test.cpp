@@ -128,6 +128,21 @@ TEST(Registry, ADeploymentClassWinsItsName) {
   EXPECT_EQ(Call(*registry.Create("KXProbeDefault"), "Value", {}), Variant(0));
 }
 
+// A call finds the members of its object's class as registered when the call is made, also when
+// the class was replaced after the object's last call.
+TEST(Registry, ACallUsesTheClassAsItIsRegisteredThen) {
+  ProbeClass("KXProbeSwap").Register(Origin::Replace);
+  auto object = Registry::Instance().Create("KXProbeSwap");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(Call(*object, "Half", {Variant(4.0)}), Variant(2.0));
+    Expose<Probe> narrower("KXProbeSwap", [] { return std::static_pointer_cast<Object>(std::make_shared<Probe>()); });
+    narrower.Property("Value", &Probe::value, &Probe::setValue).Register(Origin::Replace);
+    EXPECT_EQ(CaptureError([&] { Call(*object, "Half", {Variant(4.0)}); }).number(), 438);
+    EXPECT_EQ(Call(*object, "Value", {}), Variant(0));
+    ProbeClass("KXProbeSwap").Register(Origin::Replace);
+  }
+}
+
 // How often the registration of the declared probe classes was made.
 std::atomic<int> probeBuilds{0};
 

@@ -2,6 +2,8 @@
 // invoked by name with Variant arguments (by-reference arguments come back changed).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <shared_mutex>
@@ -93,10 +95,14 @@ class Registry {
   };
   // Puts `entry` under its name if the rules of Add() let it win the name.
   void Place(Entry entry);
+  // The class of `object`, as Class gives it for the object's class name.
+  const ClassInfo& ClassOf(const Object& object) const;
 
   mutable std::shared_mutex mutex_;
   // Keyed by lower-case name. A lookup completes a declared entry, hence mutable.
   mutable std::map<std::string, Entry> classes_;
+  // Counts the placements, so that what a thread remembers of a lookup is known to be current.
+  std::atomic<uint64_t> placements_{0};
 };
 
 }  // namespace kx

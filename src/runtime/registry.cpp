@@ -51,6 +51,7 @@ void Registry::Place(Entry entry) {
   if (it == classes_.end() || origin == Origin::Replace ||
       (origin == Origin::Deployment && it->second.origin == Origin::Default)) {
     classes_[key] = std::move(entry);
+    ++placements_;
     return;
   }
   // A class of KX's own never replaces a deployment's class registered before it.
@@ -94,8 +95,26 @@ std::vector<std::string> Registry::ClassNames() const {
   return names;
 }
 
+const ClassInfo& Registry::ClassOf(const Object& object) const {
+  // The last class this thread invoked on, while nothing was placed since: calls on one object
+  // follow each other.
+  struct Last {
+    const Registry* registry = nullptr;
+    uint64_t placements = 0;
+    std::string name;
+    const ClassInfo* info = nullptr;
+  };
+  thread_local Last last;
+  const std::string_view name = object.ClassName();
+  const uint64_t placements = placements_.load(std::memory_order_acquire);
+  if (last.registry == this && last.placements == placements && last.name == name) return *last.info;
+  const ClassInfo& info = Class(std::string(name));
+  last = Last{this, placements, std::string(name), &info};
+  return info;
+}
+
 Variant Registry::Invoke(Object& object, const std::string& member, Args& args) const {
-  const ClassInfo& info = Class(std::string(object.ClassName()));
+  const ClassInfo& info = ClassOf(object);
   const MemberInfo* m = info.Find(member, args.size());
   if (!m)
     throw Error(static_cast<int32_t>(RuntimeErrorCode::MemberNotSupported), "KX",
