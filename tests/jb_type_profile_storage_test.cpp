@@ -157,6 +157,32 @@ TEST_P(JBTypeProfileStorage, DatabaseFailureArrivesWrapped) {
   EXPECT_EQ(d.substr(at + statement.size() + 8), provider);
 }
 
+// A storage reads each row through the columns of its own result set: after the table's columns
+// changed order its loads read the right columns, and a column the table lost fails as it did.
+// (SQLite's own driver: a kept statement's result sets share their columns until the table changes.)
+TEST_P(JBTypeProfileStorage, LoadsReadTheColumnsOfTheirOwnResultSet) {
+  if (GetParam() != "SQLite") GTEST_SKIP() << "the columns are shared by SQLite's own driver";
+  InsertRow("A", "Truck", "TR");
+  InsertRow("B", "Barge", "BG");
+  auto loaded = [&](const std::string& code) {
+    E_JBTypeProfile e;
+    storage.LoadByPK(code, e);
+    return std::vector<std::string>{e.Code(), e.JBTypeName(), e.JBTypeCategory()};
+  };
+  EXPECT_EQ(loaded("A"), (std::vector<std::string>{"A", "Truck", "TR"}));
+  S_DBHelpForKX().RunSQL(
+      "ALTER TABLE JB_TYPE_PROFILE RENAME TO JB_TYPE_PROFILE_OLD; "
+      "CREATE TABLE JB_TYPE_PROFILE (JB_TYPE_CATEGORY VARCHAR(2), JB_TYPE_NAME VARCHAR(100), "
+      "JB_TYPE_CODE VARCHAR(20) NOT NULL PRIMARY KEY); "
+      "INSERT INTO JB_TYPE_PROFILE SELECT JB_TYPE_CATEGORY, JB_TYPE_NAME, JB_TYPE_CODE FROM JB_TYPE_PROFILE_OLD; "
+      "DROP TABLE JB_TYPE_PROFILE_OLD");
+  EXPECT_EQ(loaded("B"), (std::vector<std::string>{"B", "Barge", "BG"}));
+  EXPECT_EQ(loaded("A"), (std::vector<std::string>{"A", "Truck", "TR"}));
+  S_DBHelpForKX().RunSQL("ALTER TABLE JB_TYPE_PROFILE DROP COLUMN JB_TYPE_NAME");
+  const Error e = CaptureError([&] { loaded("A"); });
+  EXPECT_NE(e.description().find("Item cannot be found in the collection"), std::string::npos) << e.description();
+}
+
 class JBTypeProfileSearch : public EngineTest {
  protected:
   void SetUp() override {

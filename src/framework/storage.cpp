@@ -54,9 +54,19 @@ void Storage::Write(const db::Statement& statement) {
 std::string Storage::Value(const Entity& entity, size_t field) { return StatementText(entity.Value(field)); }
 
 void Storage::Fill(Entity& entity, const db::Recordset& rs) const {
+  // The fields' columns are looked up once per shape of result set.
+  if (rs.SharedColumns() != fillColumns_) {
+    fillIndex_.assign(def_.fields.size(), -1);
+    for (size_t i = 0; i < def_.fields.size(); ++i)
+      if (!def_.fields[i].column.empty()) fillIndex_[i] = rs.ColumnIndex(def_.fields[i].column);
+    fillColumns_ = rs.SharedColumns();
+  }
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
-    if (!f.column.empty()) entity.Set(i, Convert(f, f.load, rs.Field(f.column)));
+    if (f.column.empty()) continue;
+    const int column = fillIndex_[i];
+    // A field without its column fails as the lookup by name does.
+    entity.Set(i, Convert(f, f.load, column >= 0 ? rs.FieldAt(static_cast<size_t>(column)) : rs.Field(f.column)));
   }
 }
 

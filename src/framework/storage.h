@@ -87,6 +87,9 @@ class Storage : public Object, public EntityStorage {
 
   const RecordDef& def_;
   std::string strSQL_;
+  // The column of each field in the result sets Fill met last (-1: none), and their columns.
+  mutable std::shared_ptr<const std::vector<std::string>> fillColumns_;
+  mutable std::vector<int> fillIndex_;
   std::shared_ptr<S_DBHelpForKX> db_;
 };
 

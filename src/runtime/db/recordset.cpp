@@ -40,9 +40,15 @@ const Variant& Recordset::Field(std::string_view name) const {
   const int index = ColumnIndex(name);
   if (index < 0)
     throw Error(3265, "KX", "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  return FieldAt(static_cast<size_t>(index));
+}
+
+const Variant& Recordset::FieldAt(size_t index) const {
+  if (index >= columns_->size())
+    throw Error(3265, "KX", "Item cannot be found in the collection corresponding to the requested name or ordinal.");
   if (EOF_())
     throw Error(3021, "KX", "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record.");
-  return rows_[position_][static_cast<size_t>(index)];
+  return rows_[position_][index];
 }
 
 void Recordset::SetPageSize(int32_t size) {

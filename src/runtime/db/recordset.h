@@ -30,6 +30,11 @@ class Recordset : public Object {
   const Variant& Field(std::string_view name) const;
   bool HasField(std::string_view name) const { return ColumnIndex(name) >= 0; }
   const std::vector<std::string>& Columns() const { return *columns_; }
+  // The column names as result sets of one statement share them: a caller may remember what it
+  // worked out from them while the pointer stays the same.
+  const std::shared_ptr<const std::vector<std::string>>& SharedColumns() const { return columns_; }
+  // The value of column `index` (see ColumnIndex) in the current row.
+  const Variant& FieldAt(size_t index) const;
   // Every row, whatever the position; and the position of column `name` (case-insensitive), or -1.
   const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
   int ColumnIndex(std::string_view name) const;
