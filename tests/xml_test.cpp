@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -669,6 +670,55 @@ TEST(XmlDocument, DocumentsParsedOneAfterAnotherStayWholeAndIndependent) {
     EXPECT_EQ(many[d]->ElementsByTagName(name).size(), 1u) << name;
   }
   EXPECT_EQ(first->Serialize(), "<?xml version=\"1.0\"?>\n<Root><E Code=\"one\"/></Root>\n");
+}
+
+// Parse hands a text to libxml2 as the string it is; libxml2's own reading from memory gives the
+// same document, or fails with the same reason, for every text: the request seeds of the fuzzer,
+// every truncation of sample documents, and random changes of them.
+TEST(XmlDocument, ReadingTheTextWhereItStandsGivesWhatReadingFromMemoryGives) {
+  std::vector<std::string> samples = {
+      "<JBTypeProfile Code=\"C1\" JBTypeName=\"Truck &amp; trailer\" JBTypeCategory=\"TR\"/>",
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Root>\n  <E a='1' b=\"&#x20AC;&#10;\">t&lt;x&gt;</E>\n"
+      "  <!-- note --><?pi data?><![CDATA[<raw>&]]>\n  <p:F xmlns:p=\"urn:x\" p:g=\"2\"/>\n</Root>\n",
+      "\xEF\xBB\xBF<Root>caf\xC3\xA9</Root>",
+      "<JBOrder JBNo=\"A1\">\n  <JBContainerDetails>\n    <JBContainerDetail ContainerNo=\"1\"/>\n"
+      "    <JBContainerDetail ContainerNo=\"2\">text</JBContainerDetail>\n  </JBContainerDetails>\n</JBOrder>",
+  };
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(KX_SOURCE_DIR) + "/fuzz/corpus/request")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    samples.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::vector<std::string> texts;
+  std::mt19937 random(7);
+  for (const std::string& sample : samples) {
+    for (size_t n = 0; n <= sample.size(); ++n) texts.push_back(sample.substr(0, n));
+    for (int i = 0; i < 300 && !sample.empty(); ++i) {
+      std::string changed = sample;
+      const size_t at = random() % changed.size();
+      switch (random() % 3) {
+        case 0: changed.erase(at, 1 + random() % 3); break;
+        case 1: changed.insert(at, 1, "<>&\"'=/ ;x\xC3\x80\xFF"[random() % 14]); break;
+        default: changed[at] = "<>&\"'=/ ;x?!-]"[random() % 15];
+      }
+      texts.push_back(changed);
+    }
+  }
+  size_t parsed = 0;
+  for (const std::string& text : texts) {
+    if (text.find('\0') != std::string::npos) continue;  // refused before any parse
+    std::string reason, memoryReason;
+    const auto doc = xml::Document::Parse(text, reason);
+    if (!doc && reason.rfind("The document is not UTF-8 text", 0) == 0) continue;
+    const auto fromMemory = xml::Document::ParseFromMemory(text, memoryReason);
+    ASSERT_EQ(doc != nullptr, fromMemory != nullptr) << text << "\n" << reason << "\n" << memoryReason;
+    if (doc) {
+      ++parsed;
+      EXPECT_EQ(doc->Serialize(), fromMemory->Serialize()) << text;
+    } else {
+      EXPECT_EQ(reason, memoryReason) << text;
+    }
+  }
+  EXPECT_GT(parsed, 20u);
 }
 
 // A text parses to the document it is, whatever its size: written back it is the same text.

@@ -143,7 +143,6 @@ const xmlChar* UnwritableNamespace(xmlNodePtr node) {
 }  // namespace
 
 std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& reason) {
-  const LibXml2& lib = Lib();
   if (text.size() > kMaxDocumentBytes) {
     reason = "The document is larger than the largest request accepted (16 MiB).";
     return nullptr;
@@ -161,6 +160,18 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
     return nullptr;
   }
   if (!WithinLimits(text, CurrentDocumentLimits(), reason)) return nullptr;
+  // A text that begins as UTF-16 does is given as memory, which libxml2 reads in that encoding;
+  // any other as the string it is, read where it stands: from a memory source the parser asks
+  // for more text at nearly every step near its end, and a small request lies wholly near it.
+  return ParseText(text, reason, text.compare(0, 2, "\xFE\xFF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0);
+}
+
+std::unique_ptr<Document> Document::ParseFromMemory(const std::string& text, std::string& reason) {
+  return ParseText(text, reason, true);
+}
+
+std::unique_ptr<Document> Document::ParseText(const std::string& text, std::string& reason, bool fromMemory) {
+  const LibXml2& lib = Lib();
   ErrorCollector errors;
   // Each thread keeps one parser context for its requests: setting one up costs more than a small
   // request's parse. It is set up anew once its dictionary of names has grown large.
@@ -177,8 +188,10 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
   // The 16 MiB cap above is the size limit, so the parser's own text limits are lifted (HUGE).
   // Entities cannot be declared (a DTD is refused), so nothing expands; no network, no DTD
   // loading, and the text is UTF-8 whatever its declaration says.
-  Doc doc(lib.xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                                XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC));
+  constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC;
+  Doc doc(fromMemory
+              ? lib.xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, kOptions)
+              : lib.xmlCtxtReadDoc(ctxt.get(), reinterpret_cast<const xmlChar*>(text.c_str()), nullptr, nullptr, kOptions));
   if (ctxt->wellFormed && doc && !refused) {
     // Only a text that declares a namespace can hold one.
     if (text.find("xmlns") != std::string::npos && UnwritableNamespace(doc->children)) {

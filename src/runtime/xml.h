@@ -121,6 +121,9 @@ class Document {
   // begin as an EBCDIC document does, documents past the current DocumentLimits, documents with a
   // document type declaration, and whatever the parser finds not well formed.
   static std::unique_ptr<Document> Parse(const std::string& text, std::string& reason);
+  // The parser's work of Parse on `text` (without Parse's checks), the text given to libxml2 as a
+  // memory source, as libxml2's reading from memory does it: Parse gives the same for any text.
+  static std::unique_ptr<Document> ParseFromMemory(const std::string& text, std::string& reason);
   // A new document (XML 1.0, no encoding declared) holding only the root element `rootName`, as
   // parsing "<?xml version='1.0' ?><rootName/>" gives it, without the parser's work. It is built
   // and written without libxml2; its text is the text libxml2 writes for the same document.
@@ -135,6 +138,8 @@ class Document {
   std::string Serialize() const;
 
  private:
+  // The parser's work on `text`, given to libxml2 as memory or as a string read where it stands.
+  static std::unique_ptr<Document> ParseText(const std::string& text, std::string& reason, bool fromMemory);
   friend class Schema;
   explicit Document(_xmlDoc* doc);
   explicit Document(std::unique_ptr<BuiltElement> root);

@@ -39,7 +39,7 @@ namespace kx::xml {
 // parses, validates or writes a parsed document, so that a call that only builds and writes an
 // answer loads neither it nor ICU, lzma and zlib, which it pulls in.
 #define KX_LIBXML2_FUNCTIONS(X)                                                                     \
-  X(xmlInitParser) X(xmlSchemaInitTypes) X(xmlNewParserCtxt) X(xmlFreeParserCtxt) X(xmlCtxtReadMemory) \
+  X(xmlInitParser) X(xmlSchemaInitTypes) X(xmlNewParserCtxt) X(xmlFreeParserCtxt) X(xmlCtxtReadMemory) X(xmlCtxtReadDoc) \
   X(xmlReadMemory) X(xmlStopParser) X(xmlDictSize) X(xmlFreeDoc) X(xmlNewDocNode) X(xmlDocGetRootElement)                 \
   X(xmlAddChild) X(xmlSetProp) X(xmlHasProp)          \
   X(xmlNodeListGetString) X(xmlStrEqual) X(xmlDocDumpMemory) X(xmlBufferCreate) X(xmlBufferFree)      \
