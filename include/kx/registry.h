@@ -2,8 +2,6 @@
 // invoked by name with Variant arguments (by-reference arguments come back changed).
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <shared_mutex>
@@ -101,8 +99,6 @@ class Registry {
   mutable std::shared_mutex mutex_;
   // Keyed by lower-case name. A lookup completes a declared entry, hence mutable.
   mutable std::map<std::string, Entry> classes_;
-  // Counts the placements, so that what a thread remembers of a lookup is known to be current.
-  std::atomic<uint64_t> placements_{0};
 };
 
 }  // namespace kx

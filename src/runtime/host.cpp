@@ -59,14 +59,12 @@ std::string LibraryFolder() {
 std::string ConfigPath() { return CurrentConfigPath(); }
 
 const std::string& CurrentConfigPath() {
-  thread_local bool known = false;
-  thread_local std::string home, path;
+  thread_local std::string home, path;  // path is empty until worked out
   const char* env = std::getenv("KX_HOME");
   const std::string_view now = env ? env : "";
-  if (!known || now != home) {
+  if (path.empty() || now != home) {
     home.assign(now);
     path = ComponentFolder() + "/Config.ini";
-    known = true;
   }
   return path;
 }

@@ -51,7 +51,6 @@ void Registry::Place(Entry entry) {
   if (it == classes_.end() || origin == Origin::Replace ||
       (origin == Origin::Deployment && it->second.origin == Origin::Default)) {
     classes_[key] = std::move(entry);
-    ++placements_;
     return;
   }
   // A class of KX's own never replaces a deployment's class registered before it.
@@ -96,20 +95,19 @@ std::vector<std::string> Registry::ClassNames() const {
 }
 
 const ClassInfo& Registry::ClassOf(const Object& object) const {
-  // The last class this thread invoked on, while nothing was placed since: calls on one object
-  // follow each other.
+  // The last class this thread invoked on: calls on one object follow each other. An entry is never
+  // taken out of the map, and a class placed again replaces its entry where it stands, so what the
+  // thread remembers is the class as registered now.
   struct Last {
     const Registry* registry = nullptr;
-    uint64_t placements = 0;
     std::string name;
     const ClassInfo* info = nullptr;
   };
   thread_local Last last;
   const std::string_view name = object.ClassName();
-  const uint64_t placements = placements_.load(std::memory_order_acquire);
-  if (last.registry == this && last.placements == placements && last.name == name) return *last.info;
+  if (last.registry == this && last.name == name) return *last.info;
   const ClassInfo& info = Class(std::string(name));
-  last = Last{this, placements, std::string(name), &info};
+  last = Last{this, std::string(name), &info};
   return info;
 }
 

@@ -41,7 +41,7 @@ namespace kx::xml {
 #define KX_LIBXML2_FUNCTIONS(X)                                                                     \
   X(xmlInitParser) X(xmlSchemaInitTypes) X(xmlNewParserCtxt) X(xmlFreeParserCtxt) X(xmlCtxtReadMemory) X(xmlCtxtReadDoc) \
   X(xmlReadMemory) X(xmlStopParser) X(xmlDictSize) X(xmlFreeDoc) X(xmlNewDocNode) X(xmlDocGetRootElement)                 \
-  X(xmlAddChild) X(xmlSetProp) X(xmlHasProp)          \
+  X(xmlAddChild) X(xmlSetProp)                        \
   X(xmlNodeListGetString) X(xmlStrEqual) X(xmlDocDumpMemory) X(xmlBufferCreate) X(xmlBufferFree)      \
   X(xmlBufferContent) X(xmlNodeDump) X(xmlSchemaNewDocParserCtxt) X(xmlSchemaFreeParserCtxt)         \
   X(xmlSchemaParse) X(xmlSchemaFree) X(xmlSchemaNewValidCtxt) X(xmlSchemaFreeValidCtxt)              \

@@ -10,9 +10,6 @@
 namespace kx::xml {
 namespace {
 
-// Appends `value` as libxml2 writes an attribute value of a document that declares no encoding:
-// the markup characters and the line and tab characters as references, every character outside
-// ASCII as a hexadecimal character reference. `value` is text XML can carry (see SafeText).
 // The bytes an attribute value cannot carry as they stand: the markup characters, the line and tab
 // characters, and every byte of a character outside ASCII.
 constexpr auto kWrittenOtherwise = [] {
@@ -22,6 +19,9 @@ constexpr auto kWrittenOtherwise = [] {
   return table;
 }();
 
+// Appends `value` as libxml2 writes an attribute value of a document that declares no encoding:
+// the markup characters and the line and tab characters as references, every character outside
+// ASCII as a hexadecimal character reference. `value` is text XML can carry (see SafeText).
 void AppendAttributeValue(std::string& out, std::string_view value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   size_t plain = 0;  // value[plain, i) is still to be appended as it stands

@@ -191,10 +191,10 @@ ErrorCategory OdbcErrorCategory(std::string_view sqlState);
 std::unique_ptr<Connection> Open(const ConnectionInfo& info, OpenMode mode = OpenMode::Existing,
                                  const Limits& limits = {});
 
-// A pooled connection; returned to the pool when released, unless it is no longer healthy.
 // The pool's place for the idle connections of one connection string (pool.cpp).
 struct PoolSlot;
 
+// A pooled connection; returned to the pool when released, unless it is no longer healthy.
 class Lease {
  public:
   Lease() = default;

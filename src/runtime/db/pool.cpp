@@ -8,10 +8,6 @@
 
 namespace kx::db {
 
-namespace {
-
-}  // namespace
-
 // A slot lives as long as the process: leases point at it, and the connection strings of one
 // process are few.
 struct PoolSlot {
