@@ -7,12 +7,15 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "bench/bench_support.h"
 #include "joborder/jb_order.h"
@@ -206,11 +209,9 @@ void BM_OrderAddRaw(benchmark::State& state) {
 BENCHMARK(BM_OrderAddRaw)->Unit(benchmark::kMicrosecond);
 
 // The floor of the same call: the same statements and rows, each statement prepared once and kept
-// with its values bound, between a kept deferred BEGIN and COMMIT.
-void BM_OrderAddFloor(benchmark::State& state) {
-  BenchHome home("add");
-  Raw raw(home.path);
-  const std::string line =
+// with its values bound, between a kept deferred BEGIN and COMMIT; adds order `no`.
+void FloorAdd(Raw& raw, const std::string& no) {
+  static const std::string line =
       "Insert Into JB_CONTAINER_DETAIL (JB_NO_ID, CONTAINER_PREFIX, CONTAINER_NO, EMPTY_FULL_FLAG, SOC_FLAG, "
       "BK_NO, BL_NO, ER_NO, FROM_PLACE, TO_PLACE, SERVICE_MODE, CONTAINER_TYPE, CARGO_DESCRIPTION, REEFER, "
       "HAZARD, PROCESS_STATE, PROCESS_DATE, PROCESS_REMARKS, LAST_ACTIVITY_CODE, LAST_ACTIVITY_DATE, "
@@ -218,28 +219,67 @@ void BM_OrderAddFloor(benchmark::State& state) {
       "CHARGE_TARIFF_RATE, CHARGE_TARIFF_AMOUNT, CHARGE_ACTUAL_RATE, CHARGE_ACTUAL_AMOUNT, INVOICE_CURRENCY, "
       "INVOICE_AMOUNT, INVOICE_NO)Values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, "
       "?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24, ?25, ?26, ?27, ?28, ?29, ?30, ?31, ?32)";
-  const std::string diary =
+  static const std::string diary =
       "Insert Into JB_DIARY (JB_NO_ID, LAST_UPDATE_USER, LAST_UPDATE_DATE, LAST_UPDATE_TIME, JB_DIARY_TEXT, "
       "JB_DIARY_TYPE_IND, JB_DIARY_DATE, JB_DIARY_TIME)Values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+  raw.Kept("BEGIN");
+  raw.Kept("select JB_No_Id  from JB_ORDER where JB_NO = ?1", {no});
+  const std::string id = std::to_string(raw.Kept(kInsertOrder, OrderValues(no)));
+  raw.Kept("select * from JB_CONTAINER_DETAIL where JB_NO_ID = ?1", {id});
+  for (const char* c : {"1", "2", "3"})
+    raw.Kept(line, {id,     "ABCU", c,   "F", "N", "BK1",        "BL1", "ER1", "HKHKG",      "CNSZX", "CY",
+                    "40HC", "toys", "N", "N", "0", "1899-12-30", "",    "",    "1899-12-30", "0",     "",
+                    "",     "0",    "",  "0", "0", "",           "0",   "",    "0",          ""});
+  raw.Kept("select * from JB_DIARY where JB_NO_ID = ?1", {id});
+  raw.Kept(diary, {id, "amy", "2026-12-08", "930", "Add JBOrder JBNoId =" + id, "EDIT", "2026-12-08", "930"});
+  raw.Kept("COMMIT");
+}
+
+void BM_OrderAddFloor(benchmark::State& state) {
+  BenchHome home("add");
+  Raw raw(home.path);
   int n = 0;
-  for (auto _ : state) {
-    const std::string no = "B" + std::to_string(++n);
-    raw.Kept("BEGIN");
-    raw.Kept("select JB_No_Id  from JB_ORDER where JB_NO = ?1", {no});
-    const std::string id = std::to_string(raw.Kept(kInsertOrder, OrderValues(no)));
-    raw.Kept("select * from JB_CONTAINER_DETAIL where JB_NO_ID = ?1", {id});
-    for (const char* c : {"1", "2", "3"})
-      raw.Kept(line, {id,     "ABCU", c,   "F", "N", "BK1",        "BL1", "ER1", "HKHKG",      "CNSZX", "CY",
-                      "40HC", "toys", "N", "N", "0", "1899-12-30", "",    "",    "1899-12-30", "0",     "",
-                      "",     "0",    "",  "0", "0", "",           "0",   "",    "0",          ""});
-    raw.Kept("select * from JB_DIARY where JB_NO_ID = ?1", {id});
-    raw.Kept(diary,
-             {id, "amy", "2026-12-08", "930", "Add JBOrder JBNoId =" + id, "EDIT", "2026-12-08", "930"});
-    raw.Kept("COMMIT");
-  }
+  for (auto _ : state) FloorAdd(raw, "B" + std::to_string(++n));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_OrderAddFloor)->Unit(benchmark::kMicrosecond);
+
+// C_JBOrder.add and its floor in turns, each on its own database: a round is 100 calls of each,
+// so that both meet the machine in the same state. Reports the median round of each as
+// microseconds per call, and their ratio.
+void BM_OrderAddAgainstFloor(benchmark::State& state) {
+  BenchHome floorHome("floor");
+  Raw raw(floorHome.path);
+  BenchHome home("add");  // last, so that KX_HOME names it
+  kx::C_JBOrder orders;
+  constexpr int kCalls = 100;
+  std::vector<double> kxRounds, floorRounds;
+  int n = 0;
+  const auto perCall = [](auto start) {
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / kCalls;
+  };
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i) {
+      kx::TransactionScope scope;
+      orders.add(Order("B" + std::to_string(++n)), "CO", "HKG");
+      scope.Complete();
+    }
+    kxRounds.push_back(perCall(start));
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCalls; ++i) FloorAdd(raw, "B" + std::to_string(n - kCalls + 1 + i));
+    floorRounds.push_back(perCall(start));
+  }
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+  };
+  const double kx = median(kxRounds), floor = median(floorRounds);
+  state.counters["kx_us"] = kx;
+  state.counters["floor_us"] = floor;
+  state.counters["kx_over_floor"] = floor > 0 ? kx / floor : 0;
+}
+BENCHMARK(BM_OrderAddAgainstFloor)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 // A million orders, one container line each; every booking number is shared by 50 orders.
 struct MillionOrders {

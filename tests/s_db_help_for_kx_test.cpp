@@ -1,6 +1,7 @@
 // The database helper: connection string and its settings, result sets, statements, the insert
 // procedure and the failure texts, on every engine.
 #include <cctype>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,44 @@ TEST_P(Helper, MalformedParameterIsRefusedBeforeAnythingIsWritten) {
               "RunSPReturnInteger(JB_CONTAINER_RETRIEVING_TEMP_FILEInsProc)collectParams(...): incorrect # of parameters");
   }
   EXPECT_EQ(helper_.RunSQLReturnRS("select * from JB_CONTAINER_RETRIEVING_TEMP_FILE")->RecordCount(), 0);
+}
+
+// A caller that holds the parameters' parts (a record's insert) gets what the array of mp(...)
+// arrays gets: the same conversions, the same row, the same failure and nothing written by it.
+TEST_P(Helper, ArgumentsInPartsRunAsTheArrayOfThemRuns) {
+  // The work file's row, without its key, or the failure's description.
+  const auto outcome = [&](const std::function<int32_t()>& call) {
+    std::string seen;
+    try {
+      const int32_t key = call();
+      auto rs = helper_.RunSQLReturnRS(
+          "select * from JB_CONTAINER_RETRIEVING_TEMP_FILE where JB_IMPORT_CONTAINER_WORK_FILE_ID = " +
+          std::to_string(key));
+      for (const auto& column : rs->Columns())
+        if (!SameName(column, "JB_Import_Container_Work_File_Id"))
+          seen += column + "=" + (rs->Field(column).IsNull() ? "<null>" : CStr(rs->Field(column))) + ";";
+    } catch (const Error& e) {
+      return e.description();
+    }
+    return seen;
+  };
+  for (const Variant& state : {Variant(int16_t{2}), Variant("3"), Variant(" 4 "), Variant(7.0), Variant(""),
+                               Variant("  "), Variant::Null(), Variant(), Variant("abc"), Variant("99999")}) {
+    SCOPED_TRACE(state.IsString() ? "'" + CStr(state) + "'" : std::to_string(static_cast<int>(state.type())));
+    const Variant params = WorkFileParams("BK'9", state);
+    const std::string asArray = outcome([&] { return helper_.RunSPReturnInteger(kWorkFileProc, params); });
+    std::vector<std::string> names;
+    std::vector<db::ProcedureArgument> args;
+    for (const Variant& p : CArray(params)) names.push_back(CStr(CArray(p)[0]));
+    for (size_t i = 0; i < names.size(); ++i) {
+      const Array& p = CArray(CArray(params)[i]);
+      args.push_back({names[i], CLng(p[1]), CLng(p[2]), p[3]});
+    }
+    const std::string inParts =
+        outcome([&] { return helper_.RunProcedureReturnInteger(kWorkFileProc, std::move(args)); });
+    EXPECT_EQ(inParts, asArray);
+    EXPECT_NE(asArray, "");
+  }
 }
 
 TEST_P(Helper, FailingStatementsCarryTheEngineText) {

@@ -12,6 +12,13 @@ namespace {
 using db::Engine;
 using db::Statement;
 
+// "v" and eleven values, each after a blank.
+Statement Eleven() {
+  Statement statement("v");
+  for (int i = 0; i < 11; ++i) statement.Append(" ").Value(std::to_string(i));
+  return statement;
+}
+
 TEST(Statement, ShowsValuesQuotedAndRunsThemAsPlaceholdersInOrder) {
   struct Case {
     Statement statement;
@@ -43,6 +50,22 @@ TEST(Statement, ShowsValuesQuotedAndRunsThemAsPlaceholdersInOrder) {
        "select Count(*) from T where K= ? and L = ?",
        "select Count(*) from T where K= $1 and L = $2",
        {"k", "it's"}},
+      // Pieces joined in every order of split and unsplit texts keep each value where it stands.
+      {Statement().Value("a").Value("''q'").Append(" x ").Append(
+           Statement().Append("Delete T", "DELETE FROM T").Value("b").Append(" y")),
+       "'a''''''q''' x Delete T'b' y",
+       "?? x DELETE FROM T? y",
+       "$1$2 x DELETE FROM T$3 y",
+       {"a", "''q'", "b"},
+       "?? x Delete T? y"},
+      {Statement().Append("Delete T", "DELETE FROM T").Value("1").Append(Statement(" and ").Value("2").Append(" end")),
+       "Delete T'1' and '2' end",
+       "DELETE FROM T? and ? end",
+       "DELETE FROM T$1 and $2 end",
+       {"1", "2"},
+       "Delete T? and ? end"},
+      {Eleven(), "v '0' '1' '2' '3' '4' '5' '6' '7' '8' '9' '10'", "v ? ? ? ? ? ? ? ? ? ? ?",
+       "v $1 $2 $3 $4 $5 $6 $7 $8 $9 $10 $11", {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.statement.Shown(), c.shown);

@@ -611,6 +611,36 @@ TEST(XmlDocument, MissingAttributeIsNothingAndEmptyAttributeIsEmptyText) {
   }
 }
 
+// A request keeps short texts inside their nodes: values and texts of every length around that
+// room read back whole, change (one, then the other) and write out as a document does that never
+// held them, and the trees free cleanly.
+TEST(XmlDocument, ShortAndLongTextsOfARequestReadChangeAndWriteAlike) {
+  std::string reason;
+  for (size_t length = 0; length <= 40; ++length) {
+    SCOPED_TRACE(length);
+    const std::string value(length, 'v'), text(length, 't'), other(40 - length, 'o');
+    const auto doc = xml::Document::Parse(
+        "<Root A=\"" + value + "\" B=\"" + value + "&amp;\"><I>" + text + "</I><J>" + text + "<K/>" + text +
+            "</J></Root>",
+        reason);
+    ASSERT_TRUE(doc) << reason;
+    const xml::Element root = doc->Root();
+    EXPECT_EQ(root.Attribute("A"), value);
+    EXPECT_EQ(root.Attribute("B"), value + "&");
+    EXPECT_EQ(doc->FirstElement("I").Text(), text.empty() ? "<I/>" : "<I>" + text + "</I>");
+    xml::Element changed = doc->Root();
+    changed.SetAttribute("A", other);
+    changed.SetAttribute("B", value + "x");
+    changed.AppendElement("L").SetAttribute("C", value);
+    EXPECT_EQ(root.Attribute("A"), other);
+    const auto again = xml::Document::Parse(doc->Serialize(), reason);
+    ASSERT_TRUE(again) << reason;
+    EXPECT_EQ(again->Root().Attribute("B"), value + "x");
+    EXPECT_EQ(again->FirstElement("L").Attribute("C"), value);
+    EXPECT_EQ(again->FirstElement("J").Text(), "<J>" + text + "<K/>" + text + "</J>");
+  }
+}
+
 // A parsed document writes back as a document that reads back the same: a namespace name that
 // would not (no URI holds such a character) is refused with its reason; any other is kept.
 TEST(XmlDocument, ANamespaceNameThatCannotBeWrittenBackIsRefused) {

@@ -18,11 +18,26 @@ std::string KeyColumn(const RecordDef& def) { return std::string(def.fields[def.
 Storage::Storage(const RecordDef& def) : def_(def), db_(std::make_shared<S_DBHelpForKX>()) {}
 
 std::string Storage::strSQL() const {
-  return Guard("strSQL Property", [&] { return strSQL_; });
+  return Guard("strSQL Property", [&] {
+    if (shownPending_) {
+      shown_.Show(strSQL_);
+      shownPending_ = false;
+    }
+    return strSQL_;
+  });
 }
 
 void Storage::setStrSQL(const std::string& sql) {
-  Guard("strSQL Property", [&] { strSQL_ = sql; });
+  Guard("strSQL Property", [&] {
+    strSQL_ = sql;
+    shownPending_ = false;
+  });
+}
+
+const db::Statement& Storage::Show(db::Statement statement) {
+  shown_ = std::move(statement);
+  shownPending_ = true;
+  return shown_;
 }
 
 std::shared_ptr<S_DBHelpForKX> Storage::DB() const {
@@ -36,20 +51,18 @@ void Storage::setDB(std::shared_ptr<S_DBHelpForKX> db) {
   Guard("DB Property", [&] { db_ = std::move(db); });
 }
 
-std::shared_ptr<db::Recordset> Storage::Read(const db::Statement& statement) {
-  Show(statement);
-  return DB()->RunStatementReturnRS(statement);
+std::shared_ptr<db::Recordset> Storage::Read(db::Statement statement) {
+  return DB()->RunStatementReturnRS(Show(std::move(statement)));
 }
 
-std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(const db::Statement& statement) {
-  Show(statement);
-  return DB()->RunStatementReturnRS(db::Statement(statement).Append(" order by " + KeyColumn(def_)));
+std::shared_ptr<db::Recordset> Storage::ReadInKeyOrder(db::Statement statement) {
+  db::Statement ordered = statement;
+  ordered.Append(" order by ").Append(KeyColumn(def_));
+  Show(std::move(statement));
+  return DB()->RunStatementReturnRS(ordered);
 }
 
-void Storage::Write(const db::Statement& statement) {
-  Show(statement);
-  DB()->RunStatement(statement);
-}
+void Storage::Write(db::Statement statement) { DB()->RunStatement(Show(std::move(statement))); }
 
 std::string Storage::Value(const Entity& entity, size_t field) { return StatementText(entity.Value(field)); }
 
@@ -77,23 +90,23 @@ bool Storage::containsPK(const std::string& PKValue) {
         def_.containsFormat.empty()
             ? "select Count(*) as RecCount from " + def_.table + " where " + KeyColumn(def_) + " = '{}'"
             : def_.containsFormat;
-    const db::Statement statement = db::Statement::Format(format, {PKValue});
+    db::Statement statement = db::Statement::Format(format, {PKValue});
     if (!CanMatch(def_.fields[def_.key].type, PKValue)) {
-      Show(statement);
+      Show(std::move(statement));
       return false;
     }
-    return CLng(Read(statement)->Field("RecCount")) > 0;
+    return CLng(Read(std::move(statement))->Field("RecCount")) > 0;
   });
 }
 
 void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   Guard("LoadByPK Sub", [&] {
-    const db::Statement statement = db::Statement::Format(def_.loadFormat, {PKValue});
+    db::Statement statement = db::Statement::Format(def_.loadFormat, {PKValue});
     std::shared_ptr<db::Recordset> rs;
     if (CanMatch(def_.fields[def_.key].type, PKValue))
-      rs = Read(statement);
+      rs = Read(std::move(statement));
     else
-      Show(statement);
+      Show(std::move(statement));
     if (!rs || rs->RecordCount() == 0) Fail("Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);
@@ -147,15 +160,14 @@ db::Statement Storage::DeleteStatement(const Entity& entity) const {
 }
 
 void Storage::InsertByProcedure(Entity& entity) {
-  Array params;
+  std::vector<db::ProcedureArgument> args;
+  args.reserve(def_.fields.size());
   for (size_t i = 0; i < def_.fields.size(); ++i) {
     const FieldSpec& f = def_.fields[i];
-    if (f.param.empty()) continue;
-    params.push_back(
-        mp(std::string(f.param), f.paramType, f.paramSize, entity.Get(i), f.paramPrecision, f.paramScale));
+    if (!f.param.empty()) args.push_back({f.param, f.paramType, f.paramSize, entity.Get(i)});
   }
   setStrSQL(def_.insertProcedure);
-  const int32_t key = DB()->RunSPReturnInteger(strSQL(), Variant::MakeArray(std::move(params)));
+  const int32_t key = DB()->RunProcedureReturnInteger(strSQL(), std::move(args));
   entity.Set(def_.key, Variant(key));
 }
 
@@ -223,14 +235,14 @@ std::shared_ptr<Entity> Storage::NewEntity() const {
 
 void Storage::LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems) {
   Guard("LoadElementsIntoCol Sub: ", [&] {
-    const db::Statement statement =
+    db::Statement statement =
         db::Statement("select * from " + def_.table + " where " + def_.collection.parentColumn + " = ")
             .Value(MasterKeyValue);
     if (!CanMatch(def_.fields[def_.collection.parentKey].type, MasterKeyValue)) {
-      Show(statement);
+      Show(std::move(statement));
       return;
     }
-    auto rs = ReadInKeyOrder(statement);
+    auto rs = ReadInKeyOrder(std::move(statement));
     for (; !rs->EOF_(); rs->MoveNext()) {
       auto entity = NewEntity();
       entity->setStatus(esLoading);

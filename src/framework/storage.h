@@ -54,11 +54,11 @@ class Storage : public Object, public EntityStorage {
   void LoadElementsIntoCol(const std::string& MasterKeyValue, EntityList& colItems);
 
  protected:
-  // Keeps the text of `statement` in strSQL, then runs the statement: a read, or a write.
-  std::shared_ptr<db::Recordset> Read(const db::Statement& statement);
-  void Write(const db::Statement& statement);
+  // Keeps `statement` as strSQL, then runs it: a read, or a write.
+  std::shared_ptr<db::Recordset> Read(db::Statement statement);
+  void Write(db::Statement statement);
   // The same, with the rows ordered by the key column.
-  std::shared_ptr<db::Recordset> ReadInKeyOrder(const db::Statement& statement);
+  std::shared_ptr<db::Recordset> ReadInKeyOrder(db::Statement statement);
   // Sets every stored field of `entity` from the current row of `rs` while it is loading.
   void Fill(Entity& entity, const db::Recordset& rs) const;
   // The value of a field as a statement binds it (StatementText).
@@ -82,11 +82,15 @@ class Storage : public Object, public EntityStorage {
   virtual db::Statement PageSource(const std::string& AccessKey, const SearchClauses& clauses) const;
 
  private:
-  // Sets strSQL to the statement as shown.
-  void Show(const db::Statement& statement) { statement.Show(strSQL_); }
+  // Sets strSQL to `statement` as shown. Its text is written when strSQL is read: most calls
+  // never read it, and a failure shows its statement itself.
+  const db::Statement& Show(db::Statement statement);
 
   const RecordDef& def_;
-  std::string strSQL_;
+  mutable std::string strSQL_;
+  // The statement strSQL shows while `shownPending_`: its text is not yet in strSQL_.
+  mutable db::Statement shown_;
+  mutable bool shownPending_ = false;
   // The column of each field in the result sets Fill met last (-1: none), and their columns.
   mutable std::shared_ptr<const std::vector<std::string>> fillColumns_;
   mutable std::vector<int> fillIndex_;

@@ -155,8 +155,8 @@ namespace {
 
 // "yyyy-mm-dd", and " hh:mm:ss" when `withTime`, as printf's "%04d-%02d-%02d %02d:%02d:%02d" writes it.
 std::string DateParts(int y, int m, int d, int hh, int mm, int ss, bool withTime) {
-  std::string out;
-  out.reserve(20);
+  std::string out;  // a date alone fits the string's own room
+  if (withTime) out.reserve(19);
   AppendPadded(out, y, 4);
   out.push_back('-');
   AppendPadded(out, m, 2);

@@ -49,12 +49,23 @@ std::string Element::Name() const {
   return built_->name;
 }
 
+namespace {
+
+// Whether libxml2's name `n` is `name`, read no further than their first difference.
+bool IsName(const xmlChar* n, std::string_view name) {
+  for (const char c : name)
+    if (*n == 0 || static_cast<char>(*n++) != c) return false;
+  return *n == 0;
+}
+
+}  // namespace
+
 std::optional<std::string> Element::Attribute(std::string_view name) const {
   if (const xmlNodePtr node = Node()) {
     // The element's own attributes, as xmlHasProp looks them up (a document type, which could add
     // defaults, is refused).
     xmlAttrPtr attr = node->properties;
-    while (attr && name != reinterpret_cast<const char*>(attr->name)) attr = attr->next;
+    while (attr && !IsName(attr->name, name)) attr = attr->next;
     if (!attr) return std::nullopt;
     // A value of one text is that text; anything else is joined as libxml2 joins it.
     const xmlNodePtr text = attr->children;
@@ -187,8 +198,10 @@ std::unique_ptr<Document> Document::ParseText(const std::string& text, std::stri
   ctxt->sax->internalSubset = &RefuseDocumentType;
   // The 16 MiB cap above is the size limit, so the parser's own text limits are lifted (HUGE).
   // Entities cannot be declared (a DTD is refused), so nothing expands; no network, no DTD
-  // loading, and the text is UTF-8 whatever its declaration says.
-  constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC;
+  // loading, and the text is UTF-8 whatever its declaration says. A short text (most attribute
+  // values) is kept inside its node instead of in a string of its own (COMPACT): libxml2's own
+  // changes of a tree (xmlSetProp, freeing) know such texts, and nothing else writes into one.
+  constexpr int kOptions = XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC | XML_PARSE_COMPACT;
   Doc doc(fromMemory
               ? lib.xmlCtxtReadMemory(ctxt.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, kOptions)
               : lib.xmlCtxtReadDoc(ctxt.get(), reinterpret_cast<const xmlChar*>(text.c_str()), nullptr, nullptr, kOptions));

@@ -24,9 +24,9 @@ std::string Unscramble(const std::string& text, const std::string& key) {
 }
 
 // The value as the parameter's type holds it; empty text for a non-text type is no value.
-Variant ConvertForType(int32_t type, const Variant& value) {
+Variant ConvertForType(int32_t type, Variant value) {
   if (value.IsNull() || value.IsEmpty()) return Variant::Null();
-  const bool blank = value.IsString() && Trim(value.get<std::string>()).empty();
+  const bool blank = value.IsString() && value.get<std::string>().find_first_not_of(' ') == std::string::npos;
   switch (type) {
     case adSmallInt:
     case adTinyInt: return blank ? Variant::Null() : Variant(CInt(value));
@@ -48,7 +48,7 @@ Variant ConvertForType(int32_t type, const Variant& value) {
     case adVarChar:
     case adLongVarChar:
     case adVarWChar:
-    case adLongVarWChar: return Variant(CStr(value));
+    case adLongVarWChar: return value.IsString() ? std::move(value) : Variant(CStr(value));
     default: throw db::DatabaseError("unsupported parameter type");
   }
 }
@@ -341,15 +341,29 @@ Variant S_DBHelpForKX::RunSQL(const std::string& strSP, const Variant& params) {
   });
 }
 
-int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
+// Runs the procedure `strSP` with the arguments `args()` gives, as RunSPReturnInteger: the first
+// column of its first row, 0 when it returns nothing.
+template <class MakeArguments>
+int32_t S_DBHelpForKX::ReturnInteger(const std::string& strSP, MakeArguments&& args) {
   return GuardWith([&](const std::string& d) { return Failed("RunSPReturnInteger", strSP, d); }, [&] {
-    auto rs = WithConnection(*TargetForCall(), [&](db::Connection& c) {
-      return c.CallProcedure(strSP, Arguments(collectParams(params)));
-    });
+    auto rs = WithConnection(*TargetForCall(), [&](db::Connection& c) { return c.CallProcedure(strSP, args()); });
     // A procedure that returns nothing returns 0.
     if (rs->EOF_() || rs->Columns().empty()) return int32_t{0};
     const Variant& value = rs->Field(rs->Columns().front());
     return value.IsNull() ? int32_t{0} : CLng(value);
+  });
+}
+
+int32_t S_DBHelpForKX::RunSPReturnInteger(const std::string& strSP, const Variant& params) {
+  return ReturnInteger(strSP, [&] { return Arguments(collectParams(params)); });
+}
+
+int32_t S_DBHelpForKX::RunProcedureReturnInteger(const std::string& strSP, std::vector<db::ProcedureArgument> args) {
+  return ReturnInteger(strSP, [&]() -> const std::vector<db::ProcedureArgument>& {
+    GuardWith([](const std::string&) { return std::string(kCollectParamsError); }, [&] {
+      for (auto& a : args) a.value = ConvertForType(a.type, std::move(a.value));
+    });
+    return args;
   });
 }
 

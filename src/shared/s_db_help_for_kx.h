@@ -62,6 +62,10 @@ class S_DBHelpForKX : public Object {
   int32_t RunSPReturnInteger(const std::string& strSP, const Variant& params = {});
   std::shared_ptr<Command> RunSQLReturnCmd(const std::string& strSP, const Variant& params = {});
   std::shared_ptr<Command> RunSPReturnCmd(const std::string& strSP, const Variant& params = {});
+  // RunSPReturnInteger for a caller that holds the parameters' parts: each argument as mp(...)
+  // describes it, its value converted to its type here as collectParams converts it (and failing
+  // as it fails). The same call and errors, without the array of arrays.
+  int32_t RunProcedureReturnInteger(const std::string& strSP, std::vector<db::ProcedureArgument> args);
 
   // A statement the component built, its values bound (runtime/db/statement.h): its rows, or none
   // for one that writes. A failure reads as that of RunSQLReturnRS or RunSQL on the text shown.
@@ -102,6 +106,8 @@ class S_DBHelpForKX : public Object {
   void KeepSettings(const Settings& settings);
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,
                                           const Variant& params, bool procedure);
+  template <class MakeArguments>
+  int32_t ReturnInteger(const std::string& strSP, MakeArguments&& args);
   std::string server_, database_, userId_, password_;
 };
 

@@ -78,8 +78,9 @@ struct Target {
 };
 
 // A procedure argument: name, ADO data type code, size and value (already converted to its type).
+// The name is the caller's, held by it for the call.
 struct ProcedureArgument {
-  std::string name;
+  std::string_view name;
   int32_t type = 0;
   int32_t size = 0;
   Variant value;

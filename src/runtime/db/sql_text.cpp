@@ -275,7 +275,7 @@ std::string TooLongProcedureText(const std::vector<ProcedureArgument>& args) {
     // Characters: every byte that does not continue a UTF-8 sequence.
     const auto characters = std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
     if (characters > a.size)
-      return "String or binary data would be truncated: parameter " + a.name + " takes at most " +
+      return "String or binary data would be truncated: parameter " + std::string(a.name) + " takes at most " +
              std::to_string(a.size) + " characters, " + std::to_string(characters) + " were given";
   }
   return {};

@@ -1,56 +1,72 @@
 #include "runtime/db/statement.h"
 
+#include <charconv>
 #include <cstdio>
 #include <stdexcept>
 
 namespace kx::db {
 
 Statement& Statement::Append(std::string_view text) {
-  shown_.back() += text;
-  if (split_) run_.back() += text;
+  shown_ += text;
+  if (split_) run_ += text;
   return *this;
 }
 
 void Statement::Split() {
   if (split_) return;
   run_ = shown_;
+  runAt_ = shownAt_;
   split_ = true;
 }
 
 Statement& Statement::Append(std::string_view shown, std::string_view run) {
   if (shown != run) Split();
-  shown_.back() += shown;
-  if (split_) run_.back() += run;
+  shown_ += shown;
+  if (split_) run_ += run;
   return *this;
 }
 
+namespace {
+
+// Appends `text` to `to`, and where its values stand (`at`, in `text`) to `toAt`.
+void AppendText(std::string& to, std::vector<uint32_t>& toAt, const std::string& text,
+                const std::vector<uint32_t>& at) {
+  const auto base = static_cast<uint32_t>(to.size());
+  for (const uint32_t a : at) toAt.push_back(base + a);
+  to += text;
+}
+
+}  // namespace
+
 Statement& Statement::Append(const Statement& other) {
   if (other.split_) Split();
-  const auto& otherRun = other.split_ ? other.run_ : other.shown_;
-  shown_.back() += other.shown_.front();
-  shown_.insert(shown_.end(), other.shown_.begin() + 1, other.shown_.end());
-  if (split_) {
-    run_.back() += otherRun.front();
-    run_.insert(run_.end(), otherRun.begin() + 1, otherRun.end());
-  }
+  if (split_) AppendText(run_, runAt_, other.split_ ? other.run_ : other.shown_, other.split_ ? other.runAt_ : other.shownAt_);
+  AppendText(shown_, shownAt_, other.shown_, other.shownAt_);
   values_.insert(values_.end(), other.values_.begin(), other.values_.end());
   return *this;
 }
 
-Statement& Statement::Value(std::string value) { return Value(Variant(std::move(value))); }
+Statement& Statement::Value(std::string value) {
+  values_.emplace_back(std::move(value));
+  return Placed();
+}
 
 Statement& Statement::Value(const Variant& value) { return Value(Variant(value)); }
 
 Statement& Statement::Value(Variant&& value) {
   values_.push_back(std::move(value));
-  shown_.emplace_back();
-  if (split_) run_.emplace_back();
+  return Placed();
+}
+
+Statement& Statement::Placed() {
+  shownAt_.push_back(static_cast<uint32_t>(shown_.size()));
+  if (split_) runAt_.push_back(static_cast<uint32_t>(run_.size()));
   return *this;
 }
 
 Statement& Statement::Reserve(size_t values) {
-  shown_.reserve(shown_.size() + values);
-  if (split_) run_.reserve(run_.size() + values);
+  shownAt_.reserve(shownAt_.size() + values);
+  if (split_) runAt_.reserve(runAt_.size() + values);
   values_.reserve(values_.size() + values);
   return *this;
 }
@@ -85,22 +101,32 @@ std::string Statement::Shown() const {
   return out;
 }
 
-void Statement::Show(std::string& out) const {
-  size_t size = 0;
-  for (const auto& piece : shown_) size += piece.size();
-  for (const auto& value : values_) size += value.IsString() ? value.get<std::string>().size() + 2 : 8;
+template <class WriteValue>
+void Statement::Render(std::string& out, const std::string& text, const std::vector<uint32_t>& at, size_t extra,
+                       Engine dialect, WriteValue&& value) const {
   out.clear();
-  out.reserve(size + 8);
+  out.reserve(text.size() + extra + 8);
+  size_t from = 0;
+  for (size_t i = 0; i < values_.size(); ++i) {
+    out.append(text, from, at[i] - from);
+    from = at[i];
+    value(out, i);
+  }
+  out.append(text, from, std::string::npos);
+  if (limit_ >= 0) out += PageWords(dialect, offset_, limit_);
+}
+
+void Statement::Show(std::string& out) const {
+  size_t extra = 0;
+  for (const auto& value : values_) extra += value.IsString() ? value.get<std::string>().size() + 2 : 8;
   const auto quoted = [&out](std::string_view text) {
     out += '\'';
-    for (const char c : text) {
-      out += c;
-      if (c == '\'') out += '\'';
-    }
+    for (size_t quote; (quote = text.find('\'')) != std::string_view::npos; text.remove_prefix(quote + 1))
+      out.append(text.data(), quote + 1) += '\'';
+    out += text;
     out += '\'';
   };
-  for (size_t i = 0; i < values_.size(); ++i) {
-    out += shown_[i];
+  Render(out, shown_, shownAt_, extra, Engine::SqlServer, [&](std::string&, size_t i) {
     const Variant& value = values_[i];
     if (value.IsString())
       quoted(value.get<std::string>());
@@ -108,9 +134,7 @@ void Statement::Show(std::string& out) const {
       out += "NULL";
     else
       quoted(BoundText(value));
-  }
-  out += shown_.back();
-  if (limit_ >= 0) out += PageWords(Engine::SqlServer, offset_, limit_);
+  });
 }
 
 std::string Statement::Text(Engine dialect, bool numbered) const {
@@ -121,22 +145,18 @@ std::string Statement::Text(Engine dialect, bool numbered) const {
 
 void Statement::Write(std::string& out, Engine dialect, bool numbered) const {
   // SQL Server runs the words it is shown; the other engines the words they all read.
-  const auto& pieces = dialect == Engine::SqlServer || !split_ ? shown_ : run_;
-  size_t size = values_.size() * 4 + 16;
-  for (const auto& piece : pieces) size += piece.size();
-  out.clear();
-  out.reserve(size);
-  for (size_t i = 0; i < values_.size(); ++i) {
-    out += pieces[i];
-    if (numbered) {
-      out += '$';
-      out += std::to_string(i + 1);
-    } else {
-      out += '?';
-    }
-  }
-  out += pieces.back();
-  if (limit_ >= 0) out += PageWords(dialect, offset_, limit_);
+  const bool shown = dialect == Engine::SqlServer || !split_;
+  Render(out, shown ? shown_ : run_, shown ? shownAt_ : runAt_, values_.size() * 4 + 8, dialect,
+         [numbered](std::string& text, size_t i) {
+           if (!numbered) {
+             text += '?';
+             return;
+           }
+           char digits[24];
+           digits[0] = '$';
+           const auto end = std::to_chars(digits + 1, digits + sizeof digits, i + 1).ptr;
+           text.append(digits, end);
+         });
 }
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {

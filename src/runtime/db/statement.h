@@ -67,17 +67,22 @@ class Statement {
   struct Room {
     size_t values;
   };
-  explicit Statement(Room room) : shown_() {
-    shown_.reserve(room.values + 1);
-    shown_.emplace_back();
-    values_.reserve(room.values);
-  }
-  // Before the run text first differs from the shown text, the pieces are kept once.
+  explicit Statement(Room room) { Reserve(room.values); }
+  // Before the run text first differs from the shown text, the text is kept once.
   void Split();
-  // The pieces of text around the values: one more than there are values. `run_` is kept only
-  // once the run text differs from the shown text (`split_`).
-  std::vector<std::string> shown_ = {std::string()};
-  std::vector<std::string> run_;
+  // Marks where the value just added stands.
+  Statement& Placed();
+  // Writes `text` with each value where it stands, by `value(out, i)`, and the page words of
+  // `dialect`.
+  template <class WriteValue>
+  void Render(std::string& out, const std::string& text, const std::vector<uint32_t>& at, size_t extra,
+              Engine dialect, WriteValue&& value) const;
+  // The text around the values, and where each value stands in it. `run_` and `runAt_` are kept
+  // only once the run text differs from the shown text (`split_`).
+  std::string shown_;
+  std::vector<uint32_t> shownAt_;
+  std::string run_;
+  std::vector<uint32_t> runAt_;
   bool split_ = false;
   std::vector<Variant> values_;
   int64_t offset_ = 0, limit_ = -1;  // the page kept, when limit_ is not below 0
