@@ -429,11 +429,13 @@ class OdbcConnection : public Connection {
   void Execute(const std::string& sql, const std::vector<Variant>& params) override {
     RunText(AdaptStatement(dialect_, sql), params, nullptr);
     NoteSessionChange(sql);
+    NoteSchemaChange(sql);
   }
   std::shared_ptr<Recordset> Query(const std::string& sql, const std::vector<Variant>& params) override {
     std::shared_ptr<Recordset> rows;
     RunText(AdaptStatement(dialect_, sql), params, &rows);
     NoteSessionChange(sql);
+    NoteSchemaChange(sql);
     return rows ? rows : Empty();
   }
   std::shared_ptr<Recordset> Run(const Statement& statement) override {
@@ -491,6 +493,7 @@ class OdbcConnection : public Connection {
 
   void ResetIsolation() override {
     if (inTransaction_) Rollback();
+    if (dialect_ == Engine::SQLite) ForgetStatementsOfAnotherSchema();
   }
   void ApplyLimits(const Limits& limits) override {
     if (limits == limits_) return;
@@ -760,10 +763,36 @@ class OdbcConnection : public Connection {
            Mentions(code, "REPLACE");
   }
 
+  // SQLite's driver reads a statement's columns when it prepares it and keeps them, even after the
+  // statement's tables changed. So a call, as it takes the connection, asks for the schema's
+  // version, and the statements kept under another version are prepared anew; one of the
+  // connection's own texts that may change the schema drops them at once.
+  void ForgetStatementsOfAnotherSchema() {
+    std::shared_ptr<Recordset> rows;
+    // Prepared each time: the driver could answer a kept one from what it read when it prepared it.
+    Exec("PRAGMA schema_version", {}, &rows, nullptr);
+    const std::string version = rows && !rows->EOF_() ? CStr(rows->FieldAt(0)) : std::string();
+    if (version == schemaVersion_) return;
+    kept_.clear();
+    schemaVersion_ = version;
+    // The engine reads the new schema when a statement next runs, not when one is prepared: one
+    // runs now, so that the statements prepared from here on are described as the tables are.
+    Exec("SELECT COUNT(*) FROM sqlite_master", {}, nullptr);
+  }
+  void NoteSchemaChange(const std::string& sql) {
+    if (dialect_ != Engine::SQLite) return;
+    const std::string code = CodeOnly(Engine::SQLite, sql);
+    if (!Mentions(code, "CREATE") && !Mentions(code, "ALTER") && !Mentions(code, "DROP")) return;
+    kept_.clear();
+    schemaVersion_.clear();
+  }
+
   // The rows of the current result of `stmt`, of `count` columns, described into `p` unless `p`
-  // holds their description.
+  // holds their description. Only SQLite's driver describes a statement once, as it prepares it
+  // (see ForgetStatementsOfAnotherSchema); the others describe each result as it comes, so its
+  // columns are read again each run: a table changed since has other columns.
   std::shared_ptr<Recordset> Fetch(SQLHSTMT stmt, SQLSMALLINT count, Prepared& p) {
-    if (p.types.size() != static_cast<size_t>(count)) Describe(stmt, count, p);
+    if (dialect_ != Engine::SQLite || p.types.size() != static_cast<size_t>(count)) Describe(stmt, count, p);
     const std::vector<SQLSMALLINT>& types = p.types;
     std::vector<std::vector<Variant>> data;
     for (;;) {
@@ -915,6 +944,8 @@ class OdbcConnection : public Connection {
   static constexpr size_t kMaxKept = 64;
   static constexpr size_t kMaxKeptText = 16 * 1024;
   std::unordered_map<std::string, std::unique_ptr<Prepared>> kept_;
+  // SQLite: the schema version the kept statements were prepared under (empty: not known).
+  std::string schemaVersion_;
 };
 
 }  // namespace

@@ -275,8 +275,29 @@ class PostgresConnection : public Connection {
   // sent goes in the same round trip, unless the statement runs `alone` (then BEGIN stays pending).
   // With `keep`, the statement is prepared once per session and run by name from then on: the
   // library's statements come in few shapes, run again and again.
+  //
+  // A kept statement whose rows changed shape since it was prepared (a table altered by anyone)
+  // is refused by the server ("cached plan must not change result type", 0A000): its prepared form
+  // is dropped, and when it ran first in its call's transaction or outside one, nothing of the call
+  // is lost and it runs again, prepared anew. Later in a transaction the failure stands (the
+  // transaction cannot go on); the next call prepares it anew.
   ResultPtr ExecuteWith(const std::string& sql, const std::vector<Variant>& values, bool keep = false,
                         bool alone = false) {
+    const bool first = beginPending_ || PQtransactionStatus(conn_) == PQTRANS_IDLE;
+    try {
+      return ExecuteOnce(sql, values, keep, alone);
+    } catch (const DatabaseError& e) {
+      if (!keep || e.nativeCode() != "0A000" || !Forget(sql) || !first) throw;
+      if (PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+        // The BEGIN sent with it: that transaction had done nothing else.
+        Check(PQexec(conn_, "ROLLBACK"));
+        beginPending_ = true;
+      }
+      return ExecuteOnce(sql, values, keep, alone);
+    }
+  }
+
+  ResultPtr ExecuteOnce(const std::string& sql, const std::vector<Variant>& values, bool keep, bool alone) {
     std::vector<std::string> texts(values.size());
     std::vector<const char*> pointers(values.size(), nullptr);
     for (size_t i = 0; i < values.size(); ++i) {
@@ -303,10 +324,20 @@ class PostgresConnection : public Connection {
   const std::string* Prepared(const std::string& sql, int parameters) {
     if (const auto it = prepared_.find(sql); it != prepared_.end()) return &it->second;
     if (prepared_.size() >= kMaxPrepared || PQtransactionStatus(conn_) == PQTRANS_INERROR) return nullptr;
-    std::string name = "kx_" + std::to_string(prepared_.size() + 1);
+    std::string name = "kx_" + std::to_string(++preparedNames_);
     ResultPtr res(PQprepare(conn_, name.c_str(), sql.c_str(), parameters, nullptr), &PQclear);
     if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK) return nullptr;
     return &prepared_.emplace(sql, std::move(name)).first->second;
+  }
+  // Drops the prepared form of `sql`; false when the session has none. Its name is freed on the
+  // server once no transaction is in error, and at the latest with the session.
+  bool Forget(const std::string& sql) {
+    const auto it = prepared_.find(sql);
+    if (it == prepared_.end()) return false;
+    const std::string name = std::move(it->second);
+    prepared_.erase(it);
+    if (PQtransactionStatus(conn_) != PQTRANS_INERROR) ResultPtr(PQexec(conn_, ("DEALLOCATE " + name).c_str()), &PQclear);
+    return true;
   }
   // The name of the prepared form of `sql` when the session has one.
   const std::string* Prepared(const std::string& sql) const {
@@ -359,6 +390,12 @@ class PostgresConnection : public Connection {
   void RestoreSession(const std::string& sql) {
     // DISCARD ALL and DEALLOCATE drop what the session prepared.
     if (Mentions(sql, "DISCARD") || Mentions(sql, "DEALLOCATE")) prepared_.clear();
+    // A text that may have changed a table drops it too: a kept statement whose rows change shape
+    // would fail, and the rest of its transaction with it (see ExecuteWith).
+    if (!prepared_.empty() && (Mentions(sql, "ALTER") || Mentions(sql, "DROP") || Mentions(sql, "CREATE"))) {
+      Check(PQexec(conn_, "DEALLOCATE ALL"));
+      prepared_.clear();
+    }
     if (!ChangesSession(Engine::PostgreSQL, sql)) return;
     sessionChanged_ = true;
     ExecuteScript("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL READ COMMITTED; " +
@@ -422,6 +459,7 @@ class PostgresConnection : public Connection {
   bool ended_ = false;         // a transaction has ended on this connection (it served a call)
   static constexpr size_t kMaxPrepared = 256;
   std::unordered_map<std::string, std::string> prepared_;  // statement text -> prepared name
+  uint64_t preparedNames_ = 0;  // names given on this session
 };
 
 }  // namespace
