@@ -27,7 +27,10 @@ std::unique_ptr<TransactionScope::Held>& TransactionScope::spare() {
 }
 
 TransactionScope::Held& TransactionScope::held() {
-  if (!held_) held_ = spare() ? std::move(spare()) : std::make_unique<Held>();
+  if (!held_) {
+    auto& kept = spare();
+    held_ = kept ? std::move(kept) : std::make_unique<Held>();
+  }
   return *held_;
 }
 
@@ -46,7 +49,7 @@ TransactionScope::~TransactionScope() {
     held_->target.reset();
     held_->config.reset();
     held_->configPath.clear();
-    if (!spare()) spare() = std::move(held_);
+    if (auto& kept = spare(); !kept) kept = std::move(held_);
   }
   currentScope = previous_;
   EndCall(previousCall_);
