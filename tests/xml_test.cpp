@@ -5,11 +5,13 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <iterator>
 #include <random>
 #include <string>
@@ -608,6 +610,30 @@ TEST(XmlDocument, MissingAttributeIsNothingAndEmptyAttributeIsEmptyText) {
     ASSERT_TRUE(one) << reason;
     EXPECT_EQ(one->Root().Attribute("V"), read) << written;
     EXPECT_EQ(one->Root().Attribute("W"), read) << written;
+  }
+}
+
+// Attributes read in any order, of elements with and without namespaces, are those libxml2 finds:
+// the first of a name.
+TEST(XmlDocument, AttributesReadInAnyOrderAreTheFirstOfTheirName) {
+  std::string reason;
+  const auto doc = xml::Document::Parse(
+      "<R xmlns:p=\"urn:p\"><E A=\"1\" B=\"2\" C=\"3\" D=\"4\"/><F p:A=\"5\" B=\"6\" A=\"7\" q:C=\"8\"/></R>",
+      reason);
+  ASSERT_TRUE(doc) << reason;
+  const std::map<std::string, std::map<std::string, std::optional<std::string>>> expected = {
+      {"E", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}, {"X", std::nullopt}}},
+      {"F", {{"A", "5"}, {"B", "6"}, {"C", std::nullopt}, {"q:C", "8"}, {"X", std::nullopt}}},
+  };
+  for (const auto& [element, values] : expected) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : values) names.push_back(name);
+    // Every order of the names, each name read twice in a row.
+    do {
+      const xml::Element e = doc->FirstElement(element);
+      for (const std::string& name : names)
+        for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(e.Attribute(name), values.at(name)) << element << " " << name;
+    } while (std::next_permutation(names.begin(), names.end()));
   }
 }
 

@@ -43,6 +43,18 @@ RecordDef Complete(RecordDef def) {
     def.loadFormat = "select * from " + def.table + " where " + std::string(def.fields[def.key].column) + " = '{}'";
   if (!def.collection.className.empty() && def.collection.parentColumn.empty())
     def.collection.parentColumn = def.fields[def.collection.parentKey].column;
+  // Every stored field but an identity key, in field order.
+  for (size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldSpec& f = def.fields[i];
+    if (!f.column.empty() && f.inStatements && !(i == def.key && def.identity)) def.insertFields.push_back(i);
+  }
+  std::string columns = def.insertColumns;
+  if (columns.empty())
+    for (const size_t i : def.insertFields) columns.append(columns.empty() ? "" : ", ").append(def.fields[i].column);
+  def.insertShape.Reserve(def.insertFields.size());
+  def.insertShape.Append("Insert Into ").Append(def.table).Append(" (").Append(columns).Append(")Values (");
+  for (size_t n = 0; n < def.insertFields.size(); ++n) def.insertShape.Append(n ? "," : "").Value(Variant::Null());
+  def.insertShape.Append(")");
   return def;
 }
 

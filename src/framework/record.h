@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kx/variant.h"
+#include "runtime/db/statement.h"
 
 namespace kx {
 
@@ -164,6 +165,10 @@ struct RecordDef {
   std::vector<std::string> procTexts = {};
   std::vector<size_t> attributes = {};
   std::string entityProcText = {};  // the procedure text of the controller's entity property
+  // The generated insert, "Insert Into T (C1, C2)Values ('v1','v2')", with a place for the value of
+  // each of `insertFields` in order (its values Null): an insert copies it and puts its values.
+  db::Statement insertShape = {};
+  std::vector<size_t> insertFields = {};
 
   // The attribute name of field i.
   std::string_view AttributeName(size_t i) const;

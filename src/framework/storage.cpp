@@ -115,24 +115,8 @@ void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
 }
 
 db::Statement Storage::InsertStatement(const Entity& entity) const {
-  const auto inserted = [&](size_t i) {
-    const FieldSpec& f = def_.fields[i];
-    return !f.column.empty() && f.inStatements && !(i == def_.key && def_.identity);
-  };
-  std::string columns = def_.insertColumns;
-  if (columns.empty())
-    for (size_t i = 0; i < def_.fields.size(); ++i)
-      if (inserted(i)) columns.append(columns.empty() ? "" : ", ").append(def_.fields[i].column);
-  db::Statement statement;
-  statement.Reserve(def_.fields.size());
-  statement.Append("Insert Into ").Append(def_.table).Append(" (").Append(columns).Append(")Values (");
-  bool first = true;
-  for (size_t i = 0; i < def_.fields.size(); ++i) {
-    if (!inserted(i)) continue;
-    statement.Append(first ? "" : ",").Value(Value(entity, i));
-    first = false;
-  }
-  statement.Append(")");
+  db::Statement statement = def_.insertShape;
+  for (size_t n = 0; n < def_.insertFields.size(); ++n) statement.Put(n, Value(entity, def_.insertFields[n]));
   return statement;
 }
 

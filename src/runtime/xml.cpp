@@ -63,10 +63,22 @@ bool IsName(const xmlChar* n, std::string_view name) {
 std::optional<std::string> Element::Attribute(std::string_view name) const {
   if (const xmlNodePtr node = Node()) {
     // The element's own attributes, as xmlHasProp looks them up (a document type, which could add
-    // defaults, is refused).
-    xmlAttrPtr attr = node->properties;
+    // defaults, is refused): the first of the name. Reads mostly follow the attributes' order, so
+    // the search starts after the attribute found last and comes round to it. Two attributes share
+    // a name only in two namespaces (the parser refuses a repeated one, and keeps the prefix of an
+    // undeclared one in the name): an element with one in a namespace is searched from its first.
+    if (namespaced_ < 0) {
+      namespaced_ = 0;
+      for (xmlAttrPtr a = node->properties; a; a = a->next)
+        if (a->ns) namespaced_ = 1;
+    }
+    const xmlAttrPtr start = lastFound_ && lastFound_->next && !namespaced_ ? lastFound_->next : node->properties;
+    xmlAttrPtr attr = start;
     while (attr && !IsName(attr->name, name)) attr = attr->next;
+    for (xmlAttrPtr a = node->properties; !attr && a != start; a = a->next)
+      if (IsName(a->name, name)) attr = a;
     if (!attr) return std::nullopt;
+    lastFound_ = attr;
     // A value of one text is that text; anything else is joined as libxml2 joins it.
     const xmlNodePtr text = attr->children;
     if (!text) return std::string();

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+struct _xmlAttr;
 struct _xmlDoc;
 struct _xmlNode;
 struct _xmlSchema;
@@ -93,6 +94,10 @@ class Element {
   _xmlNode* Node() const;
   _xmlNode* node_ = nullptr;
   BuiltElement* built_ = nullptr;
+  // Of a parsed element: the attribute Attribute found last, and whether an attribute of the
+  // element is in a namespace (-1: not yet looked at).
+  mutable _xmlAttr* lastFound_ = nullptr;
+  mutable signed char namespaced_ = -1;
 };
 
 // Frees a libxml2 document.

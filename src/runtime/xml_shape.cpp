@@ -2,9 +2,11 @@
 // in one pass over its text before the parser sees it, and the limits every parse applies.
 #include "runtime/xml_library.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kx::xml {
 namespace {
@@ -16,6 +18,17 @@ std::atomic<size_t> currentMaxDepth{DocumentLimits{}.maxDepth};
 std::atomic<size_t> currentMaxNamespaces{DocumentLimits{}.maxNamespaceDeclarations};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The bytes of `stops`, as a table read by byte.
+constexpr std::array<bool, 256> StopTable(std::string_view stops) {
+  std::array<bool, 256> table{};
+  for (const char c : stops) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+// In a start tag, what the count looks at: its end, a value's quote, a namespace declaration's
+// first letter, markup; in a value, what may end it.
+constexpr std::array<bool, 256> kTagStop = StopTable("><\"'x");
+constexpr std::array<bool, 256> kValueStop = StopTable("\"'<");
 
 // Whether text[from, to) holds only characters XML can carry.
 bool OnlyXmlChars(std::string_view text, size_t from, size_t to) {
@@ -128,6 +141,9 @@ bool WithinLimits(std::string_view text, const DocumentLimits& limits, std::stri
     size_t attributes = 0;
     bool ended = false;  // by "/>"
     while (k < size) {
+      // Passes over what can neither end the tag nor start a value or a namespace declaration.
+      while (k < size && !kTagStop[static_cast<unsigned char>(text[k])]) ++k;
+      if (k == size) break;
       const char c = text[k];
       if (c == '>') {
         ended = text[k - 1] == '/';
@@ -141,7 +157,10 @@ bool WithinLimits(std::string_view text, const DocumentLimits& limits, std::stri
                         " attributes; an element of a request may have at most " +
                         std::to_string(limits.maxAttributesPerElement) + ".");
         ++k;
-        while (k < size && text[k] != c && text[k] != '<') ++k;
+        for (;; ++k) {
+          while (k < size && !kValueStop[static_cast<unsigned char>(text[k])]) ++k;
+          if (k == size || text[k] == c || text[k] == '<') break;
+        }
         if (k < size && text[k] == c) ++k;
         continue;
       }

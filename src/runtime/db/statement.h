@@ -34,6 +34,13 @@ class Statement {
   Statement& Value(const Variant& value);
   Statement& Value(Variant&& value);
 
+  // Sets the value of place `place` (counted from 0), one a statement of the same shape added:
+  // a statement of a fixed shape is copied and given its values.
+  Statement& Put(size_t place, Variant value) {
+    values_.at(place) = std::move(value);
+    return *this;
+  }
+
   // Makes room for `values` more values, so that a statement built piece by piece does not grow
   // its lists again and again.
   Statement& Reserve(size_t values);
