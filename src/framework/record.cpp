@@ -41,6 +41,7 @@ RecordDef Complete(RecordDef def) {
   def.entityProcText = def.entityProperty + " Property";
   if (def.loadFormat.empty())
     def.loadFormat = "select * from " + def.table + " where " + std::string(def.fields[def.key].column) + " = '{}'";
+  def.loadShape = db::Statement::Format(def.loadFormat, {std::string()});
   if (!def.collection.className.empty() && def.collection.parentColumn.empty())
     def.collection.parentColumn = def.fields[def.collection.parentKey].column;
   // Every stored field but an identity key, in field order.

@@ -169,6 +169,8 @@ struct RecordDef {
   // each of `insertFields` in order (its values Null): an insert copies it and puts its values.
   db::Statement insertShape = {};
   std::vector<size_t> insertFields = {};
+  // The load statement of loadFormat, its one value to be put.
+  db::Statement loadShape = {};
 
   // The attribute name of field i.
   std::string_view AttributeName(size_t i) const;

@@ -101,7 +101,8 @@ bool Storage::containsPK(const std::string& PKValue) {
 
 void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   Guard("LoadByPK Sub", [&] {
-    db::Statement statement = db::Statement::Format(def_.loadFormat, {PKValue});
+    db::Statement statement = def_.loadShape;
+    statement.Put(0, PKValue);
     std::shared_ptr<db::Recordset> rs;
     if (CanMatch(def_.fields[def_.key].type, PKValue))
       rs = Read(std::move(statement));
