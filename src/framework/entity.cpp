@@ -6,8 +6,10 @@
 namespace kx {
 
 Entity::Entity(const RecordDef& def, std::shared_ptr<EntityStorage> storage)
-    : def_(def), storage_(std::move(storage)) {
-  values_.reserve(def_.fields.size());
+    : def_(def), storage_(std::move(storage)), values_(def.initialValues) {
+  // A definition that did not pass through Complete() has no initial values yet.
+  if (values_.size() == def_.fields.size()) return;
+  values_.clear();
   for (const FieldSpec& f : def_.fields) values_.push_back(InitialValue(f.type));
 }
 

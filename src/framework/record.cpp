@@ -42,6 +42,7 @@ RecordDef Complete(RecordDef def) {
   if (def.loadFormat.empty())
     def.loadFormat = "select * from " + def.table + " where " + std::string(def.fields[def.key].column) + " = '{}'";
   def.loadShape = db::Statement::Format(def.loadFormat, {std::string()});
+  for (const FieldSpec& f : def.fields) def.initialValues.push_back(InitialValue(f.type));
   if (!def.collection.className.empty() && def.collection.parentColumn.empty())
     def.collection.parentColumn = def.fields[def.collection.parentKey].column;
   // Every stored field but an identity key, in field order.

@@ -171,6 +171,8 @@ struct RecordDef {
   std::vector<size_t> insertFields = {};
   // The load statement of loadFormat, its one value to be put.
   db::Statement loadShape = {};
+  // The value of each field of a new entity (InitialValue of its type).
+  std::vector<Variant> initialValues = {};
 
   // The attribute name of field i.
   std::string_view AttributeName(size_t i) const;
