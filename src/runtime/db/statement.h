@@ -34,8 +34,8 @@ class Statement {
   Statement& Value(const Variant& value);
   Statement& Value(Variant&& value);
 
-  // Sets the value of place `place` (counted from 0), one a statement of the same shape added:
-  // a statement of a fixed shape is copied and given its values.
+  // Sets the value at place `place` (counted from 0): a statement of a fixed shape (a record's
+  // insert or load) is copied and given its values.
   Statement& Put(size_t place, Variant value) {
     values_.at(place) = std::move(value);
     return *this;
