@@ -89,6 +89,11 @@ TEST(SqlText, StatementsThatChangeTheirSessionAreRecognised) {
       {Engine::SQLite, "Delete T Where A = 'pragma'", false},
   };
   for (const auto& c : cases) EXPECT_EQ(db::ChangesSession(c.engine, c.sql), c.changes) << c.sql;
+  // A table may change only by the words themselves, not by a text or a comment holding them.
+  for (const auto& [sql, changes] : std::vector<std::pair<std::string, bool>>{
+           {"ALTER TABLE T DROP COLUMN A", true}, {"select 1; create table T (A int)", true},
+           {"Insert Into T (A) Values ('drop')", false}, {"/* alter */ select \"Create\" from T", false}})
+    EXPECT_EQ(db::ChangesSchema(Engine::SQLite, sql), changes) << sql;
   EXPECT_EQ(db::LeadingKeywords(Engine::PostgreSQL, "select 1;\n  Delete T; ; (select 2)"),
             (std::vector<std::string>{"SELECT", "DELETE", "SELECT"}));
 }

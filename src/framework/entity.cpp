@@ -6,12 +6,7 @@
 namespace kx {
 
 Entity::Entity(const RecordDef& def, std::shared_ptr<EntityStorage> storage)
-    : def_(def), storage_(std::move(storage)), values_(def.initialValues) {
-  // A definition that did not pass through Complete() has no initial values yet.
-  if (values_.size() == def_.fields.size()) return;
-  values_.clear();
-  for (const FieldSpec& f : def_.fields) values_.push_back(InitialValue(f.type));
-}
+    : def_(def), storage_(std::move(storage)), values_(def.initialValues) {}
 
 bool Entity::isDirty() {
   return Guard("isDirty Function",

@@ -780,9 +780,7 @@ class OdbcConnection : public Connection {
     Exec("SELECT COUNT(*) FROM sqlite_master", {}, nullptr);
   }
   void NoteSchemaChange(const std::string& sql) {
-    if (dialect_ != Engine::SQLite) return;
-    const std::string code = CodeOnly(Engine::SQLite, sql);
-    if (!Mentions(code, "CREATE") && !Mentions(code, "ALTER") && !Mentions(code, "DROP")) return;
+    if (dialect_ != Engine::SQLite || !ChangesSchema(dialect_, sql)) return;
     kept_.clear();
     schemaVersion_.clear();
   }

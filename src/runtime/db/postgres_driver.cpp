@@ -392,7 +392,7 @@ class PostgresConnection : public Connection {
     if (Mentions(sql, "DISCARD") || Mentions(sql, "DEALLOCATE")) prepared_.clear();
     // A text that may have changed a table drops it too: a kept statement whose rows change shape
     // would fail, and the rest of its transaction with it (see ExecuteWith).
-    if (!prepared_.empty() && (Mentions(sql, "ALTER") || Mentions(sql, "DROP") || Mentions(sql, "CREATE"))) {
+    if (!prepared_.empty() && ChangesSchema(Engine::PostgreSQL, sql)) {
       Check(PQexec(conn_, "DEALLOCATE ALL"));
       prepared_.clear();
     }

@@ -287,6 +287,12 @@ bool SeveralStatements(Engine engine, std::string_view sql) {
   return semicolon != std::string::npos && code.find_first_not_of(" \t\r\n;", semicolon) != std::string::npos;
 }
 
+bool ChangesSchema(Engine engine, std::string_view sql) {
+  if (!Mentions(sql, "CREATE") && !Mentions(sql, "ALTER") && !Mentions(sql, "DROP")) return false;
+  const std::string code = CodeOnly(engine, sql);
+  return Mentions(code, "CREATE") || Mentions(code, "ALTER") || Mentions(code, "DROP");
+}
+
 bool ChangesSession(Engine engine, std::string_view sql) {
   // RESET and SET_CONFIG hold SET: a text without these words changes nothing.
   if (!Mentions(sql, "SET") && !Mentions(sql, "DISCARD") && !Mentions(sql, "PRAGMA")) return false;

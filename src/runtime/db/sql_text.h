@@ -30,6 +30,10 @@ std::vector<std::string> LeadingKeywords(Engine engine, std::string_view sql);
 // call of set_config), which a pooled connection must not carry to the next call.
 bool ChangesSession(Engine engine, std::string_view sql);
 
+// Whether `sql` may change a table (CREATE, ALTER or DROP outside quotes and comments), after
+// which a statement kept on the connection may answer other columns.
+bool ChangesSchema(Engine engine, std::string_view sql);
+
 // Whether `sql`, one statement the library wrote, only reads what is committed: a SELECT that
 // locks no row, creates nothing and advances no sequence. Under READ COMMITTED such a statement
 // sees the same inside a transaction or on its own. Anything else, or a text in doubt, is false.

@@ -161,7 +161,8 @@ void Statement::Write(std::string& out, Engine dialect, bool numbered) const {
 
 Statement Statement::Format(std::string_view format, std::initializer_list<std::string> values) {
   constexpr std::string_view kSlot = "'{}'";
-  Statement out(Room{values.size()});
+  Statement out;
+  out.Reserve(values.size());
   auto next = values.begin();
   for (size_t at = 0;;) {
     const size_t slot = format.find(kSlot, at);

@@ -70,11 +70,6 @@ class Statement {
   static Statement Format(std::string_view format, std::initializer_list<std::string> values);
 
  private:
-  // An empty statement with room for `values` values.
-  struct Room {
-    size_t values;
-  };
-  explicit Statement(Room room) { Reserve(room.values); }
   // Before the run text first differs from the shown text, the text is kept once.
   void Split();
   // Marks where the value just added stands.
