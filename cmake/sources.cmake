@@ -40,6 +40,7 @@ set(KX_LIBRARY_SOURCES
     src/runtime/variant.cpp
     src/runtime/xml.cpp
     src/runtime/xml_library.cpp
+    src/runtime/xml_plain.cpp
     src/runtime/xml_schema.cpp
     src/runtime/xml_shape.cpp
     src/runtime/xml_writer.cpp

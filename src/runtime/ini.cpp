@@ -26,9 +26,19 @@ std::string Strip(const std::string& s) {
   return s.substr(b, s.find_last_not_of(ws) - b + 1);
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// A section or key name as the file's are kept: without blanks around it, in lower case. Built in
+// one string (most names fit in the string itself).
+std::string KeptName(const std::string& name) {
+  const char* ws = " \t\r\n";
+  const auto b = name.find_first_not_of(ws);
+  if (b == std::string::npos) return {};
+  const auto e = name.find_last_not_of(ws) + 1;
+  std::string out(e - b, '\0');
+  for (size_t i = b; i < e; ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    out[i - b] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c < 0x80 ? c : std::tolower(c));
+  }
+  return out;
 }
 
 std::string Cut(std::string s) {
@@ -187,7 +197,7 @@ Looked<IniFile> IniFile::LookAt(const std::string& path) {
     if (t.empty() || t[0] == ';') continue;
     if (t[0] == '[') {
       const auto close = t.find(']');
-      section = close == std::string::npos ? nullptr : &file->sections_[Lower(Strip(t.substr(1, close - 1)))];
+      section = close == std::string::npos ? nullptr : &file->sections_[KeptName(t.substr(1, close - 1))];
       continue;
     }
     const auto eq = t.find('=');
@@ -195,7 +205,7 @@ Looked<IniFile> IniFile::LookAt(const std::string& path) {
     std::string value = Strip(t.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
       value = value.substr(1, value.size() - 2);
-    section->emplace(Lower(Strip(t.substr(0, eq))), Cut(std::move(value)));
+    section->emplace(KeptName(t.substr(0, eq)), Cut(std::move(value)));
   }
 
   std::lock_guard lock(cacheMutex);
@@ -210,15 +220,15 @@ Looked<IniFile> IniFile::LookAt(const std::string& path) {
 }
 
 bool IniFile::Has(const std::string& section, const std::string& key) const {
-  const auto s = sections_.find(Lower(Strip(section)));
-  return s != sections_.end() && s->second.count(Lower(Strip(key))) > 0;
+  const auto s = sections_.find(KeptName(section));
+  return s != sections_.end() && s->second.count(KeptName(key)) > 0;
 }
 
 std::string IniFile::Value(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const {
-  const auto s = sections_.find(Lower(Strip(section)));
+  const auto s = sections_.find(KeptName(section));
   if (s == sections_.end()) return Cut(defaultValue);
-  const auto k = s->second.find(Lower(Strip(key)));
+  const auto k = s->second.find(KeptName(key));
   return k == s->second.end() ? Cut(defaultValue) : k->second;
 }
 

@@ -1,5 +1,6 @@
 // The document model: parsing a request, its elements and attributes, look-up by name, and the
-// text of a document. Parsed documents are libxml2's; created ones are built in memory (see
+// text of a document. Parsed documents are libxml2's, but for plain requests, which are read into
+// the same tree as created ones (see xml_plain.cpp); created ones are built in memory (see
 // xml_writer.cpp).
 #include "runtime/xml.h"
 
@@ -117,6 +118,9 @@ Element Element::AppendElement(const std::string& name) {
   }
   auto& child = built_->children.emplace_back(std::make_unique<BuiltElement>());
   child->name = name;
+  // As libxml2 appends: after the blanks that closed the element.
+  child->before = std::move(built_->closing);
+  built_->closing.clear();
   return Element(child.get());
 }
 
@@ -183,6 +187,8 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
     return nullptr;
   }
   if (!WithinLimits(text, CurrentDocumentLimits(), reason)) return nullptr;
+  // A plain request is read without libxml2, into the tree libxml2 would build of it.
+  if (auto root = ReadPlain(text)) return std::unique_ptr<Document>(new Document(std::move(root)));
   // A text that begins as UTF-16 does is given as memory, which libxml2 reads in that encoding;
   // any other as the string it is, read where it stands: from a memory source the parser asks
   // for more text at nearly every step near its end, and a small request lies wholly near it.

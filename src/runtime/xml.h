@@ -1,10 +1,12 @@
 // XML documents: safe parsing from text, XSD validation, element look-up, building and
 // serialization. Parsing never loads external entities, DTDs or network resources.
 //
-// Parsing and validation run on libxml2, which is loaded when a process first parses or validates:
-// a call that only answers (getElementByXML, a search) builds its answer document in memory and
-// writes it itself, byte for byte as libxml2 writes it, without loading libxml2 and the libraries
-// it pulls in (ICU, lzma, zlib).
+// Parsing and validation run on libxml2, but for plain requests (elements and attributes, blanks
+// between them) against schemas of the common shape, which are read and checked here into the
+// tree and verdict libxml2 gives (xml_plain.cpp). libxml2 is loaded when a process first parses or
+// validates: a call that only answers (getElementByXML, a search) builds its answer document in
+// memory and writes it itself, byte for byte as libxml2 writes it, without loading libxml2 and the
+// libraries it pulls in (ICU, lzma, zlib).
 #pragma once
 
 #include <cstddef>
@@ -64,6 +66,7 @@ std::string SafeText(std::string&& text);
 
 // An element of a document built in memory by Document::Create.
 struct BuiltElement;
+class PlainSchema;
 
 class Element {
  public:
@@ -141,6 +144,8 @@ class Document {
   Element FirstElement(const std::string& name) const;
   // The text of the whole document.
   std::string Serialize() const;
+  // Whether the document was read without libxml2 (a plain request) or created.
+  bool Built() const { return built_ != nullptr; }
 
  private:
   // The parser's work on `text`, given to libxml2 as memory or as a string read where it stands.
@@ -167,16 +172,25 @@ class Schema {
   // (see file_watch.h): an edited file is compiled anew on the next call. Failures are not kept;
   // nullptr with the reason.
   static std::shared_ptr<const Schema> Cached(const std::string& path, std::string& reason);
-  // Validates `doc`; false with the validator's reason text. A built document is validated as the
-  // parse of its text.
+  // Validates `doc`; false with the validator's reason text. A built document (a created one, or a
+  // plain request read without libxml2) is validated by the plain check, and where that is not
+  // sure, as libxml2's parse of its text.
   bool Validate(const Document& doc, std::string& reason) const;
+  // Whether the schema has the common shape that a plain request is checked against without
+  // libxml2's validator.
+  bool HasPlainCheck() const { return plain_ != nullptr; }
+  // Whether the plain check alone finds `doc` valid (false when it is not sure or has no say).
+  bool PlainlyValid(const Document& doc) const;
   ~Schema();
 
  private:
-  explicit Schema(_xmlSchema* schema) : schema_(schema) {}
+  Schema(_xmlSchema* schema, std::unique_ptr<PlainSchema> plain);
   // Looks at the file through the process's cache: the schema and the mark of that look.
   static Looked<Schema> LookAt(const std::string& path, std::string& reason);
   std::unique_ptr<_xmlSchema, SchemaFree> schema_;
+  // The same schema as a plain check, when it has the common shape: a document it finds valid is
+  // valid without libxml2's validator.
+  std::unique_ptr<PlainSchema> plain_;
   // Validation contexts between validations: one is set up for each validation running at once
   // and kept for the next (a few at most), since setting one up costs more than a small request's
   // validation. Each holds its own state, so no two threads share one.

@@ -8,9 +8,11 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
+#include <libxml/xmlregexp.h>
 #include <libxml/xmlschemastypes.h>
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +28,9 @@ struct BuiltElement {
   // In the order they were first set; each value is text XML can carry.
   std::vector<std::pair<std::string, std::string>> attributes;
   std::vector<std::unique_ptr<BuiltElement>> children;
+  // Of a read request (see ReadPlain): the blanks before this element in its parent, and those
+  // after its last child (or its whole content when it has none). Built answers have none.
+  std::string before, closing;
 };
 
 }  // namespace kx::xml
@@ -45,7 +50,8 @@ namespace kx::xml {
   X(xmlNodeListGetString) X(xmlStrEqual) X(xmlDocDumpMemory) X(xmlBufferCreate) X(xmlBufferFree)      \
   X(xmlBufferContent) X(xmlNodeDump) X(xmlSchemaNewDocParserCtxt) X(xmlSchemaFreeParserCtxt)         \
   X(xmlSchemaParse) X(xmlSchemaFree) X(xmlSchemaNewValidCtxt) X(xmlSchemaFreeValidCtxt)              \
-  X(xmlSchemaValidateDoc) X(xmlSetStructuredErrorFunc) X(xmlSetGenericErrorFunc)
+  X(xmlSchemaValidateDoc) X(xmlSetStructuredErrorFunc) X(xmlSetGenericErrorFunc) X(xmlRegexpCompile)    \
+  X(xmlRegexpExec) X(xmlRegFreeRegexp)
 
 struct LibXml2 {
 #define KX_LIBXML2_SLOT(name) decltype(&::name) name = nullptr;
@@ -135,6 +141,33 @@ size_t XmlCharAt(std::string_view s, size_t i, size_t& bad);
 // Whether `text` stays within `limits`, counted in one pass over it (xml_shape.cpp tells how);
 // false with the reason when it does not.
 bool WithinLimits(std::string_view text, const DocumentLimits& limits, std::string& reason);
+
+// The tree of a plain request: elements with attributes (names in ASCII, no namespaces), blanks
+// between them, an optional `<?xml version="1.0"?>`, in UTF-8. nullptr for any other text, which
+// is then libxml2's to read. What it reads is the document libxml2 reads from the same text.
+std::unique_ptr<BuiltElement> ReadPlain(std::string_view text);
+
+// A schema of the common shape, checking a read request without libxml2's validator: named
+// string types with length facets and patterns, xs:string, xs:int and xs:short attributes,
+// elements with attributes and a sequence of distinct elements or a repeated choice of single
+// ones. Compile gives nullptr for a schema that holds anything else. Fits says only "certainly
+// valid": false leaves the verdict and its reason to libxml2.
+class PlainSchema {
+ public:
+  static std::unique_ptr<PlainSchema> Compile(xmlDocPtr schemaDoc);
+  bool Fits(const BuiltElement& root) const;
+  ~PlainSchema();
+
+ private:
+  struct SimpleType;
+  struct ComplexType;
+  PlainSchema();
+  static bool ValueFits(const SimpleType& type, const std::string& value);
+  bool ElementFits(const ComplexType& type, const BuiltElement& element) const;
+  std::vector<std::unique_ptr<SimpleType>> simpleTypes_;
+  std::vector<std::unique_ptr<ComplexType>> complexTypes_;
+  std::map<std::string, const ComplexType*> elements_;  // the global elements
+};
 
 // Appends the text of `element` as libxml2 writes it unformatted.
 void AppendElementText(std::string& out, const BuiltElement& element);

@@ -92,9 +92,10 @@ bool ReadSchemaFile(const std::string& path, std::string& content, std::optional
 }
 
 // Compiles the schema file at `path`; nullptr with a reason naming the file on failure.
+// The schema's plain check comes in `plain` when the schema has the common shape.
 std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path,
                                                          std::optional<FileIdentity>& identity,
-                                                         std::string& reason) {
+                                                         std::unique_ptr<PlainSchema>& plain, std::string& reason) {
   InitSchemaTypes();
   std::string content;
   if (!ReadSchemaFile(path, content, identity, reason)) return nullptr;
@@ -112,6 +113,8 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
     reason = SchemaFileReason(path, "is not a valid schema: " + why);
     return nullptr;
   }
+  // Read before libxml2 compiles the document, which drops its comments and blank texts.
+  plain = PlainSchema::Compile(schemaDoc.get());
   const SchemaParserContext parser(Lib().xmlSchemaNewDocParserCtxt(schemaDoc.get()));
   if (!parser) throw std::bad_alloc();
   std::unique_ptr<xmlSchema, SchemaFree> schema(Lib().xmlSchemaParse(parser.get()));
@@ -127,14 +130,17 @@ std::unique_ptr<xmlSchema, SchemaFree> CompileSchemaFile(const std::string& path
 
 void SchemaFree::operator()(_xmlSchema* schema) const { Lib().xmlSchemaFree(schema); }
 
+Schema::Schema(_xmlSchema* schema, std::unique_ptr<PlainSchema> plain) : schema_(schema), plain_(std::move(plain)) {}
+
 Schema::~Schema() {
   for (xmlSchemaValidCtxtPtr valid : idle_) Lib().xmlSchemaFreeValidCtxt(valid);
 }
 
 std::unique_ptr<Schema> Schema::Load(const std::string& path, std::string& reason) {
   std::optional<FileIdentity> identity;
-  auto schema = CompileSchemaFile(path, identity, reason);
-  return schema ? std::unique_ptr<Schema>(new Schema(schema.release())) : nullptr;
+  std::unique_ptr<PlainSchema> plain;
+  auto schema = CompileSchemaFile(path, identity, plain, reason);
+  return schema ? std::unique_ptr<Schema>(new Schema(schema.release(), std::move(plain))) : nullptr;
 }
 
 std::shared_ptr<const Schema> Schema::Cached(const std::string& path, std::string& reason) {
@@ -174,18 +180,23 @@ Looked<Schema> Schema::LookAt(const std::string& path, std::string& reason) {
   }
   // Compiled outside the lock: other schemas stay available meanwhile.
   std::optional<FileIdentity> identity;
-  auto compiled = CompileSchemaFile(path, identity, reason);
+  std::unique_ptr<PlainSchema> plain;
+  auto compiled = CompileSchemaFile(path, identity, plain, reason);
   if (!compiled) return {};
-  std::shared_ptr<const Schema> schema(new Schema(compiled.release()));
+  std::shared_ptr<const Schema> schema(new Schema(compiled.release(), std::move(plain)));
   std::lock_guard lock(mutex);
   if (cache.size() >= kMaxEntries && !cache.count(path)) cache.clear();
   cache.insert_or_assign(path, Entry{*identity, schema, mark});
   return {schema, mark, true};
 }
 
+bool Schema::PlainlyValid(const Document& doc) const { return doc.built_ && plain_ && plain_->Fits(*doc.built_); }
+
 bool Schema::Validate(const Document& doc, std::string& reason) const {
   if (doc.built_) {
-    const auto parsed = Document::Parse(doc.Serialize(), reason);
+    if (PlainlyValid(doc)) return true;
+    // libxml2's verdict and reason, on the tree it reads from the document's text.
+    const auto parsed = Document::ParseText(doc.Serialize(), reason, false);
     return parsed && Validate(*parsed, reason);
   }
   // Each call has its own validation context, and libxml2 gives that context its own string

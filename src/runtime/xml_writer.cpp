@@ -83,12 +83,16 @@ void AppendElementText(std::string& out, const BuiltElement& element) {
     AppendAttributeValue(out, value);
     out.push_back('"');
   }
-  if (element.children.empty()) {
+  if (element.children.empty() && element.closing.empty()) {
     out.append("/>");
     return;
   }
   out.push_back('>');
-  for (const auto& child : element.children) AppendElementText(out, *child);
+  for (const auto& child : element.children) {
+    out.append(child->before);
+    AppendElementText(out, *child);
+  }
+  out.append(element.closing);
   out.append("</");
   out.append(element.name);
   out.push_back('>');
