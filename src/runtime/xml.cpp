@@ -88,8 +88,17 @@ std::optional<std::string> Element::Attribute(std::string_view name) const {
     const XmlText value(Lib().xmlNodeListGetString(node->doc, attr->children, 1));
     return value ? std::string(reinterpret_cast<const char*>(value.get())) : std::string();
   }
-  for (const auto& [n, value] : built_->attributes)
-    if (n == name) return value;
+  // Names are unique in a built element; reads mostly follow its order, so the search starts
+  // after the attribute found last.
+  const auto& attributes = built_->attributes;
+  const size_t count = attributes.size();
+  for (size_t k = 0, i = builtNext_; k < count; ++k, ++i) {
+    if (i >= count) i = 0;
+    if (attributes[i].first == name) {
+      builtNext_ = i + 1;
+      return attributes[i].second;
+    }
+  }
   return std::nullopt;
 }
 

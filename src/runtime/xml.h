@@ -101,6 +101,8 @@ class Element {
   // element is in a namespace (-1: not yet looked at).
   mutable _xmlAttr* lastFound_ = nullptr;
   mutable signed char namespaced_ = -1;
+  // Of a built element: the place after the attribute Attribute found last.
+  mutable size_t builtNext_ = 0;
 };
 
 // Frees a libxml2 document.

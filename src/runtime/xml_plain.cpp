@@ -46,6 +46,12 @@ constexpr auto kPlainValueByte = [] {
 
 bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+constexpr auto kBlankByte = [] {
+  std::array<bool, 256> table{};
+  for (const unsigned char c : {' ', '\t', '\n'}) table[c] = true;
+  return table;
+}();
+
 class PlainReader {
  public:
   explicit PlainReader(std::string_view text) : s_(text) {}
@@ -78,9 +84,18 @@ class PlainReader {
     return true;
   }
 
+  // The scans below run on local copies of the place: the strings written meanwhile could
+  // otherwise be taken to change it.
+  size_t Scan(size_t at, const std::array<bool, 256>& table) const {
+    const char* const data = s_.data();
+    const size_t size = s_.size();
+    while (at < size && table[static_cast<unsigned char>(data[at])]) ++at;
+    return at;
+  }
+
   bool SkipBlanks() {
     const size_t from = at_;
-    while (at_ < s_.size() && Blank(s_[at_])) ++at_;
+    at_ = Scan(at_, kBlankByte);
     return at_ > from;
   }
 
@@ -89,7 +104,7 @@ class PlainReader {
     if (at_ >= s_.size()) return false;
     const auto first = static_cast<unsigned char>(s_[at_]);
     if (!kNameByte[first] || first == '-' || first == '.' || (first >= '0' && first <= '9')) return false;
-    while (at_ < s_.size() && kNameByte[static_cast<unsigned char>(s_[at_])]) ++at_;
+    at_ = Scan(at_, kNameByte);
     name = s_.substr(from, at_ - from);
     return true;
   }
@@ -99,8 +114,8 @@ class PlainReader {
   bool Value(char quote, std::string& out) {
     for (;;) {
       const size_t from = at_;
-      while (at_ < s_.size() && kPlainValueByte[static_cast<unsigned char>(s_[at_])]) ++at_;
-      out.append(s_.substr(from, at_ - from));
+      at_ = Scan(at_, kPlainValueByte);
+      out.append(s_.data() + from, at_ - from);
       if (at_ >= s_.size()) return false;
       const char c = s_[at_];
       if (c == quote) {
@@ -163,7 +178,8 @@ class PlainReader {
       // names it has interned.
       if (element.attributes.size() >= kMaxAttributes) return false;
       for (const auto& [seen, value] : element.attributes)
-        if (seen == attribute) return false;
+        if (seen.size() == attribute.size() && seen.front() == attribute.front() && seen == attribute) return false;
+      if (element.attributes.empty()) element.attributes.reserve(16);
       SkipBlanks();
       if (at_ >= s_.size() || s_[at_] != '=') return false;
       ++at_;
@@ -529,10 +545,20 @@ bool PlainSchema::ValueFits(const SimpleType& type, const std::string& value) {
 
 bool PlainSchema::ElementFits(const ComplexType& type, const BuiltElement& element) const {
   size_t required = 0;
+  // Requests mostly give the attributes in the schema's order: each is looked for from after the
+  // one found before it.
+  const auto& declarations = type.attributes;
+  size_t next = 0;
   for (const auto& [name, value] : element.attributes) {
     const ComplexType::Attribute* declared = nullptr;
-    for (const auto& a : type.attributes)
-      if (a.name == name) declared = &a;
+    for (size_t k = 0, i = next; k < declarations.size(); ++k, ++i) {
+      if (i >= declarations.size()) i = 0;
+      if (declarations[i].name == name) {
+        declared = &declarations[i];
+        next = i + 1;
+        break;
+      }
+    }
     if (!declared || !ValueFits(*declared->type, value)) return false;
     required += declared->required;
   }
@@ -552,17 +578,17 @@ bool PlainSchema::ElementFits(const ComplexType& type, const BuiltElement& eleme
     }
     return true;
   }
-  size_t next = 0;
+  size_t child = 0;
   for (const auto& p : type.particles) {
     size_t count = 0;
-    while (next < children.size() && count < p.max && children[next]->name == p.name) {
-      if (!fits(p, *children[next])) return false;
-      ++next;
+    while (child < children.size() && count < p.max && children[child]->name == p.name) {
+      if (!fits(p, *children[child])) return false;
+      ++child;
       ++count;
     }
     if (count < p.min) return false;
   }
-  return next == children.size();
+  return child == children.size();
 }
 
 bool PlainSchema::Fits(const BuiltElement& root) const {
