@@ -621,16 +621,21 @@ TEST(XmlDocument, AttributesReadInAnyOrderAreTheFirstOfTheirName) {
       "<R xmlns:p=\"urn:p\"><E A=\"1\" B=\"2\" C=\"3\" D=\"4\"/><F p:A=\"5\" B=\"6\" A=\"7\" q:C=\"8\"/></R>",
       reason);
   ASSERT_TRUE(doc) << reason;
+  // The same reads of a plain request, read into KX's own tree.
+  const auto plain = xml::Document::Parse("<R><G A=\"1\" B=\"2\" C=\"3\" D=\"4\"/></R>", reason);
+  ASSERT_TRUE(plain && plain->Built()) << reason;
   const std::map<std::string, std::map<std::string, std::optional<std::string>>> expected = {
       {"E", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}, {"X", std::nullopt}}},
       {"F", {{"A", "5"}, {"B", "6"}, {"C", std::nullopt}, {"q:C", "8"}, {"X", std::nullopt}}},
+      {"G", {{"A", "1"}, {"B", "2"}, {"C", "3"}, {"D", "4"}, {"X", std::nullopt}}},
   };
   for (const auto& [element, values] : expected) {
+    const auto& in = element == "G" ? plain : doc;
     std::vector<std::string> names;
     for (const auto& [name, value] : values) names.push_back(name);
     // Every order of the names, each name read twice in a row.
     do {
-      const xml::Element e = doc->FirstElement(element);
+      const xml::Element e = in->FirstElement(element);
       for (const std::string& name : names)
         for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(e.Attribute(name), values.at(name)) << element << " " << name;
     } while (std::next_permutation(names.begin(), names.end()));
