@@ -135,7 +135,16 @@ void AppendAttributeText(std::string& out, std::string_view name, std::string_vi
   out.push_back(' ');
   out.append(name);
   out.append("=\"");
+  // Most values are printable ASCII without markup: written as they stand, after one look.
   size_t i = 0;
+  while (i < value.size() && !kWrittenOtherwise[static_cast<unsigned char>(value[i])] &&
+         static_cast<unsigned char>(value[i]) >= 0x20)
+    ++i;
+  if (i == value.size()) {
+    out.append(value);
+    out.push_back('"');
+    return;
+  }
   while (i < value.size() && PlainCharacter(static_cast<unsigned char>(value[i]))) ++i;
   if (i == value.size())
     AppendAttributeValue(out, value);
