@@ -57,6 +57,17 @@ RecordDef Complete(RecordDef def) {
   def.insertShape.Append("Insert Into ").Append(def.table).Append(" (").Append(columns).Append(")Values (");
   for (size_t n = 0; n < def.insertFields.size(); ++n) def.insertShape.Append(n ? "," : "").Value(Variant::Null());
   def.insertShape.Append(")");
+  // Every stored field but the key, then the key.
+  for (size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldSpec& f = def.fields[i];
+    if (!f.column.empty() && f.inStatements && i != def.key) def.updateFields.push_back(i);
+  }
+  def.updateShape.Reserve(def.updateFields.size() + 1);
+  def.updateShape.Append("Update ").Append(def.table).Append(" Set ");
+  for (size_t n = 0; n < def.updateFields.size(); ++n)
+    def.updateShape.Append(n ? ", " : "").Append(def.fields[def.updateFields[n]].column).Append(" = ").Value(Variant::Null());
+  def.updateShape.Append(" Where ").Append(def.fields[def.key].column).Append("= ").Value(Variant::Null());
+  def.updateFields.push_back(def.key);
   return def;
 }
 

@@ -169,6 +169,10 @@ struct RecordDef {
   // each of `insertFields` in order (its values Null): an insert copies it and puts its values.
   db::Statement insertShape = {};
   std::vector<size_t> insertFields = {};
+  // The generated update, "Update T Set C1 = 'v1', C2 = 'v2' Where K= 'k'", with a place for the
+  // value of each of `updateFields` in order, the key's last.
+  db::Statement updateShape = {};
+  std::vector<size_t> updateFields = {};
   // The load statement of loadFormat, its one value to be put.
   db::Statement loadShape = {};
   // The value of each field of a new entity (InitialValue of its type).

@@ -122,17 +122,8 @@ db::Statement Storage::InsertStatement(const Entity& entity) const {
 }
 
 db::Statement Storage::UpdateStatement(const Entity& entity) const {
-  db::Statement statement;
-  statement.Reserve(def_.fields.size());
-  statement.Append("Update ").Append(def_.table).Append(" Set ");
-  bool first = true;
-  for (size_t i = 0; i < def_.fields.size(); ++i) {
-    const FieldSpec& f = def_.fields[i];
-    if (f.column.empty() || !f.inStatements || i == def_.key) continue;
-    statement.Append(first ? "" : ", ").Append(f.column).Append(" = ").Value(Value(entity, i));
-    first = false;
-  }
-  statement.Append(" Where ").Append(def_.fields[def_.key].column).Append("= ").Value(Value(entity, def_.key));
+  db::Statement statement = def_.updateShape;
+  for (size_t n = 0; n < def_.updateFields.size(); ++n) statement.Put(n, Value(entity, def_.updateFields[n]));
   return statement;
 }
 

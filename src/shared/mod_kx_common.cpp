@@ -95,8 +95,20 @@ Variant mp(const std::string& name, int32_t dataType, int16_t size, const Varian
 }
 
 std::string QLP_Sch_FilePath() {
-  return Guard("QLP_Sch_FilePath Function",
-               [] { return sGetINI(CurrentConfigPath(), "XML", "XMLSCHEMAPATH", ""); });
+  return Guard("QLP_Sch_FilePath Function", [] {
+    // Each request reads it: the value is kept by each thread for the state of Config.ini the
+    // call sees (a file read again is a new parse), and looked up again only when that changes.
+    thread_local std::shared_ptr<const IniFile> keptFor;
+    thread_local std::string keptPath, kept;
+    const std::string& path = CurrentConfigPath();
+    auto ini = CallConfig(path);
+    if (ini != keptFor || path != keptPath) {
+      kept = sGetINI(path, "XML", "XMLSCHEMAPATH", "");
+      keptFor = std::move(ini);
+      keptPath = path;
+    }
+    return kept;
+  });
 }
 
 }  // namespace kx
