@@ -40,6 +40,12 @@ const db::Statement& Storage::Show(db::Statement statement) {
   return shown_;
 }
 
+db::Statement& Storage::ShowCopyOf(const db::Statement& shape) {
+  shown_ = shape;
+  shownPending_ = true;
+  return shown_;
+}
+
 std::shared_ptr<S_DBHelpForKX> Storage::DB() const {
   return Guard("DB Property", [&] {
     if (!db_) ThrowRuntimeError(RuntimeErrorCode::ObjectNotSet);
@@ -101,13 +107,10 @@ bool Storage::containsPK(const std::string& PKValue) {
 
 void Storage::LoadByPK(const std::string& PKValue, Entity& entity) {
   Guard("LoadByPK Sub", [&] {
-    db::Statement statement = def_.loadShape;
+    db::Statement& statement = ShowCopyOf(def_.loadShape);
     statement.Put(0, PKValue);
     std::shared_ptr<db::Recordset> rs;
-    if (CanMatch(def_.fields[def_.key].type, PKValue))
-      rs = Read(std::move(statement));
-    else
-      Show(std::move(statement));
+    if (CanMatch(def_.fields[def_.key].type, PKValue)) rs = DB()->RunStatementReturnRS(statement);
     if (!rs || rs->RecordCount() == 0) Fail("Can not use code '" + PKValue + "'");
     entity.setStatus(esLoading);
     Fill(entity, *rs);

@@ -85,6 +85,9 @@ class Storage : public Object, public EntityStorage {
   // Sets strSQL to `statement` as shown. Its text is written when strSQL is read: most calls
   // never read it, and a failure shows its statement itself.
   const db::Statement& Show(db::Statement statement);
+  // The same for a copy of `shape` (a record's fixed statement), written over the statement shown
+  // before so that its room is used again; the caller puts its values.
+  db::Statement& ShowCopyOf(const db::Statement& shape);
 
   const RecordDef& def_;
   mutable std::string strSQL_;
