@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "runtime/db/connection.h"
 #include "kx/host.h"
@@ -171,6 +173,18 @@ int DescriptorsOf(const std::string& path) {
   }
   closedir(dir);
   return count;
+}
+
+int RightOnThreads(int threads, int rounds, const std::function<bool(int thread, int round)>& round) {
+  std::atomic<int> right{0};
+  std::vector<std::thread> running;
+  for (int t = 0; t < threads; ++t)
+    running.emplace_back([&, t] {
+      for (int n = 0; n < rounds; ++n)
+        if (round(t, n)) ++right;
+    });
+  for (auto& t : running) t.join();
+  return right.load();
 }
 
 }  // namespace kx::test

@@ -89,6 +89,10 @@ std::string SchemaFolder();
 // How many descriptors of this process refer to the file at `path`.
 int DescriptorsOf(const std::string& path);
 
+// Runs `round(thread, n)` for n = 0 .. rounds-1 on each of `threads` threads at once; the number
+// of rounds that returned true.
+int RightOnThreads(int threads, int rounds, const std::function<bool(int thread, int round)>& round);
+
 }  // namespace kx::test
 
 #define KX_ENGINE_SUITE(Suite) \

@@ -1,12 +1,10 @@
 // Plain requests read and checked without libxml2: the same documents, the same verdicts.
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "jb_container_retrieving_rows.h"
@@ -210,24 +208,16 @@ TEST(PlainRequest, ManyThreadsCheckAgainstOneSchemaAtOnce) {
   const auto schema = xml::Schema::Load(kSchemas + "KX_XMLSCHEMA/JBOrder_Add.xsd", reason);
   ASSERT_TRUE(schema) << reason;
   constexpr int kThreads = 8, kRounds = 200;
-  std::atomic<int> right{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kRounds; ++i) {
-        const bool valid = (i + t) % 3 != 0;
-        std::string text = kOrder;
-        const std::string quantity = valid ? std::to_string(t * 1000 + i) : "x" + std::to_string(i);
-        text.replace(text.find("Quantity=\"3\""), 12, "Quantity=\"" + quantity + "\"");
-        std::string why;
-        const auto doc = xml::Document::Parse(text, why);
-        if (doc && doc->Built() && schema->PlainlyValid(*doc) == valid && schema->Validate(*doc, why) == valid)
-          ++right;
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(right.load(), kThreads * kRounds);
+  const int right = RightOnThreads(kThreads, kRounds, [&](int t, int i) {
+    const bool valid = (i + t) % 3 != 0;
+    std::string text = kOrder;
+    const std::string quantity = valid ? std::to_string(t * 1000 + i) : "x" + std::to_string(i);
+    text.replace(text.find("Quantity=\"3\""), 12, "Quantity=\"" + quantity + "\"");
+    std::string why;
+    const auto doc = xml::Document::Parse(text, why);
+    return doc && doc->Built() && schema->PlainlyValid(*doc) == valid && schema->Validate(*doc, why) == valid;
+  });
+  EXPECT_EQ(right, kThreads * kRounds);
 }
 
 }  // namespace

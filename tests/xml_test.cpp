@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +14,6 @@
 #include <iterator>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kx/registry.h"
@@ -316,26 +314,19 @@ TEST_F(SchemaFiles, ManyThreadsValidateAgainstOneSchemaAtOnce) {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }());
   constexpr int kThreads = 8, kRounds = 200;
-  std::atomic<int> right{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kRounds; ++i) {
-        const std::string key = std::to_string(t) + "-" + std::to_string(i);
-        const bool valid = (i + t) % 3 != 0;
-        const std::string text = "<Root><AccessKey Field=\"F\" SearchCondition=\"=\"" +
-                                 (valid ? " Key=\"" + key + "\"" : std::string()) + "/></Root>";
-        try {
-          const auto doc = LoadValidated(text, path);
-          if (valid && doc->FirstElement("AccessKey").Attribute("Key") == key) ++right;
-        } catch (const Error& e) {
-          if (!valid && e.description().find("Key") != std::string::npos) ++right;
-        }
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(right.load(), kThreads * kRounds);
+  const int right = RightOnThreads(kThreads, kRounds, [&](int t, int i) {
+    const std::string key = std::to_string(t) + "-" + std::to_string(i);
+    const bool valid = (i + t) % 3 != 0;
+    const std::string text = "<Root><AccessKey Field=\"F\" SearchCondition=\"=\"" +
+                             (valid ? " Key=\"" + key + "\"" : std::string()) + "/></Root>";
+    try {
+      const auto doc = LoadValidated(text, path);
+      return valid && doc->FirstElement("AccessKey").Attribute("Key") == key;
+    } catch (const Error& e) {
+      return !valid && e.description().find("Key") != std::string::npos;
+    }
+  });
+  EXPECT_EQ(right, kThreads * kRounds);
 }
 
 TEST(XmlText, WhatXmlCannotCarryBecomesTheReplacementCharacter) {

@@ -44,8 +44,7 @@ constexpr auto kPlainValueByte = [] {
   return table;
 }();
 
-bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
+// The blanks a plain request has between its elements (a carriage return is libxml2's to read).
 constexpr auto kBlankByte = [] {
   std::array<bool, 256> table{};
   for (const unsigned char c : {' ', '\t', '\n'}) table[c] = true;
@@ -242,7 +241,7 @@ bool ElementChildren(xmlNodePtr node, std::vector<xmlNodePtr>& out) {
       out.push_back(c);
     } else if (c->type == XML_TEXT_NODE) {
       for (const xmlChar* p = c->content; p && *p; ++p)
-        if (!Blank(static_cast<char>(*p)) && *p != '\r') return false;
+        if (!kBlankByte[*p] && *p != '\r') return false;
     } else if (c->type != XML_COMMENT_NODE) {
       return false;
     }
