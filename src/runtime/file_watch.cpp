@@ -125,6 +125,8 @@ uint64_t BeginCall() {
 
 void EndCall(uint64_t previous) { callStart = previous; }
 
+uint64_t RunningCall() { return callStart; }
+
 FileMark MarkFile(const std::string& path) {
   Watcher& w = TheWatcher();
   std::lock_guard lock(w.mutex);

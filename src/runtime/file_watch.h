@@ -41,6 +41,9 @@ bool UnchangedSince(const FileMark& mark);
 // counts alone. BeginCall gives what EndCall restores (calls nest).
 uint64_t BeginCall();
 void EndCall(uint64_t previous);
+// The number of the call running on this thread (numbers are not used twice by one thread), or 0
+// outside any call.
+uint64_t RunningCall();
 
 // What a file gave when it was looked at: the value made of it, and the mark taken before the look.
 // A value that must not be trusted without looking again (a file too new, a failure) is not kept.

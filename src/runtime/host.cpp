@@ -7,6 +7,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "runtime/file_watch.h"
+
 namespace kx {
 namespace {
 
@@ -59,14 +61,22 @@ std::string LibraryFolder() {
 std::string ConfigPath() { return CurrentConfigPath(); }
 
 const std::string& CurrentConfigPath() {
-  thread_local std::string home, path;  // path is empty until worked out
+  struct Kept {
+    uint64_t call = 0;  // the call it was last worked out in
+    std::string home, path;  // path is empty until worked out
+  };
+  thread_local Kept kept;
+  // A call works it out once: every part of one call reads the same Config.ini.
+  const uint64_t call = RunningCall();
+  if (call != 0 && call == kept.call && !kept.path.empty()) return kept.path;
   const char* env = std::getenv("KX_HOME");
   const std::string_view now = env ? env : "";
-  if (path.empty() || now != home) {
-    home.assign(now);
-    path = ComponentFolder() + "/Config.ini";
+  if (kept.path.empty() || now != kept.home) {
+    kept.home.assign(now);
+    kept.path = ComponentFolder() + "/Config.ini";
   }
-  return path;
+  kept.call = call;
+  return kept.path;
 }
 
 std::chrono::system_clock::time_point Now() {

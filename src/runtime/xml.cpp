@@ -195,9 +195,11 @@ std::unique_ptr<Document> Document::Parse(const std::string& text, std::string& 
     reason = "The document is not UTF-8 text: it begins as an EBCDIC document does.";
     return nullptr;
   }
-  if (!WithinLimits(text, CurrentDocumentLimits(), reason)) return nullptr;
-  // A plain request is read without libxml2, into the tree libxml2 would build of it.
-  if (auto root = ReadPlain(text)) return std::unique_ptr<Document>(new Document(std::move(root)));
+  const DocumentLimits limits = CurrentDocumentLimits();
+  // A plain request within the limits is read without libxml2, into the tree libxml2 would build
+  // of it; any other text is counted first.
+  if (auto root = ReadPlain(text, limits)) return std::unique_ptr<Document>(new Document(std::move(root)));
+  if (!WithinLimits(text, limits, reason)) return nullptr;
   // A text that begins as UTF-16 does is given as memory, which libxml2 reads in that encoding;
   // any other as the string it is, read where it stands: from a memory source the parser asks
   // for more text at nearly every step near its end, and a small request lies wholly near it.

@@ -145,7 +145,9 @@ bool WithinLimits(std::string_view text, const DocumentLimits& limits, std::stri
 // The tree of a plain request: elements with attributes (names in ASCII, no namespaces), blanks
 // between them, an optional `<?xml version="1.0"?>`, in UTF-8. nullptr for any other text, which
 // is then libxml2's to read. What it reads is the document libxml2 reads from the same text.
-std::unique_ptr<BuiltElement> ReadPlain(std::string_view text);
+// A text past `limits` is not read either (WithinLimits then says why): the reading counts
+// its elements, their depth and their attributes as WithinLimits counts them.
+std::unique_ptr<BuiltElement> ReadPlain(std::string_view text, const DocumentLimits& limits);
 
 // A schema of the common shape, checking a read request without libxml2's validator: named
 // string types with length facets and patterns, xs:string, xs:int and xs:short attributes,

@@ -7,6 +7,7 @@
 // gives the reason.
 #include <libxml/xmlregexp.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -53,7 +54,11 @@ constexpr auto kBlankByte = [] {
 
 class PlainReader {
  public:
-  explicit PlainReader(std::string_view text) : s_(text) {}
+  PlainReader(std::string_view text, const DocumentLimits& limits)
+      : s_(text),
+        maxDepth_(std::min(limits.maxDepth, kMaxDepth)),
+        maxAttributes_(std::min(limits.maxAttributesPerElement, kMaxAttributes)),
+        elementsLeft_(limits.maxElements) {}
 
   std::unique_ptr<BuiltElement> Read() {
     if (!Declaration()) return nullptr;
@@ -153,11 +158,13 @@ class PlainReader {
   }
 
   bool Element(BuiltElement& element, size_t depth) {
-    if (depth > kMaxDepth || at_ >= s_.size() || s_[at_] != '<') return false;
+    if (depth > maxDepth_ || elementsLeft_ == 0 || at_ >= s_.size() || s_[at_] != '<') return false;
+    --elementsLeft_;
     ++at_;
     std::string_view name;
     if (!Name(name)) return false;
     element.name.assign(name);
+    uint64_t names = 0;  // the bits of the attributes' names read so far
     for (;;) {
       const bool blank = SkipBlanks();
       if (at_ >= s_.size()) return false;
@@ -173,11 +180,15 @@ class PlainReader {
       std::string_view attribute;
       if (!blank || !Name(attribute)) return false;
       if (attribute.substr(0, 5) == "xmlns") return false;  // namespaces are libxml2's
-      // Each attribute is compared with those before it: a long list is libxml2's, which compares
-      // names it has interned.
-      if (element.attributes.size() >= kMaxAttributes) return false;
-      for (const auto& [seen, value] : element.attributes)
-        if (seen.size() == attribute.size() && seen.front() == attribute.front() && seen == attribute) return false;
+      // Each attribute is compared with those before it that may have its name (a long list is
+      // libxml2's, which compares names it has interned): a bit per length and last letter tells.
+      if (element.attributes.size() >= maxAttributes_) return false;
+      const uint64_t bit = uint64_t{1} << ((attribute.size() * 7 + static_cast<unsigned char>(attribute.back())) & 63);
+      if (names & bit) {
+        for (const auto& [seen, value] : element.attributes)
+          if (seen.size() == attribute.size() && seen.front() == attribute.front() && seen == attribute) return false;
+      }
+      names |= bit;
       if (element.attributes.empty()) element.attributes.reserve(16);
       SkipBlanks();
       if (at_ >= s_.size() || s_[at_] != '=') return false;
@@ -215,11 +226,16 @@ class PlainReader {
   static constexpr size_t kMaxAttributes = 64;
   std::string_view s_;
   size_t at_ = 0;
+  // The request's limits, within the reader's own.
+  const size_t maxDepth_, maxAttributes_;
+  size_t elementsLeft_;
 };
 
 }  // namespace
 
-std::unique_ptr<BuiltElement> ReadPlain(std::string_view text) { return PlainReader(text).Read(); }
+std::unique_ptr<BuiltElement> ReadPlain(std::string_view text, const DocumentLimits& limits) {
+  return PlainReader(text, limits).Read();
+}
 
 // ---- checking against a schema
 

@@ -182,7 +182,7 @@ std::string S_DBHelpForKX::GetConnectionString() {
   const std::string path = ConfigPath();
   const auto ini = CallConfig(path);
   if (WorkedOutBefore(path, ini)) {
-    KeepSettings(lastWorkedOut.settings);
+    KeepSettings(lastWorkedOut.settings, lastWorkedOut.target);
     return lastWorkedOut.target->connectionString;
   }
   return GuardWith([](const std::string&) { return std::string("GetConnectionString Function"); },
@@ -192,6 +192,7 @@ std::string S_DBHelpForKX::GetConnectionString() {
 std::string S_DBHelpForKX::ConnectionStringFrom(const IniFile& ini, const std::string& path) {
   using namespace config;
   const std::string provider = DatabaseValue(ini, kProvider, kDefaultProvider);
+  keptFrom_.reset();
   server_ = DatabaseValue(ini, kServerName, DefaultServer(provider));
   database_ = DatabaseValue(ini, kDatabaseName, kDefaultDatabase);
   userId_ = DatabaseValue(ini, kUserId, kDefaultUserId);
@@ -239,7 +240,7 @@ std::shared_ptr<const db::Target> S_DBHelpForKX::TargetForCall() {
     const std::string& path = CurrentConfigPath();
     const auto ini = CallConfig(path);
     if (WorkedOutBefore(path, ini)) {
-      KeepSettings(lastWorkedOut.settings);
+      KeepSettings(lastWorkedOut.settings, lastWorkedOut.target);
       return lastWorkedOut.target;
     }
     std::string connectionString =
@@ -248,13 +249,17 @@ std::shared_ptr<const db::Target> S_DBHelpForKX::TargetForCall() {
     auto target = std::make_shared<const db::Target>(db::Target{std::move(connectionString), LimitsOf(*ini, path)});
     // Only a state that gave a usable target is kept; one that failed fails alike every time.
     lastWorkedOut = WorkedOut{path, ini, target, {server_, database_, userId_, password_}};
+    keptFrom_ = target;
     return target;
   };
   if (auto* scope = TransactionScope::Current()) return scope->TargetFor(workOut);
   return workOut();
 }
 
-void S_DBHelpForKX::KeepSettings(const Settings& settings) {
+void S_DBHelpForKX::KeepSettings(const Settings& settings, const std::shared_ptr<const db::Target>& from) {
+  // An object that calls again on the same state holds its settings already.
+  if (keptFrom_ == from) return;
+  keptFrom_ = from;
   server_ = settings[0];
   database_ = settings[1];
   userId_ = settings[2];

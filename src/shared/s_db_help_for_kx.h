@@ -102,13 +102,17 @@ class S_DBHelpForKX : public Object {
  private:
   // Where the statements of this call go and the limits they run under.
   std::shared_ptr<const db::Target> TargetForCall();
-  // Takes the settings a connection string was made of, as reading them would have set them.
-  void KeepSettings(const Settings& settings);
+  // Takes the settings a connection string was made of, as reading them would have set them;
+  // `from` is the target they were worked out for.
+  void KeepSettings(const Settings& settings, const std::shared_ptr<const db::Target>& from);
   std::shared_ptr<db::Recordset> ReturnRS(const char* operation, const std::string& strSP,
                                           const Variant& params, bool procedure);
   template <class MakeArguments>
   int32_t ReturnInteger(const std::string& strSP, MakeArguments&& args);
   std::string server_, database_, userId_, password_;
+  // The target whose settings the four above hold (held, so that its address names no other);
+  // null once they were read from the file.
+  std::shared_ptr<const db::Target> keptFrom_;
 };
 
 // The Config.ini keys of section "DATABASE" and their defaults.

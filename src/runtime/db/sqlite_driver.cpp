@@ -258,8 +258,8 @@ class SqliteConnection : public Connection {
   }
   // The transaction starts deferred: a call that only reads never takes the write lock. Its first
   // write takes it, waiting under the busy timeout (see Collect).
-  void Begin() override { RunKept(kBegin, {}, kBegin, nullptr); }
-  void Commit() override { RunKept(kCommit, {}, kCommit, nullptr); }
+  void Begin() override { RunOwn(begin_, kBegin); }
+  void Commit() override { RunOwn(commit_, kCommit); }
   void Rollback() override {
     if (!sqlite3_get_autocommit(db_.get())) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     if (sqlite3_get_autocommit(db_.get())) LeaveGate();
@@ -389,7 +389,19 @@ class SqliteConnection : public Connection {
   // numbers of placeholders and values differ.
   void RunKept(const std::string& sql, const std::vector<Variant>& params, const std::string& what,
                std::shared_ptr<Recordset>* result) {
-    Kept* kept = sql.size() <= kMaxKeptText ? KeptFor(sql) : nullptr;
+    RunKeptAs(sql.size() <= kMaxKeptText ? KeptFor(sql) : nullptr, sql, params, what, result);
+  }
+
+  // BEGIN and COMMIT, which every call runs, each kept on its own without a look-up by text.
+  void RunOwn(Kept& own, const std::string& sql) {
+    if (!own.stmt) own.stmt = CompileToKeep(sql);
+    RunKeptAs(&own, sql, {}, sql, nullptr);
+  }
+
+  // RunKept with the kept statement `kept` of `sql` (null, or one that did not compile: compiled
+  // for this run).
+  void RunKeptAs(Kept* kept, const std::string& sql, const std::vector<Variant>& params, const std::string& what,
+                 std::shared_ptr<Recordset>* result) {
     if (kept && !kept->stmt) kept = nullptr;
     std::optional<Compiled> own;
     Shape ownShape;
@@ -416,16 +428,20 @@ class SqliteConnection : public Connection {
   // changes). A text that does not compile is remembered as null and runs as written.
   Kept* KeptFor(const std::string& text) {
     if (const auto it = kept_.find(text); it != kept_.end()) return &it->second;
+    KeptStatement stmt = CompileToKeep(text);
+    // Bounded: a connection that meets ever new shapes starts its collection again.
+    if (kept_.size() >= kMaxKept) kept_.clear();
+    return &kept_.emplace(text, Kept{std::move(stmt), Shape{}}).first->second;
+  }
+
+  // `text` compiled to be run many times; null when it does not compile.
+  KeptStatement CompileToKeep(const std::string& text) {
     sqlite3_stmt* stmt = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), text.c_str(), static_cast<int>(text.size()),
                                       SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-    if (rc != SQLITE_OK) {
-      sqlite3_finalize(stmt);
-      stmt = nullptr;
-    }
-    // Bounded: a connection that meets ever new shapes starts its collection again.
-    if (kept_.size() >= kMaxKept) kept_.clear();
-    return &kept_.emplace(text, Kept{KeptStatement(stmt), Shape{}}).first->second;
+    if (rc == SQLITE_OK) return KeptStatement(stmt);
+    sqlite3_finalize(stmt);
+    return nullptr;
   }
 
   // Runs every statement of `sql`; the rows of the last statement that has columns go to `result`.
@@ -515,6 +531,7 @@ class SqliteConnection : public Connection {
   Handle db_;
   // Finalized before the handle closes (declared after it).
   std::unordered_map<std::string, Kept> kept_;
+  Kept begin_, commit_;
   std::string runText_;  // the text of the library statement running
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
