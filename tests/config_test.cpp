@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -221,6 +222,45 @@ TEST(ConfigPerCall, ACallReadsConfigIniOnceAndTheNextCallSeesAnEdit) {
   TransactionScope next;
   EXPECT_EQ(databaseName(), "three");
   EXPECT_EQ(schemaFolder(), "/third/");
+}
+
+// The component folder follows KX_HOME however the environment changes between calls, and within
+// one call stays what the call began with.
+TEST(ConfigPerCall, TheSettingsPathFollowsEveryChangeOfKxHome) {
+  const char* was = std::getenv("KX_HOME");
+  const std::string saved = was ? was : "";
+  static char changedInPlace[] = "KX_HOME=/in/place/a";
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::string expected;
+  } steps[] = {
+      {"set", [] { setenv("KX_HOME", "/one", 1); }, "/one/Config.ini"},
+      {"set again", [] { setenv("KX_HOME", "/two", 1); }, "/two/Config.ini"},
+      {"another variable added", [] { setenv("KX_TEST_OTHER", "x", 1); }, "/two/Config.ini"},
+      {"an earlier variable removed", [] { unsetenv("KX_TEST_OTHER"); }, "/two/Config.ini"},
+      {"removed and set anew", [] { unsetenv("KX_HOME"); setenv("KX_HOME", "/three", 1); }, "/three/Config.ini"},
+      {"back to an earlier value", [] { setenv("KX_HOME", "/one", 1); }, "/one/Config.ini"},
+      {"put", [] { putenv(changedInPlace); }, "/in/place/a/Config.ini"},
+      {"changed where it stands", [] { changedInPlace[sizeof changedInPlace - 2] = 'b'; }, "/in/place/b/Config.ini"},
+      {"trailing slashes", [] { setenv("KX_HOME", "/four//", 1); }, "/four/Config.ini"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(ConfigPath(), step.expected);
+    TransactionScope call;
+    EXPECT_EQ(ConfigPath(), step.expected);
+  }
+  {
+    TransactionScope call;
+    EXPECT_EQ(ConfigPath(), "/four/Config.ini");
+    setenv("KX_HOME", "/elsewhere", 1);
+    EXPECT_EQ(ConfigPath(), "/four/Config.ini") << "within the call";
+  }
+  EXPECT_EQ(ConfigPath(), "/elsewhere/Config.ini");
+  unsetenv("KX_TEST_OTHER");
+  if (was) setenv("KX_HOME", saved.c_str(), 1); else unsetenv("KX_HOME");
 }
 
 TEST(ConfigPerCall, AConnectionStringFollowsEveryEditOfTheFile) {

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -60,16 +62,46 @@ std::string LibraryFolder() {
 
 std::string ConfigPath() { return CurrentConfigPath(); }
 
+namespace {
+
+// The value of KX_HOME, or nullptr. The entry last found is looked at again first: setenv and
+// putenv replace an entry's string, unsetenv moves the entries after it, and each of these puts
+// another pointer where it stood, so an entry found where it was, with the same text, still holds
+// the value (a text changed where it stands is compared too).
+const char* KxHome(const char*& entry, size_t& index) {
+  constexpr std::string_view kName = "KX_HOME=";
+  char** const env = environ;
+  if (entry && env) {
+    size_t i = 0;
+    while (i < index && env[i]) ++i;
+    if (i == index && env[i] == entry) return entry + kName.size();
+  }
+  entry = nullptr;
+  for (size_t i = 0; env && env[i]; ++i) {
+    if (std::strncmp(env[i], kName.data(), kName.size()) == 0) {
+      entry = env[i];
+      index = i;
+      return entry + kName.size();
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 const std::string& CurrentConfigPath() {
   struct Kept {
     uint64_t call = 0;  // the call it was last worked out in
+    const char* entry = nullptr;  // KX_HOME's entry in the environment, and where it stood
+    size_t index = 0;
     std::string home, path;  // path is empty until worked out
   };
-  thread_local Kept kept;
+  thread_local Kept keptHere;
+  Kept& kept = keptHere;
   // A call works it out once: every part of one call reads the same Config.ini.
   const uint64_t call = RunningCall();
   if (call != 0 && call == kept.call && !kept.path.empty()) return kept.path;
-  const char* env = std::getenv("KX_HOME");
+  const char* env = KxHome(kept.entry, kept.index);
   const std::string_view now = env ? env : "";
   if (kept.path.empty() || now != kept.home) {
     kept.home.assign(now);

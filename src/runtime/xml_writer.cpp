@@ -2,6 +2,7 @@
 // document, and the text XML can carry.
 #include "runtime/xml_library.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -132,19 +133,27 @@ std::string SafeText(std::string_view text) {
 }
 
 void AppendAttributeText(std::string& out, std::string_view name, std::string_view value) {
-  out.push_back(' ');
-  out.append(name);
-  out.append("=\"");
-  // Most values are printable ASCII without markup: written as they stand, after one look.
+  // Most values are printable ASCII without markup: written as they stand, after one look, with
+  // the name in one step.
   size_t i = 0;
   while (i < value.size() && !kWrittenOtherwise[static_cast<unsigned char>(value[i])] &&
          static_cast<unsigned char>(value[i]) >= 0x20)
     ++i;
   if (i == value.size()) {
-    out.append(value);
-    out.push_back('"');
+    const size_t at = out.size();
+    out.resize(at + name.size() + value.size() + 4);
+    char* p = out.data() + at;
+    *p++ = ' ';
+    p = std::copy(name.begin(), name.end(), p);
+    *p++ = '=';
+    *p++ = '"';
+    p = std::copy(value.begin(), value.end(), p);
+    *p = '"';
     return;
   }
+  out.push_back(' ');
+  out.append(name);
+  out.append("=\"");
   while (i < value.size() && PlainCharacter(static_cast<unsigned char>(value[i]))) ++i;
   if (i == value.size())
     AppendAttributeValue(out, value);
