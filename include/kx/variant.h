@@ -65,6 +65,8 @@ class Variant {
   const T& get() const { return std::get<T>(v_); }
   template <class T>
   const T* get_if() const { return std::get_if<T>(&v_); }
+  template <class T>
+  T* get_if() { return std::get_if<T>(&v_); }
 
   // Exact equality of type and value.
   bool operator==(const Variant& other) const { return v_ == other.v_; }

@@ -39,6 +39,16 @@ class Recordset : public Object {
   const std::vector<std::vector<Variant>>& Rows() const { return rows_; }
   int ColumnIndex(std::string_view name) const;
 
+  // Makes this set a new result of `columns`, at its first row and with the first page size, and
+  // gives its rows to be written over: a driver fills the set it made before, when nobody holds it
+  // any more, in the room its rows had.
+  std::vector<std::vector<Variant>>& Refill(std::shared_ptr<const std::vector<std::string>> columns) {
+    columns_ = std::move(columns);
+    position_ = 0;
+    pageSize_ = kFirstPageSize;
+    return rows_;
+  }
+
   int32_t PageSize() const { return pageSize_; }
   // Rows per page; less than 1 fails with Invalid procedure call or argument.
   void SetPageSize(int32_t size);
@@ -53,8 +63,9 @@ class Recordset : public Object {
 
   std::shared_ptr<const std::vector<std::string>> columns_;
   std::vector<std::vector<Variant>> rows_;
+  static constexpr int32_t kFirstPageSize = 10;
   size_t position_ = 0;
-  int32_t pageSize_ = 10;
+  int32_t pageSize_ = kFirstPageSize;
 };
 
 }  // namespace kx::db

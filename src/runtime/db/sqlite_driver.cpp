@@ -108,21 +108,29 @@ bool IsDateColumn(const char* decltype_) {
   return decltype_ && (Mentions(decltype_, "DATE") || Mentions(decltype_, "TIME"));
 }
 
-Variant ColumnValue(sqlite3_stmt* stmt, int i, bool date) {
+// Writes the value of column `i` over `out`; a text is written in the room of the text `out` held.
+void ReadColumn(sqlite3_stmt* stmt, int i, bool date, Variant& out) {
   switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_NULL: return Variant::Null();
+    case SQLITE_NULL: out = Variant::Null(); return;
     case SQLITE_INTEGER: {
       const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
-      if (n >= INT32_MIN && n <= INT32_MAX) return Variant(static_cast<int32_t>(n));
-      return Variant(static_cast<double>(n));
+      if (n >= INT32_MIN && n <= INT32_MAX)
+        out = Variant(static_cast<int32_t>(n));
+      else
+        out = Variant(static_cast<double>(n));
+      return;
     }
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt, i));
+    case SQLITE_FLOAT: out = Variant(sqlite3_column_double(stmt, i)); return;
     default: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-      std::string s(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+      const std::string_view value(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+      std::string* s = out.get_if<std::string>();
+      if (s)
+        s->assign(value);
+      else
+        out = Variant(std::string(value));
       Date d;
-      if (date && ParseDate(s, d)) return Variant(d);
-      return Variant(std::move(s));
+      if (date && ParseDate(*out.get_if<std::string>(), d)) out = Variant(d);
     }
   }
 }
@@ -331,7 +339,12 @@ class SqliteConnection : public Connection {
       shape.columns = std::move(columns);
       shape.compiles = compiles;
     };
-    std::vector<std::vector<Variant>> rows;
+    // The rows go to the set this connection made last when nobody else holds it (a read whose
+    // rows were taken over and let go), else to a new one.
+    std::vector<std::vector<Variant>> ownRows;
+    std::vector<std::vector<Variant>>* rows = nullptr;  // chosen at the first row
+    bool reusing = false;
+    size_t count = 0;  // rows written
     bool restarted = false;
     for (;;) {
       const int rc = sqlite3_step(stmt);
@@ -339,7 +352,7 @@ class SqliteConnection : public Connection {
         readColumns();
         break;
       }
-      if ((rc & 0xff) == SQLITE_BUSY && !restarted && rows.empty() && MustRestartToWrite(stmt)) {
+      if ((rc & 0xff) == SQLITE_BUSY && !restarted && count == 0 && MustRestartToWrite(stmt)) {
         sqlite3_reset(stmt);
         RestartToWrite();
         restarted = true;
@@ -352,13 +365,25 @@ class SqliteConnection : public Connection {
       }
       if (rc != SQLITE_ROW) throw SqliteError(db_.get(), rc);
       readColumns();
-      std::vector<Variant> row;
-      row.reserve(static_cast<size_t>(n));
-      for (int i = 0; i < n; ++i) row.push_back(ColumnValue(stmt, i, shape.dates[static_cast<size_t>(i)] != 0));
-      rows.push_back(std::move(row));
+      if (!rows) {
+        reusing = spare_ && spare_.use_count() == 1;
+        // Its last holder may have let it go on another thread: what it did with the set comes first.
+        if (reusing) std::atomic_thread_fence(std::memory_order_acquire);
+        rows = reusing ? &spare_->Refill(shape.columns) : &ownRows;
+      }
+      if (count == rows->size()) rows->emplace_back();
+      std::vector<Variant>& row = (*rows)[count++];
+      row.resize(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) ReadColumn(stmt, i, shape.dates[static_cast<size_t>(i)] != 0, row[static_cast<size_t>(i)]);
     }
     if (n == 0) return nullptr;
-    return std::make_shared<Recordset>(shape.columns, std::move(rows));
+    if (count == 0) return std::make_shared<Recordset>(shape.columns, std::move(ownRows));
+    rows->resize(count);
+    if (!reusing) spare_ = std::make_shared<Recordset>(shape.columns, std::move(ownRows));
+    std::shared_ptr<Recordset> result = spare_;
+    // A large set is not kept for the next read: its room would stay taken while the connection idles.
+    if (count > kMaxSpareRows) spare_.reset();
+    return result;
   }
 
   // Binds `values` to the placeholders of `stmt` in order; `what` names the statement when their
@@ -528,10 +553,13 @@ class SqliteConnection : public Connection {
   // How many compiled statements a connection keeps, and the longest text it keeps.
   static constexpr size_t kMaxKept = 64;
   static constexpr size_t kMaxKeptText = 16 * 1024;
+  // The most rows of a result set kept to be filled again by the next read.
+  static constexpr size_t kMaxSpareRows = 64;
   Handle db_;
   // Finalized before the handle closes (declared after it).
   std::unordered_map<std::string, Kept> kept_;
   Kept begin_, commit_;
+  std::shared_ptr<Recordset> spare_;  // the last result set, filled again when nobody holds it
   std::string runText_;  // the text of the library statement running
   Limits limits_;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
