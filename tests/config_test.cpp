@@ -243,6 +243,7 @@ TEST(ConfigPerCall, TheSettingsPathFollowsEveryChangeOfKxHome) {
       {"back to an earlier value", [] { setenv("KX_HOME", "/one", 1); }, "/one/Config.ini"},
       {"put", [] { putenv(changedInPlace); }, "/in/place/a/Config.ini"},
       {"changed where it stands", [] { changedInPlace[sizeof changedInPlace - 2] = 'b'; }, "/in/place/b/Config.ini"},
+      {"renamed where it stands", [] { changedInPlace[6] = 'X'; }, OwnFolder() + "/Config.ini"},
       {"trailing slashes", [] { setenv("KX_HOME", "/four//", 1); }, "/four/Config.ini"},
   };
   for (const auto& step : steps) {

@@ -66,15 +66,16 @@ namespace {
 
 // The value of KX_HOME, or nullptr. The entry last found is looked at again first: setenv and
 // putenv replace an entry's string, unsetenv moves the entries after it, and each of these puts
-// another pointer where it stood, so an entry found where it was, with the same text, still holds
-// the value (a text changed where it stands is compared too).
+// another pointer where it stood, so an entry found where it was, still named KX_HOME, still holds
+// the value (its text is read where it stands, so a text changed in place is seen).
 const char* KxHome(const char*& entry, size_t& index) {
   constexpr std::string_view kName = "KX_HOME=";
   char** const env = environ;
   if (entry && env) {
     size_t i = 0;
     while (i < index && env[i]) ++i;
-    if (i == index && env[i] == entry) return entry + kName.size();
+    if (i == index && env[i] == entry && std::strncmp(entry, kName.data(), kName.size()) == 0)
+      return entry + kName.size();
   }
   entry = nullptr;
   for (size_t i = 0; env && env[i]; ++i) {
