@@ -247,41 +247,38 @@ TEST_F(SqliteTransaction, StatementsOfOneShapeAnswerWithTheirOwnValues) {
 TEST_F(SqliteTransaction, AResultSetStillHeldKeepsItsRowsWhenTheNextReadComes) {
   auto c = db::Open(Info());
   const std::string insert = "Insert Into JB_TYPE_PROFILE (JB_TYPE_CODE,JB_TYPE_NAME, JB_TYPE_CATEGORY)Values ";
-  for (int i = 0; i < 80; ++i)
-    c->Execute(insert + "('C" + std::to_string(100 + i) + "','" + std::string(static_cast<size_t>(i % 40), 'n') +
-               "','TR')");
+  std::string every;  // the names of all rows, in the order of their codes
+  for (int i = 0; i < 80; ++i) {
+    const std::string name(static_cast<size_t>(i % 40), 'n');
+    c->Execute(insert + "('C" + std::to_string(100 + i) + "','" + name + "','TR')");
+    every += name + ";";
+  }
   auto names = [](const std::shared_ptr<db::Recordset>& rs) {
     std::string out;
     for (const auto& row : rs->Rows()) out += CStr(row[static_cast<size_t>(rs->ColumnIndex("JB_TYPE_NAME"))]) + ";";
     return out;
   };
-  auto read = [&](const std::string& where) { return c->Query("select * from JB_TYPE_PROFILE where " + where); };
+  const std::string all = "select * from JB_TYPE_PROFILE where ";
   const std::string twoRows = std::string(30, 'n') + ";" + std::string(31, 'n') + ";";
   const struct {
     const char* what;
-    std::string where;  // the read that comes next
+    std::string sql;  // the read that comes next
     std::string expected;
   } reads[] = {
-      {"two rows", "JB_TYPE_CODE in ('C130','C131') order by JB_TYPE_CODE", twoRows},
-      {"one row", "JB_TYPE_CODE = 'C139'", std::string(39, 'n') + ";"},
-      {"no row", "JB_TYPE_CODE = 'none'", ""},
-      {"other columns", "JB_TYPE_CODE = 'C101'", "n;"},
-      {"more rows than are kept", "JB_TYPE_CODE >= 'C100'", ""},
-      {"one row again", "JB_TYPE_CODE = 'C100'", ";"},
+      {"two rows", all + "JB_TYPE_CODE in ('C130','C131') order by JB_TYPE_CODE", twoRows},
+      {"one row", all + "JB_TYPE_CODE = 'C139'", std::string(39, 'n') + ";"},
+      {"no row", all + "JB_TYPE_CODE = 'none'", ""},
+      {"other columns", "select JB_TYPE_NAME, 1 as ONE from JB_TYPE_PROFILE where JB_TYPE_CODE = 'C101'", "n;"},
+      {"more rows than are kept", all + "JB_TYPE_CODE >= 'C100' order by JB_TYPE_CODE", every},
+      {"one row again", all + "JB_TYPE_CODE = 'C100'", ";"},
   };
-  std::shared_ptr<db::Recordset> held = read("JB_TYPE_CODE in ('C130','C131') order by JB_TYPE_CODE");
+  const auto held = c->Query(reads[0].sql);
   held->SetPageSize(1);
   held->MoveNext();
   for (const auto& next : reads) {
     SCOPED_TRACE(next.what);
-    const auto rs = std::string(next.what) == "other columns"
-                        ? c->Query("select JB_TYPE_NAME, 1 as ONE from JB_TYPE_PROFILE where " + next.where)
-                        : read(next.where);
-    if (std::string(next.what) == "more rows than are kept") {
-      EXPECT_EQ(rs->RecordCount(), 80);
-    } else {
-      EXPECT_EQ(names(rs), next.expected);
-    }
+    const auto rs = c->Query(next.sql);
+    EXPECT_EQ(names(rs), next.expected);
     EXPECT_EQ(rs->PageSize(), 10);
     EXPECT_FALSE(rs->EOF_() && rs->RecordCount() > 0);
     // The set held since the start is as it was.
@@ -293,8 +290,8 @@ TEST_F(SqliteTransaction, AResultSetStillHeldKeepsItsRowsWhenTheNextReadComes) {
     while (!rs->EOF_()) rs->MoveNext();
   }
   // Two sets read one after the other, both held, each answer for their own statement.
-  const auto first = read("JB_TYPE_CODE = 'C110'");
-  const auto second = read("JB_TYPE_CODE = 'C111'");
+  const auto first = c->Query(all + "JB_TYPE_CODE = 'C110'");
+  const auto second = c->Query(all + "JB_TYPE_CODE = 'C111'");
   EXPECT_EQ(names(first), std::string(10, 'n') + ";");
   EXPECT_EQ(names(second), std::string(11, 'n') + ";");
 }

@@ -124,8 +124,7 @@ void ReadColumn(sqlite3_stmt* stmt, int i, bool date, Variant& out) {
     default: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
       const std::string_view value(text ? text : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
-      std::string* s = out.get_if<std::string>();
-      if (s)
+      if (auto* s = out.get_if<std::string>())
         s->assign(value);
       else
         out = Variant(std::string(value));
